@@ -1,0 +1,71 @@
+#pragma once
+
+#include <QDateTime>
+#include <QElapsedTimer>
+#include <QString>
+
+// The one source of time for the station: the time of day that the run works in (seconds since
+// midnight, wrapped at 86400), the date and time texts it shows and logs, and a monotonic
+// counter for waits and pacing. Tests use FakeClock to start at any instant (just before
+// midnight, 100 hours into a run) and to run faster than real time.
+class Clock
+{
+public:
+    virtual ~Clock() = default;
+
+    // Local date and time of day.
+    virtual QDateTime now() const = 0;
+    // Milliseconds since an arbitrary origin; never goes back.
+    virtual double monotonicMs() const = 0;
+    // Real milliseconds that pass while this clock advances by clockMs (timers and sleeps are
+    // armed in real time).
+    virtual double realMsFor(double clockMs) const { return clockMs; }
+
+    // Seconds since midnight with the millisecond fraction, as the run's time of day.
+    double secondsSinceMidnight() const;
+};
+
+class SystemClock final : public Clock
+{
+public:
+    SystemClock();
+    QDateTime now() const override;
+    double monotonicMs() const override;
+
+private:
+    QElapsedTimer elapsed_;
+};
+
+// A clock that starts at a chosen instant and then runs at `speed` times real time (speed 0
+// stands still). advance() jumps forward, setNow() puts the time of day anywhere.
+class FakeClock final : public Clock
+{
+public:
+    explicit FakeClock(const QDateTime& start = QDateTime(QDate(2026, 1, 5), QTime(8, 0)),
+                       double speed = 1.0);
+
+    QDateTime now() const override;
+    double monotonicMs() const override;
+    double realMsFor(double clockMs) const override;
+
+    void setNow(const QDateTime& instant);
+    void advance(double seconds);
+    void setSpeed(double speed);
+    double speed() const { return speed_; }
+
+private:
+    double runMs() const;
+    void rebase();
+
+    QDateTime base_;
+    double baseMonotonicMs_ = 0;
+    QElapsedTimer real_;
+    double speed_;
+};
+
+// "2026/12/06 14:03:09": TimeText, the run's start and step start texts.
+QString dateTimeText(const QDateTime& instant);
+// "14:03:09": the StepTime field of a record.
+QString timeOfDayText(const QDateTime& instant);
+// Parses dateTimeText() back; invalid for anything else.
+QDateTime parseDateTimeText(const QString& text);

@@ -1,0 +1,61 @@
+#include "common/Waits.h"
+
+#include "common/Clock.h"
+
+#include <QCoreApplication>
+#include <QEventLoop>
+#include <QTimer>
+
+#include <algorithm>
+#include <chrono>
+#include <cmath>
+#include <thread>
+
+namespace {
+// A clock that stands still (FakeClock with speed 0) is looked at again after this long.
+constexpr double kLongestSleepMs = 50.0;
+// PreciseDelayMs spins for this last part of a wait; sleeping is not precise enough there.
+constexpr double kSpinMs = 1.5;
+} // namespace
+
+bool WaitUntil(const Clock& clock, double ms, const std::function<bool()>& done)
+{
+    const double end = clock.monotonicMs() + ms;
+    QTimer wake;
+    wake.setSingleShot(true);
+    wake.setTimerType(Qt::PreciseTimer);
+    // The timer only has to wake the event dispatcher; its timeout needs no handler.
+    QObject::connect(&wake, &QTimer::timeout, &wake, [] {});
+    for (;;) {
+        if (done && done())
+            return true;
+        const double left = end - clock.monotonicMs();
+        if (left <= 0)
+            return false;
+        const double real = std::min(clock.realMsFor(left), kLongestSleepMs);
+        wake.start(static_cast<int>(std::ceil(std::max(real, 0.0))));
+        QCoreApplication::processEvents(QEventLoop::AllEvents | QEventLoop::WaitForMoreEvents);
+    }
+}
+
+void DelayMs(const Clock& clock, double ms)
+{
+    WaitUntil(clock, ms, {});
+}
+
+void PreciseDelayMs(const Clock& clock, double ms)
+{
+    if (ms <= 0)
+        return;
+    const double end = clock.monotonicMs() + ms;
+    for (;;) {
+        const double left = end - clock.monotonicMs();
+        if (left <= 0)
+            return;
+        const double real = std::min(clock.realMsFor(left), kLongestSleepMs);
+        if (real > kSpinMs) {
+            const auto sleep = std::chrono::duration<double, std::milli>(real - kSpinMs);
+            std::this_thread::sleep_for(sleep);
+        }
+    }
+}

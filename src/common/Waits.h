@@ -1,0 +1,20 @@
+#pragma once
+
+#include <functional>
+
+class Clock;
+
+// Waits that process pending events: timer ticks, button clicks and socket data are handled
+// while they wait, and the thread sleeps between events instead of spinning a core.
+
+// Waits `ms` milliseconds of the clock's time.
+void DelayMs(const Clock& clock, double ms);
+
+// Waits until `done` returns true or `ms` milliseconds of the clock's time have passed.
+// Returns whether `done` held at the end.
+bool WaitUntil(const Clock& clock, double ms, const std::function<bool()>& done);
+
+// Waits `ms` milliseconds precisely without processing events (the pause after a serial
+// command, the pulse-load set-up, ramp pacing). Returns at once for 0 or less. It sleeps for
+// most of the time and spins only for the last moment, which keeps sub-millisecond precision.
+void PreciseDelayMs(const Clock& clock, double ms);

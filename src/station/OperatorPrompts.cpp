@@ -1,0 +1,64 @@
+#include "station/OperatorPrompts.h"
+
+#include <cstdio>
+
+void RecordingPrompts::message(const QString& text, const QString& title)
+{
+    shown.push_back({QStringLiteral("message"), text, title});
+}
+
+QString RecordingPrompts::nextAnswer()
+{
+    if (answers_.empty())
+        return {};
+    QString answer = answers_.front();
+    answers_.pop_front();
+    return answer;
+}
+
+QString RecordingPrompts::openFileName(const QString& filter, const QString& preset)
+{
+    lastFilter = filter;
+    shown.push_back({QStringLiteral("open"), preset, {}});
+    return nextAnswer();
+}
+
+QString RecordingPrompts::saveFileName(const QString& filter, const QString& preset)
+{
+    lastFilter = filter;
+    shown.push_back({QStringLiteral("save"), preset, {}});
+    return nextAnswer();
+}
+
+void RecordingPrompts::scriptFileNames(const QStringList& answers)
+{
+    for (const QString& a : answers)
+        answers_.push_back(a);
+}
+
+QStringList RecordingPrompts::messages() const
+{
+    QStringList texts;
+    for (const Shown& s : shown) {
+        if (s.kind == QLatin1String("message"))
+            texts << s.text;
+    }
+    return texts;
+}
+
+void ConsolePrompts::message(const QString& text, const QString& title)
+{
+    const QString line = title.isEmpty() ? text : title + QStringLiteral(" ") + text;
+    std::fprintf(stderr, "acl3-run: %s\n", line.toLocal8Bit().constData());
+    std::fflush(stderr);
+}
+
+QString ConsolePrompts::openFileName(const QString&, const QString& preset)
+{
+    return preset;
+}
+
+QString ConsolePrompts::saveFileName(const QString&, const QString& preset)
+{
+    return preset;
+}

@@ -1,0 +1,59 @@
+#pragma once
+
+#include <QString>
+#include <QStringList>
+
+#include <deque>
+
+// Everything the station asks or tells the operator: message boxes and the open and save file
+// dialogs. The window shows real dialogs, the headless runner prints and answers by itself, and
+// tests record what was shown and script the answers.
+class OperatorPrompts
+{
+public:
+    virtual ~OperatorPrompts() = default;
+
+    // A message with an OK button. An empty title means the program's own title.
+    virtual void message(const QString& text, const QString& title = {}) = 0;
+    // The chosen file name, or an empty text when the operator cancels. `filter` is in Qt's
+    // form ("INI檔 (*.ini);;所有檔案 (*.*)"); `preset` is the name the dialog starts with.
+    virtual QString openFileName(const QString& filter, const QString& preset) = 0;
+    virtual QString saveFileName(const QString& filter, const QString& preset) = 0;
+};
+
+// Records every prompt and answers file dialogs from a script (cancel when the script is empty).
+class RecordingPrompts : public OperatorPrompts
+{
+public:
+    struct Shown
+    {
+        QString kind; // "message", "open", "save"
+        QString text; // message text, or the dialog's preset
+        QString title;
+    };
+
+    void message(const QString& text, const QString& title = {}) override;
+    QString openFileName(const QString& filter, const QString& preset) override;
+    QString saveFileName(const QString& filter, const QString& preset) override;
+
+    // Answers for the next dialogs, in order; "" is a cancel.
+    void scriptFileNames(const QStringList& answers);
+
+    QStringList messages() const; // texts of the messages shown, in order
+    std::deque<Shown> shown;
+    QString lastFilter;
+
+private:
+    QString nextAnswer();
+    std::deque<QString> answers_;
+};
+
+// The headless runner's prompts: messages become lines on standard error, and the file dialogs
+// answer with a fixed file (the current program) without asking.
+class ConsolePrompts : public OperatorPrompts
+{
+public:
+    void message(const QString& text, const QString& title = {}) override;
+    QString openFileName(const QString& filter, const QString& preset) override;
+    QString saveFileName(const QString& filter, const QString& preset) override;
+};

@@ -1,0 +1,95 @@
+#include "station/ProgramCommands.h"
+
+#include "settings/IniFile.h"
+#include "settings/SettingsFiles.h"
+#include "station/InitGrids.h"
+#include "station/OperatorPrompts.h"
+#include "station/Station.h"
+#include "testprogram/TestProgramFile.h"
+
+#include <QDir>
+
+const QString kProgramFileFilter = QStringLiteral("INI檔 (*.ini);;所有檔案 (*.*)");
+
+namespace {
+
+QString dialogPreset(const Station& station)
+{
+    if (!station.settings.TestFileName.isEmpty())
+        return station.settings.TestFileName;
+    return QDir(station.stationDir()).filePath(QStringLiteral("TESTTMP.INI"));
+}
+
+QString rememberedName(const QString& fileName)
+{
+    return QDir::toNativeSeparators(QDir::cleanPath(QDir().absoluteFilePath(fileName)));
+}
+
+} // namespace
+
+bool OpenCommand(Station& station)
+{
+    const QString chosen = station.prompts.openFileName(kProgramFileFilter, dialogPreset(station));
+    if (chosen.isEmpty())
+        return false;
+    // A file that cannot be used changes nothing: not the program shown, not the settings.
+    QString error;
+    const QString fileName = rememberedName(chosen);
+    const auto content = readTestProgram(fileName, &error);
+    if (!content) {
+        station.prompts.message(error);
+        return false;
+    }
+    station.settings.TestFileName = fileName;
+    if (!WriteIniString(station.settingsFilePath(), settingskeys::MainSection,
+                        settingskeys::testFileNameKey(station.settings.ChannelNo), fileName,
+                        &error))
+        station.prompts.message(error);
+    station.form.TestStepGrid.clearTexts();
+    InitGrids(station);
+    LoadLinkSettings(station);
+    applyTestProgram(station, *content);
+    return true;
+}
+
+bool SaveCommand(Station& station)
+{
+    const QString chosen = station.prompts.saveFileName(kProgramFileFilter, dialogPreset(station));
+    if (chosen.isEmpty())
+        return false;
+    return saveProgramAs(station, chosen);
+}
+
+bool saveProgramAs(Station& station, const QString& fileName)
+{
+    const QString previous = station.settings.TestFileName;
+    station.settings.TestFileName = rememberedName(fileName);
+    IniFile settingsFile(station.settingsFilePath());
+    IniFile programFile(station.settings.TestFileName);
+    QString error;
+    const auto fail = [&](const QString& message) {
+        // The program stays attached to the file it came from.
+        station.settings.TestFileName = previous;
+        if (!message.isEmpty())
+            station.prompts.message(message);
+        return false;
+    };
+    if (!settingsFile.load(&error) || !programFile.load(&error))
+        return fail(error);
+    settingsFile.write(settingskeys::MainSection,
+                       settingskeys::testFileNameKey(station.settings.ChannelNo),
+                       station.settings.TestFileName);
+    if (!writeTestProgram(station, programFile))
+        return fail({});
+    writeLinkSettings(station, settingsFile, programFile);
+    // The program first: a settings file that names a program which was not written would
+    // point the next start at the wrong file.
+    if (!programFile.save(&error))
+        return fail(error);
+    programSaved(station);
+    // The program is on disk; a settings file that cannot be written only costs the next start
+    // its memory of this file name, which the operator is told.
+    if (!settingsFile.save(&error))
+        station.prompts.message(error);
+    return true;
+}

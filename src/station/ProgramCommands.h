@@ -1,0 +1,19 @@
+#pragma once
+
+#include <QString>
+
+class Station;
+
+// The file dialogs' filter, in Qt's form.
+extern const QString kProgramFileFilter;
+
+// The file work of the Open and Save buttons: ask for a file (the current program, or
+// TESTTMP.INI in the station folder when none is known), remember it in ACL3.INI, then load or
+// save. A cancelled dialog ends the command and changes nothing. Both return whether the
+// program was loaded or saved.
+bool OpenCommand(Station& station);
+bool SaveCommand(Station& station);
+
+// Saves the program and its link section to the file named by TestFileName in one replace of
+// the file, and remembers the name in ACL3.INI.
+bool saveProgramAs(Station& station, const QString& fileName);

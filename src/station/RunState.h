@@ -1,0 +1,32 @@
+#pragma once
+
+#include <QString>
+
+#include <array>
+
+// The state a run keeps between timer ticks. Nothing of it is stored; Start sets it up.
+struct RunState
+{
+    int CurrentStep = 0; // 0-based index into the step table; grid row CurrentStep + 1
+    int StopRequested = 0;
+    int PauseRequested = 0;
+    int NoSaveLogFlag = 0;
+    QString LogFileName;
+    int RecordNo = 0;
+    QString TestStartText;
+    QString StepStartText;
+    double StepDwell = 0;     // seconds, from the step's Dwell cell
+    double StepStartTime = 0; // seconds since midnight
+    double MeasureRef = 0;    // seconds since midnight of the last measuring instant
+    double TickTime = 0;      // seconds since midnight at the current tick
+    int ForRow = 0;
+    int ForCount = 0;
+    int For2Row = 0;
+    int For2Count = 0;
+    int StopReason = 0;
+};
+
+// The running indicator's texts: WorkLabel shows entry (n modulo 4) while running, entry 4 idle.
+inline const std::array<QString, 5> WorkText = {QStringLiteral("-"), QStringLiteral("\\"),
+                                                QStringLiteral("|"), QStringLiteral("/"),
+                                                QStringLiteral(" ")};

@@ -1,0 +1,55 @@
+#pragma once
+
+#include "common/Clock.h"
+#include "settings/LinkRecord.h"
+#include "settings/SystemSettings.h"
+#include "station/OperatorPrompts.h"
+#include "station/RunState.h"
+#include "station/StationForm.h"
+#include "testprogram/TestStep.h"
+
+#include <QObject>
+
+#include <array>
+
+// The station: the main window's state and the program-wide tables that the station's
+// operations work on, the clock they take time from and the prompts they ask the operator
+// through. It lives as long as the program; nothing in it is handed over or freed between
+// operations.
+class Station : public QObject
+{
+    Q_OBJECT
+
+public:
+    Station(const QString& stationDir, Clock& clock, OperatorPrompts& prompts,
+            QObject* parent = nullptr);
+    ~Station() override;
+
+    // The station folder and the files in it.
+    const QString& stationDir() const { return stationDir_; }
+    QString testLogDir() const;
+    QString settingsFilePath() const;
+
+    Clock& clock;
+    OperatorPrompts& prompts;
+
+    StationForm form;
+    StepRecords StepTable;
+    int TotalStepCount = 0;
+    MeasureOptionSet MeasureOptions;
+    SystemSettings settings;
+
+    LinkRecordTable LinkRecords;
+    std::array<int, kLoadChannelCount> LoadChannels{};
+    std::array<bool, 2> LoadConnected{};
+    int ConnectedLoadCount = 0;
+
+    RunState run;
+
+    // The instrument number of the load (channel 0).
+    int loadInstrument() const { return LoadChannels[0]; }
+    LinkRecord& loadLink() { return LinkRecords[static_cast<std::size_t>(loadInstrument())]; }
+
+private:
+    QString stationDir_;
+};

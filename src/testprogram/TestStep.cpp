@@ -1,0 +1,66 @@
+#include "testprogram/TestStep.h"
+
+const std::array<QString, TestStep::kFieldCount> kStepFieldKeys = {
+    QStringLiteral("ActionMode"), QStringLiteral("LoadModeVolt"), QStringLiteral("CurrentValue"),
+    QStringLiteral("StopTime"),   QStringLiteral("StopValue"),    QStringLiteral("StableTime"),
+    QStringLiteral("StopAH"),     QStringLiteral("MeasTime"),     QStringLiteral("GoToStep"),
+    QStringLiteral("Frequency")};
+
+QString& TestStep::field(int i)
+{
+    return const_cast<QString&>(static_cast<const TestStep*>(this)->field(i));
+}
+
+const QString& TestStep::field(int i) const
+{
+    switch (i) {
+    case 0:
+        return ActionMode;
+    case 1:
+        return LoadModeVolt;
+    case 2:
+        return CurrentValue;
+    case 3:
+        return StopTime;
+    case 4:
+        return StopValue;
+    case 5:
+        return StableTime;
+    case 6:
+        return StopAH;
+    case 7:
+        return MeasTime;
+    case 8:
+        return GoToStep;
+    default:
+        return Frequency;
+    }
+}
+
+QStringList actions::all()
+{
+    return {LoadLevel, Charge, CPCharge, DisCharge, OverDisCharge, Suspend, For,      Loop,
+            For2,      Loop2,  ACIR,     DCIRLow,   DCIRHigh,      PlusLoad, RampOn, RampOff};
+}
+
+QStringList loadmodes::all()
+{
+    return {CC, LINCC, CR, CV, CP};
+}
+
+QStringList gotochoices::all()
+{
+    return {NextStep, EndLoop, EndLoop2, Continue};
+}
+
+void LoopBalance::count(const QString& actionMode)
+{
+    if (actionMode == actions::For)
+        ++outer;
+    else if (actionMode == actions::Loop)
+        --outer;
+    else if (actionMode == actions::For2)
+        ++inner;
+    else if (actionMode == actions::Loop2)
+        --inner;
+}
