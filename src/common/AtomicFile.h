@@ -10,5 +10,10 @@ bool writeFileAtomically(const QString& path, const QByteArray& content, QString
 
 // Test seam: makes the next writes fail at the chosen stage, as a full disk or a refused rename
 // would. Never used by the programs.
-enum class AtomicWriteFault { None, Write, Rename };
+enum class AtomicWriteFault
+{
+    None,
+    Write,
+    Rename
+};
 void setAtomicWriteFaultForTesting(AtomicWriteFault fault);

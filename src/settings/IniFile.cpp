@@ -32,9 +32,7 @@ QString decodeValue(QByteArrayView raw)
 
 } // namespace
 
-IniFile::IniFile(QString path) : path_(std::move(path))
-{
-}
+IniFile::IniFile(QString path) : path_(std::move(path)) {}
 
 bool IniFile::load(QString* error)
 {
@@ -101,7 +99,12 @@ void IniFile::parse(const QByteArray& bytes)
         const qsizetype eq = line.text.indexOf('=');
         if (eq > 0 && !trimmed.startsWith(';') && sections_.size() > 1) {
             const QByteArray key = lookupKey(QByteArrayView(line.text).first(eq));
-            line.valueStart = eq + 1;
+            // A write replaces the value and keeps the blanks that lead up to it.
+            qsizetype start = eq + 1;
+            while (start < line.text.size() &&
+                   (line.text[start] == ' ' || line.text[start] == '\t'))
+                ++start;
+            line.valueStart = start;
             if (!key.isEmpty() && !current.keys.contains(key))
                 current.keys.insert(key, current.lines.size());
         }

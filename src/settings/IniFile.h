@@ -42,13 +42,13 @@ public:
 private:
     struct Line
     {
-        QByteArray text;  // without the line ending
-        QByteArray ending; // "\r\n", "\n" or "" (last line without one)
+        QByteArray text;           // without the line ending
+        QByteArray ending;         // "\r\n", "\n" or "" (last line without one)
         qsizetype valueStart = -1; // key lines: where the value text begins (after "=")
     };
     struct Section
     {
-        QByteArray nameKey; // lower-cased name, for lookups
+        QByteArray nameKey;      // lower-cased name, for lookups
         std::vector<Line> lines; // the header line first (none for the part before any section)
         QHash<QByteArray, std::size_t> keys; // lower-cased key -> line index (first wins)
     };

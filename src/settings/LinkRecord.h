@@ -6,7 +6,8 @@
 
 // Link kinds of LinkRecord::ConnectMode. The link layer treats every value other than serial and
 // TCP/IP as GPIB.
-enum ConnectModeValue : int {
+enum ConnectModeValue : int
+{
     kConnectSerial = 0,
     kConnectGpib = 1,
     kConnectTcp = 2,

@@ -28,9 +28,9 @@ QString twoDigits(int value)
 
 QStringList readList(const IniFile& ini, const QString& section, int capacity)
 {
-    const int total = std::min(truncToInt(parseNumber(ini.read(section, settingskeys::Total,
-                                                                QStringLiteral("0")))),
-                               capacity);
+    const int total = std::min(
+        truncToInt(parseNumber(ini.read(section, settingskeys::Total, QStringLiteral("0")))),
+        capacity);
     QStringList list;
     for (int i = 1; i <= total; ++i)
         list << ini.read(section, QStringLiteral("%1").arg(i, 3, 10, QLatin1Char('0')), {});
@@ -92,8 +92,8 @@ QString settingskeys::loadOptionSection(int instrument)
 
 QString settingskeys::defaultTestFileName(const QString& stationDir, int channelNo)
 {
-    return QDir(stationDir).filePath(QStringLiteral("TestFile") + twoDigits(channelNo) +
-                                     QStringLiteral(".INI"));
+    return QDir(stationDir)
+        .filePath(QStringLiteral("TestFile") + twoDigits(channelNo) + QStringLiteral(".INI"));
 }
 
 void LoadSystemSettings(Station& station)
@@ -105,9 +105,8 @@ void LoadSystemSettings(Station& station)
     QString error;
     if (!ini.load(&error))
         station.prompts.message(error);
-    s.TestFileName =
-        ini.read(settingskeys::MainSection, settingskeys::testFileNameKey(s.ChannelNo),
-                 settingskeys::defaultTestFileName(station.stationDir(), s.ChannelNo));
+    s.TestFileName = ini.read(settingskeys::MainSection, settingskeys::testFileNameKey(s.ChannelNo),
+                              settingskeys::defaultTestFileName(station.stationDir(), s.ChannelNo));
     s.SaveLogFileFlag = roundToInt(
         parseNumber(ini.read(settingskeys::MainSection, settingskeys::SaveLogFileFlag, "0")));
     const int connectMode =
@@ -153,7 +152,8 @@ void LoadLinkSettings(Station& station)
         r.MSCount = linkNumber(programFile.read(section, kMsCountKey, "1"));
         r.RS232toRS485 = linkNumber(programFile.read(section, kRs485Key, "0"));
         r.IP = programFile.read(section, kIpKey, kDefaultLoadIp);
-        r.PORT = linkNumber(programFile.read(section, kPortReadKey, QString::number(kDefaultLoadPort)));
+        r.PORT =
+            linkNumber(programFile.read(section, kPortReadKey, QString::number(kDefaultLoadPort)));
 
         // The connection takes its address from these boxes: they show what the file holds.
         form.txtIP.setText(r.IP);

@@ -60,7 +60,7 @@ public:
 
     void insertGridRow(int row); // a new empty row at `row`; later rows move down
     void removeGridRow(int row);
-    void clearTexts();           // every cell's text emptied, shape and colours kept
+    void clearTexts(); // every cell's text emptied, shape and colours kept
 
     // Many changes at once: views are reset once at the end instead of following each cell.
     void beginBulkUpdate();

@@ -1,5 +1,7 @@
 #include "station/Station.h"
 
+#include "station/InitGrids.h"
+
 #include <QDir>
 
 Station::Station(const QString& stationDir, Clock& clockRef, OperatorPrompts& promptsRef,
@@ -11,6 +13,8 @@ Station::Station(const QString& stationDir, Clock& clockRef, OperatorPrompts& pr
         LoadChannels[static_cast<std::size_t>(i)] = i + 1;
     settings.SettingsFilePath = settingsFilePath();
     settings.TestFileName = settingskeys::defaultTestFileName(stationDir_, settings.ChannelNo);
+    // The grids have their shape from the start, as a window's grids have before it loads.
+    InitGrids(*this);
 }
 
 Station::~Station() = default;

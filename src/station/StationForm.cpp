@@ -14,7 +14,8 @@ StationForm::StationForm(QObject* parent) : QObject(parent)
     for (const QString& control : switchedControls()) {
         const bool runOnly =
             control == QLatin1String("StopCommand") || control == QLatin1String("PauseCommand");
-        enabled_.insert(control, new FormValue(control + QStringLiteral(".Enabled"), !runOnly, this));
+        enabled_.insert(control,
+                        new FormValue(control + QStringLiteral(".Enabled"), !runOnly, this));
     }
 }
 

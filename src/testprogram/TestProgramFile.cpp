@@ -108,8 +108,7 @@ std::optional<ProgramFileContent> readTestProgram(const QString& path, QString* 
     const QString totalText =
         file.read(programkeys::OptionSection, programkeys::TotalStepCount, QStringLiteral("0"));
     if (!isWholeNumberText(totalText))
-        return refuse(programkeys::TotalStepCount, totalText,
-                      QStringLiteral("not a whole number"));
+        return refuse(programkeys::TotalStepCount, totalText, QStringLiteral("not a whole number"));
     const double total = parseNumber(totalText);
     if (total < 0 || total > kMaxProgramSteps)
         return refuse(programkeys::TotalStepCount, totalText,

@@ -39,7 +39,7 @@ const QString& TestStep::field(int i) const
 
 QStringList actions::all()
 {
-    return {LoadLevel, Charge, CPCharge, DisCharge, OverDisCharge, Suspend, For,      Loop,
+    return {LoadLevel, Charge, CPCharge, DisCharge, OverDisCharge, Suspend,  For,    Loop,
             For2,      Loop2,  ACIR,     DCIRLow,   DCIRHigh,      PlusLoad, RampOn, RampOff};
 }
 

@@ -88,13 +88,20 @@ private slots:
     {
         QTest::addColumn<QString>("text");
         QTest::addColumn<QString>("result");
-        QTest::newRow("1:30") << "1:30" << "1.5000";
-        QTest::newRow("5:30") << "5:30" << "5.5000";
-        QTest::newRow("seconds only") << "0:20" << "0.3333";
-        QTest::newRow("third part ignored") << "1:30:15" << "1.5000";
-        QTest::newRow("no colon unchanged") << "90" << "90";
-        QTest::newRow("text unchanged") << "abc" << "abc";
-        QTest::newRow("empty minutes") << ":45" << "0.7500";
+        QTest::newRow("1:30") << "1:30"
+                              << "1.5000";
+        QTest::newRow("5:30") << "5:30"
+                              << "5.5000";
+        QTest::newRow("seconds only") << "0:20"
+                                      << "0.3333";
+        QTest::newRow("third part ignored") << "1:30:15"
+                                            << "1.5000";
+        QTest::newRow("no colon unchanged") << "90"
+                                            << "90";
+        QTest::newRow("text unchanged") << "abc"
+                                        << "abc";
+        QTest::newRow("empty minutes") << ":45"
+                                       << "0.7500";
     }
     void ConvertSecToMin_turnsMinutesAndSecondsIntoDecimalMinutes()
     {
