@@ -1,0 +1,205 @@
+#include "execution/RunLog.h"
+
+#include "common/Clock.h"
+#include "common/NumberText.h"
+#include "station/Station.h"
+
+#include <QDir>
+#include <QFileInfo>
+
+namespace {
+
+QString twoDigits(qint64 value)
+{
+    return QStringLiteral("%1").arg(value, 2, 10, QLatin1Char('0'));
+}
+
+// The characters that cannot stand in a file name on Windows or Linux.
+const QString kForbiddenCharacters = QStringLiteral("<>:\"/\\|?*");
+
+} // namespace
+
+QString FormatElapsed(const QString& start, const QString& end)
+{
+    const QDateTime from = parseDateTimeText(start);
+    const QDateTime to = parseDateTimeText(end);
+    qint64 s = from.isValid() && to.isValid() ? from.secsTo(to) : 0;
+    if (s < 0)
+        s = 0;
+    return twoDigits(s / 3600) + QLatin1Char(':') + twoDigits((s / 60) % 60) + QLatin1Char(':') +
+           twoDigits(s % 60);
+}
+
+bool checkSerialNumber(const QString& serialNumber, QString* message)
+{
+    QString problem;
+    for (const QChar c : serialNumber) {
+        if (c.category() == QChar::Other_Control) {
+            problem = QStringLiteral("a control character");
+            break;
+        }
+        if (kForbiddenCharacters.contains(c)) {
+            problem = QStringLiteral("\"%1\"").arg(c);
+            break;
+        }
+    }
+    if (problem.isEmpty() && serialNumber.contains(QStringLiteral("..")))
+        problem = QStringLiteral("\"..\"");
+    if (problem.isEmpty())
+        return true;
+    if (message)
+        *message = QStringLiteral("The serial number \"%1\" cannot name a log file: it holds %2. "
+                                  "Use letters, digits, \"-\", \"_\" and single dots.")
+                       .arg(serialNumber, problem);
+    return false;
+}
+
+RunLog::RunLog(Station& station) : station_(station) {}
+
+bool RunLog::open()
+{
+    close();
+    keptPrevious_.clear();
+    writeFailed_ = false;
+    const QString path = station_.run.LogFileName;
+    const QFileInfo info(path);
+    const QString native = QDir::toNativeSeparators(path);
+    const auto refuse = [&](const QString& reason) {
+        station_.prompts.message(QStringLiteral("Cannot create the log file %1: %2. The test "
+                                                "was not started.")
+                                     .arg(native, reason));
+        return false;
+    };
+    if (!QDir().mkpath(info.absolutePath()))
+        return refuse(QStringLiteral("its folder cannot be created"));
+
+    if (info.exists()) {
+        // The previous test's records are kept under a dated name, never emptied.
+        const QString stamp = station_.clock.now().toString(QStringLiteral("yyyyMMdd-hhmmss"));
+        const QString base = info.absolutePath() + QLatin1Char('/') + info.completeBaseName() +
+                             QLatin1Char('_') + stamp;
+        const QString suffix = QLatin1Char('.') + info.suffix();
+        QString kept = base + suffix;
+        for (int i = 2; QFileInfo::exists(kept); ++i)
+            kept = base + QStringLiteral("-%1").arg(i) + suffix;
+        if (!QFile::rename(path, kept))
+            return refuse(QStringLiteral("the existing log of that name cannot be kept as %1")
+                              .arg(QDir::toNativeSeparators(kept)));
+        keptPrevious_ = kept;
+    }
+
+    file_.setFileName(path);
+    if (!file_.open(QIODevice::WriteOnly | QIODevice::NewOnly | QIODevice::Unbuffered))
+        return refuse(file_.errorString());
+    if (!writeLine(headerLine())) {
+        close();
+        return refuse(QStringLiteral("the header cannot be written"));
+    }
+    return true;
+}
+
+void RunLog::close()
+{
+    if (file_.isOpen())
+        file_.close();
+}
+
+bool RunLog::writeLine(const QString& line)
+{
+    const QByteArray bytes = line.toUtf8() + "\r\n";
+    if (file_.write(bytes) == bytes.size() && file_.flush())
+        return true;
+    // Tell the operator once per run; the run goes on and the measurements stay on screen.
+    if (!writeFailed_) {
+        writeFailed_ = true;
+        station_.prompts.message(
+            QStringLiteral("Cannot write to the log file %1: %2")
+                .arg(QDir::toNativeSeparators(file_.fileName()), file_.errorString()));
+    }
+    return false;
+}
+
+QString RunLog::headerLine() const
+{
+    const GridModel& phase = station_.form.grdPhase3;
+    QString line = QStringLiteral("No.,Step,Loop1,StepTime");
+    for (int c = 1; c < phase.cols(); ++c) {
+        const QString h = phase.text(0, c);
+        line += QLatin1Char(',') + h + QLatin1Char('A') + QLatin1Char(',') + h + QLatin1Char('B') +
+                QLatin1Char(',') + h + QLatin1Char('C');
+    }
+    return line + QStringLiteral(",TotalTime,StepMode");
+}
+
+QString RunLog::recordLine() const
+{
+    const RunState& run = station_.run;
+    const StationForm& form = station_.form;
+    const QDateTime now = station_.clock.now();
+    QString line = QString::number(run.RecordNo) + QLatin1Char(',') +
+                   QString::number(run.CurrentStep + 1) + QLatin1Char(',');
+    if (run.ForRow != 0)
+        line += form.TestStepGrid.text(run.ForRow, 5);
+    line += QLatin1Char(',') + timeOfDayText(now);
+    for (int c = 1; c <= 3; ++c)
+        for (int r = 1; r <= 3; ++r)
+            line += QLatin1Char(',') + formatGeneral(parseNumber(form.grdPhase3.text(r, c)));
+    const int step = std::clamp(run.CurrentStep, 0, kStepTableSize - 1);
+    line += QLatin1Char(',') + FormatElapsed(run.TestStartText, dateTimeText(now)) +
+            QLatin1Char(',') + station_.StepTable[static_cast<std::size_t>(step)].LoadModeVolt;
+    return line;
+}
+
+void RunLog::RecordResult()
+{
+    if (station_.settings.SaveLogFileFlag == 1)
+        WriteLogRecord();
+    else
+        AddListRecord();
+}
+
+void RunLog::WriteLogRecord()
+{
+    if (!isOpen())
+        return;
+    writeLine(recordLine());
+    ++station_.run.RecordNo;
+}
+
+const QStringList& RunLog::recordListHeaders()
+{
+    static const QStringList headers = {
+        QStringLiteral("No."),     QStringLiteral("Step"),     QStringLiteral("Loop1"),
+        QStringLiteral("Loop2"),   QStringLiteral("StepTime"), QStringLiteral("Voltage"),
+        QStringLiteral("Current"), QStringLiteral("Power"),    QStringLiteral("kWh"),
+        QStringLiteral("Ah"),      QStringLiteral("TotalTime")};
+    return headers;
+}
+
+void RunLog::AddListRecord()
+{
+    RunState& run = station_.run;
+    StationForm& form = station_.form;
+    GridModel& list = form.RecordList;
+    if (list.cols() != recordListHeaders().size() || list.rows() == 0) {
+        list.setCols(static_cast<int>(recordListHeaders().size()));
+        list.setRows(1);
+        list.setFixed(1, 0);
+        list.setRowTexts(0, recordListHeaders());
+    }
+    const QString now = dateTimeText(station_.clock.now());
+    // Energy and charge mean nothing while no current flows.
+    const bool flowing = parseNumber(form.CurrentText.text()) != 0;
+    const int row = list.rows();
+    list.setRows(row + 1);
+    list.setRowTexts(row, {QString::number(run.RecordNo), QString::number(run.CurrentStep + 1),
+                           run.ForRow != 0 ? form.TestStepGrid.text(run.ForRow, 5) : QString(),
+                           run.For2Row != 0 ? form.TestStepGrid.text(run.For2Row, 5) : QString(),
+                           FormatElapsed(run.StepStartText, now), form.VoltageText.text(),
+                           form.CurrentText.text(), form.PowerText.text(),
+                           flowing ? form.KWHText.text() : QStringLiteral("0"),
+                           flowing ? form.AHText.text() : QStringLiteral("0"),
+                           FormatElapsed(run.TestStartText, now)});
+    list.setTopRow(row);
+    ++run.RecordNo;
+}

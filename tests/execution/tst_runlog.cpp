@@ -1,0 +1,193 @@
+#include "execution/RunLog.h"
+#include "support/TestMain.h"
+#include "support/TestSupport.h"
+
+#include <QDir>
+
+namespace {
+const QByteArray kHeader = "No.,Step,Loop1,StepTime,VotlageA,VotlageB,VotlageC,CurrentA,CurrentB,"
+                           "CurrentC,PowerA,PowerB,PowerC,TotalTime,StepMode\r\n";
+}
+
+class RunLogTest : public QObject
+{
+    Q_OBJECT
+
+private:
+    // A station in the middle of a run at 10:00:05, started at 10:00:00.
+    static void prepareRun(StationFixture& f)
+    {
+        Station& s = *f.station;
+        s.settings.SaveLogFileFlag = 1;
+        f.clock.setSpeed(0);
+        f.clock.setNow(QDateTime(QDate(2026, 5, 4), QTime(10, 0, 5)));
+        s.run.TestStartText = QStringLiteral("2026/05/04 10:00:00");
+        s.run.RecordNo = 1;
+        s.run.CurrentStep = 1;
+        s.run.LogFileName = QDir(s.testLogDir()).filePath(QStringLiteral("SN42.CSV"));
+        s.StepTable[1].LoadModeVolt = QStringLiteral("CC");
+        GridModel& p = s.form.grdPhase3;
+        const QStringList values = {"230.1",  "229.9", "230", "10",    "10.5",
+                                    " 9.75 ", "2301",  "Err", "ErrRec"};
+        for (int i = 0; i < 9; ++i)
+            p.setText(i % 3 + 1, i / 3 + 1, values[i]);
+    }
+
+private slots:
+    void FormatElapsed_formatsHoursMinutesSeconds_data()
+    {
+        QTest::addColumn<QString>("start");
+        QTest::addColumn<QString>("end");
+        QTest::addColumn<QString>("elapsed");
+        QTest::newRow("seconds") << "2026/05/04 10:00:00"
+                                 << "2026/05/04 10:00:07"
+                                 << "00:00:07";
+        QTest::newRow("past midnight") << "2026/05/04 23:59:50"
+                                       << "2026/05/05 00:01:00"
+                                       << "00:01:10";
+        QTest::newRow("past 100 hours") << "2026/05/01 00:00:00"
+                                        << "2026/05/05 04:02:03"
+                                        << "100:02:03";
+        QTest::newRow("end before start") << "2026/05/04 10:00:00"
+                                          << "2026/05/04 09:00:00"
+                                          << "00:00:00";
+        QTest::newRow("unreadable") << ""
+                                    << "2026/05/04 09:00:00"
+                                    << "00:00:00";
+    }
+    void FormatElapsed_formatsHoursMinutesSeconds()
+    {
+        QFETCH(QString, start);
+        QFETCH(QString, end);
+        QFETCH(QString, elapsed);
+        QCOMPARE(FormatElapsed(start, end), elapsed);
+    }
+
+    void log_writesHeaderAndRecordsByteForByte()
+    {
+        StationFixture f;
+        prepareRun(f);
+        Station& s = *f.station;
+        RunLog log(s);
+        QVERIFY(log.open());
+        log.RecordResult();
+        // Inside a FOR loop the Loop1 field is the loop's remaining-pass cell.
+        s.form.TestStepGrid.setRows(4);
+        s.form.TestStepGrid.setText(2, 5, QStringLiteral("3"));
+        s.run.ForRow = 2;
+        f.clock.advance(100 * 3600); // 100 hours later
+        log.RecordResult();
+        log.close();
+        QCOMPARE(readFile(s.run.LogFileName),
+                 kHeader + "1,2,,10:00:05,230.1,229.9,230,10,10.5,9.75,2301,0,0,00:00:05,CC\r\n"
+                           "2,2,3,14:00:05,230.1,229.9,230,10,10.5,9.75,2301,0,0,100:00:05,CC\r\n");
+        QCOMPARE(s.run.RecordNo, 3);
+        QVERIFY(f.prompts.shown.empty());
+    }
+
+    void log_isOnDiskAfterEachRecord()
+    {
+        StationFixture f;
+        prepareRun(f);
+        RunLog log(*f.station);
+        QVERIFY(log.open());
+        log.WriteLogRecord();
+        // Read while the log is still open: nothing waits in a buffer.
+        QVERIFY(readFile(f.station->run.LogFileName).endsWith(",CC\r\n"));
+    }
+
+    void log_createsTestLogAndKeepsAnOldLogUnderADatedName()
+    {
+        StationFixture f;
+        prepareRun(f);
+        Station& s = *f.station;
+        QVERIFY(!QFileInfo::exists(s.testLogDir()));
+        RunLog log(s);
+        QVERIFY(log.open());
+        log.WriteLogRecord();
+        log.close();
+        const QByteArray first = readFile(s.run.LogFileName);
+
+        f.clock.setNow(QDateTime(QDate(2026, 5, 4), QTime(11, 30, 0)));
+        QVERIFY(log.open());
+        const QString kept =
+            QDir(s.testLogDir()).filePath(QStringLiteral("SN42_20260504-113000.CSV"));
+        QCOMPARE(log.keptPreviousLog(), kept);
+        QCOMPARE(readFile(kept), first);
+        QCOMPARE(readFile(s.run.LogFileName), kHeader);
+
+        // A third run in the same second keeps the second log too.
+        log.close();
+        QVERIFY(log.open());
+        QCOMPARE(log.keptPreviousLog(),
+                 QDir(s.testLogDir()).filePath(QStringLiteral("SN42_20260504-113000-2.CSV")));
+        QCOMPARE(readFile(kept), first);
+    }
+
+    void log_thatCannotBeCreatedRefusesWithThePath()
+    {
+        StationFixture f;
+        prepareRun(f);
+        Station& s = *f.station;
+        writeFile(s.testLogDir(), "a file where the folder should be");
+        RunLog log(s);
+        QVERIFY(!log.open());
+        QCOMPARE(f.prompts.messages().size(), 1);
+        QVERIFY2(f.prompts.messages()[0].contains(QDir::toNativeSeparators(s.run.LogFileName)),
+                 qPrintable(f.prompts.messages()[0]));
+        QVERIFY(!log.isOpen());
+        log.WriteLogRecord(); // nothing open: nothing written, no count
+        QCOMPARE(s.run.RecordNo, 1);
+    }
+
+    void serialNumber_refusesNamesOutsideTestLog_data()
+    {
+        QTest::addColumn<QString>("sn");
+        QTest::addColumn<bool>("accepted");
+        QTest::newRow("plain") << "SN-2026_001" << true;
+        QTest::newRow("dot") << "A1.2" << true;
+        QTest::newRow("chinese") << QStringLiteral("電池01") << true;
+        QTest::newRow("slash") << "../x" << false;
+        QTest::newRow("backslash") << "a\\b" << false;
+        QTest::newRow("dotdot") << "a..b" << false;
+        QTest::newRow("tab") << "a\tb" << false;
+        QTest::newRow("colon") << "C:x" << false;
+        QTest::newRow("star") << "a*" << false;
+    }
+    void serialNumber_refusesNamesOutsideTestLog()
+    {
+        QFETCH(QString, sn);
+        QFETCH(bool, accepted);
+        QString message;
+        QCOMPARE(checkSerialNumber(sn, &message), accepted);
+        if (!accepted)
+            QVERIFY2(message.contains(sn), qPrintable(message));
+    }
+
+    void recordList_takesTheRecordsWithoutALog()
+    {
+        StationFixture f;
+        prepareRun(f);
+        Station& s = *f.station;
+        s.settings.SaveLogFileFlag = 0;
+        s.run.StepStartText = QStringLiteral("2026/05/04 10:00:03");
+        s.form.VoltageText.setText(QStringLiteral("230.0000"));
+        s.form.CurrentText.setText(QStringLiteral("0.0000"));
+        s.form.AHText.setText(QStringLiteral("0.50000000"));
+        RunLog log(s);
+        log.RecordResult();
+        s.form.CurrentText.setText(QStringLiteral("30.0000"));
+        log.RecordResult();
+        const GridModel& list = s.form.RecordList;
+        QCOMPARE(list.rows(), 3);
+        QCOMPARE(list.rowTexts(0), RunLog::recordListHeaders());
+        QCOMPARE(list.rowTexts(1), QStringList({"1", "2", "", "", "00:00:02", "230.0000", "0.0000",
+                                                "0.0000", "0", "0", "00:00:05"}));
+        QCOMPARE(list.text(2, 9), QStringLiteral("0.50000000"));
+        QCOMPARE(s.run.RecordNo, 3);
+        QVERIFY(!QFileInfo::exists(s.run.LogFileName));
+    }
+};
+
+ACL3_TEST_MAIN(RunLogTest)
+#include "tst_runlog.moc"
