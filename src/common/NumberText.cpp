@@ -83,6 +83,14 @@ double parseNumber(QStringView text)
     return toDouble(text.mid(pos, len));
 }
 
+bool beginsWithNumber(QStringView text)
+{
+    qsizetype pos = 0;
+    while (pos < text.size() && isBlank(text[pos]))
+        ++pos;
+    return numericPrefixLength(text, pos) > 0;
+}
+
 bool isNumberText(QStringView text)
 {
     const QStringView t = text.trimmed();

@@ -10,6 +10,9 @@
 // optional sign and exponent; 0 for empty or non-numeric text ("12.5V" gives 12.5).
 double parseNumber(QStringView text);
 
+// True when the text, after leading blanks, begins with a number ("230.1", " 12V"; not "Err").
+bool beginsWithNumber(QStringView text);
+
 // True when the whole text, apart from surrounding blanks, is one decimal number.
 bool isNumberText(QStringView text);
 

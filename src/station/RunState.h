@@ -24,6 +24,11 @@ struct RunState
     int For2Row = 0;
     int For2Count = 0;
     int StopReason = 0;
+    // The running step's ampere-hours and kilowatt-hours, and when they were last accumulated
+    // (monotonic clock, ms).
+    double StepAh = 0;
+    double StepKwh = 0;
+    double LastMeasureMs = 0;
 };
 
 // The running indicator's texts: WorkLabel shows entry (n modulo 4) while running, entry 4 idle.

@@ -1,0 +1,495 @@
+#include "execution/RunControl.h"
+
+#include "common/NumberText.h"
+#include "common/Waits.h"
+#include "links/LinkLayer.h"
+#include "load/LoadControl.h"
+#include "load/Measurement.h"
+#include "station/ProgramCommands.h"
+#include "station/Station.h"
+#include "testprogram/TestProgramFile.h"
+
+#include <QCoreApplication>
+#include <QDir>
+
+#include <cmath>
+#include <limits>
+
+namespace {
+
+// Stop waits this long after switching off before it closes the log; Pause a little longer.
+constexpr double kStopSettleMs = 100.0;
+constexpr double kPauseSettleMs = 2500.0;
+// The hand-over arms the timer at once when the step's first measuring instant has passed.
+constexpr double kLateHandOverMs = 100.0;
+// Each ramp or hold pass allows this long for sending, measuring and recording.
+constexpr double kRampPassAllowanceMs = 16.0;
+const QString kNoSaveLog = QStringLiteral("NoSaveLog");
+
+QString channelCaption(const Station& station)
+{
+    return QStringLiteral("Channel - ") + QString::number(station.settings.ChannelNo);
+}
+
+bool channelReady(const Station& station)
+{
+    return station.LoadConnected[0] && station.form.LoadCheck[0]->flag();
+}
+
+// The level command of a mode ("CC:A 10"); empty for a mode the load does not take this way.
+QString modeLevelCommand(const QString& mode, double value)
+{
+    for (const QString& m : {loadmodes::CC, loadmodes::CR, loadmodes::CV, loadmodes::CP}) {
+        if (mode == m)
+            return levelCommand(m + QStringLiteral(":A "), value);
+    }
+    return {};
+}
+
+} // namespace
+
+RunControl::RunControl(Station& station, QObject* parent)
+    : QObject(parent), station_(station), log_(station)
+{
+    RunTimer.setObjectName(QStringLiteral("RunTimer"));
+    RunTimer.setSingleShot(true);
+    RunTimer.setTimerType(Qt::PreciseTimer);
+    connect(&RunTimer, &QTimer::timeout, this, &RunControl::RunTimerTick);
+}
+
+RunControl::~RunControl() = default;
+
+void RunControl::SetEditControlsEnabled(Station& station, bool enabled)
+{
+    for (const QString& control : StationForm::switchedControls()) {
+        const bool runOnly =
+            control == QLatin1String("StopCommand") || control == QLatin1String("PauseCommand");
+        station.form.enabled(control).setFlag(runOnly ? !enabled : enabled);
+    }
+}
+
+bool RunControl::interrupted() const
+{
+    return station_.run.StopRequested != 0 || station_.run.PauseRequested != 0;
+}
+
+double RunControl::gridNumber(int row, int col) const
+{
+    return parseNumber(station_.form.TestStepGrid.text(row, col));
+}
+
+void RunControl::setGridText(int row, int col, const QString& text)
+{
+    station_.form.TestStepGrid.setText(row, col, text);
+}
+
+void RunControl::highlightRow(int row)
+{
+    GridModel& grid = station_.form.TestStepGrid;
+    grid.setTopRow(row);
+    grid.setRowBackColor(row, 1, 9, gridcolors::LightYellow);
+}
+
+void RunControl::unhighlightRow(int row)
+{
+    station_.form.TestStepGrid.setRowBackColor(row, 1, 9, gridcolors::System);
+}
+
+void RunControl::armRunTimer(double clockMs)
+{
+    timerIntervalMs_ = clockMs;
+    const double real = std::ceil(station_.clock.realMsFor(std::max(clockMs, 0.0)));
+    RunTimer.start(static_cast<int>(std::min(real, double(std::numeric_limits<int>::max()))));
+}
+
+void RunControl::fail(const QString& message)
+{
+    Stop(RunEnd::Error);
+    station_.prompts.message(message);
+}
+
+bool RunControl::yieldInMarkerLoop(int& passes)
+{
+    // Loop markers repeat without any wait of their own; a program of nothing but markers
+    // with large counts must still let Stop in.
+    constexpr int kPassesBetweenEvents = 1000;
+    if (++passes % kPassesBetweenEvents != 0)
+        return true;
+    QCoreApplication::processEvents();
+    return !interrupted();
+}
+
+bool RunControl::countLoopPass(int forRow, int forCount)
+{
+    const double n = gridNumber(forRow, 5);
+    setGridText(forRow, 5, formatGeneral(n - 1));
+    if (n > 1)
+        return true;
+    setGridText(forRow, 5, QString::number(forCount));
+    return false;
+}
+
+void RunControl::StartCommand()
+{
+    if (phase_ == Phase::PreRun || phase_ == Phase::Timed || phase_ == Phase::Stopping)
+        return;
+    RunState& run = station_.run;
+    StationForm& form = station_.form;
+    endReported_ = false;
+    run.StopRequested = 0;
+    // A Start after Pause begins a new run that really runs.
+    run.PauseRequested = 0;
+    form.WorkLabel.setText(WorkText[static_cast<std::size_t>(std::abs(run.RecordNo) % 4)]);
+    form.Frame2Caption.setText(channelCaption(station_));
+    form.Frame2ForeColor.setColor(gridcolors::System);
+    phase_ = Phase::Idle;
+
+    const auto refuse = [this] {
+        phase_ = Phase::Idle;
+        if (!endReported_) {
+            endReported_ = true;
+            emit runEnded(RunEnd::Refused);
+        }
+    };
+
+    // The run reads the step table: it must hold what the grid shows.
+    if (form.TestStepGrid.rows() - 1 != station_.TotalStepCount) {
+        // A cancelled or failed save ends the command: reloading would drop the edits.
+        if (!SaveCommand(station_))
+            return refuse();
+        LoadTestProgram(station_);
+    }
+
+    if (station_.settings.SaveLogFileFlag == 1) {
+        QString sn = form.SNText.text();
+        if (sn.isEmpty() || sn == kNoSaveLog) {
+            run.NoSaveLogFlag = 1;
+            form.SNText.setText(kNoSaveLog);
+            sn = kNoSaveLog;
+        } else {
+            run.NoSaveLogFlag = 0;
+        }
+        QString message;
+        if (!checkSerialNumber(sn, &message)) {
+            station_.prompts.message(message);
+            return refuse();
+        }
+        run.LogFileName = QDir(station_.testLogDir()).filePath(sn + QStringLiteral(".CSV"));
+        if (!log_.open())
+            return refuse();
+    }
+
+    if (station_.TotalStepCount <= 0) {
+        log_.close();
+        station_.prompts.message(QStringLiteral("Please setup test step, then press START."));
+        return refuse();
+    }
+
+    form.Frame2BackColor.setColor(gridcolors::Orange);
+    SetEditControlsEnabled(station_, false);
+    ResetStepAccumulators(station_);
+    run.RecordNo = 1;
+    phase_ = Phase::PreRun;
+
+    AllConnect(station_);
+    form.LoadCountLabel.setText(QString::number(station_.ConnectedLoadCount));
+    if (interrupted())
+        return; // Stop or Pause was pressed while the load was being connected
+    if (station_.ConnectedLoadCount < 1) {
+        form.Frame2Caption.setText(form.Frame2Caption.text() + QStringLiteral(" - Load Error"));
+        form.Frame2ForeColor.setColor(gridcolors::Red);
+        station_.prompts.message(
+            QStringLiteral("Electronic Load Connect Error, Please check it."));
+        Stop(RunEnd::ConnectError);
+        return;
+    }
+
+    run.CurrentStep = 0;
+    run.TestStartText = dateTimeText(station_.clock.now());
+    // Loops of an earlier run are not this run's.
+    run.ForRow = run.ForCount = run.For2Row = run.For2Count = 0;
+    try {
+        preRun();
+    } catch (const RunError& e) {
+        fail(e.message);
+    }
+}
+
+void RunControl::preRun()
+{
+    RunState& run = station_.run;
+    int markerPasses = 0;
+    for (;;) {
+        run.StepStartText = dateTimeText(station_.clock.now());
+        if (run.CurrentStep >= station_.TotalStepCount) {
+            Stop(RunEnd::Finished);
+            station_.prompts.message(QStringLiteral("Test Finished"));
+            return;
+        }
+        run.StepDwell = roundTo4(gridNumber(run.CurrentStep + 1, 4));
+        if (run.CurrentStep >= 1)
+            unhighlightRow(run.CurrentStep);
+        highlightRow(run.CurrentStep + 1);
+        run.StepStartTime = roundTo4(station_.clock.secondsSinceMidnight());
+        run.MeasureRef = run.StepStartTime;
+
+        // A copy: the waits below may let Stop reload the program.
+        const TestStep step = station_.StepTable[static_cast<std::size_t>(run.CurrentStep)];
+        emit stepStarted(run.CurrentStep);
+        showProgress();
+        const QString& action = step.ActionMode;
+
+        if (action == actions::For || action == actions::For2) {
+            ++run.CurrentStep;
+            const int row = run.CurrentStep;
+            const int count = truncToInt(gridNumber(row, 5));
+            if (action == actions::For) {
+                run.ForRow = row;
+                run.ForCount = count;
+            } else {
+                run.For2Row = row;
+                run.For2Count = count;
+            }
+            station_.form.TestStepGrid.setTopRow(row);
+            unhighlightRow(row);
+            if (!yieldInMarkerLoop(markerPasses))
+                return;
+            continue;
+        }
+        if (action == actions::Loop || action == actions::Loop2) {
+            const bool outer = action == actions::Loop;
+            const int forRow = outer ? run.ForRow : run.For2Row;
+            const int forCount = outer ? run.ForCount : run.For2Count;
+            // Another pass executes the FOR step again, which reads the count anew.
+            if (forRow > 0 && countLoopPass(forRow, forCount))
+                run.CurrentStep = forRow - 1;
+            else
+                ++run.CurrentStep;
+            ResetStepAccumulators(station_);
+            if (!yieldInMarkerLoop(markerPasses))
+                return;
+            continue;
+        }
+        if (action == actions::RampOn || action == actions::RampOff) {
+            if (!rampOrHold(step, action == actions::RampOn))
+                return;
+            continue;
+        }
+        if (action == actions::LoadLevel) {
+            // Switched on only where the step actuation would: a load that Stop cannot switch
+            // off (its channel unticked) must not be switched on either.
+            if (channelReady(station_)) {
+                const double value = parseNumber(step.CurrentValue);
+                const QString& mode = step.LoadModeVolt;
+                if (mode == loadmodes::LINCC) {
+                    sendToLoad(station_, QStringLiteral("MODE LIN"));
+                    sendToLoad(station_, levelCommand(QStringLiteral("LIN:A "), value));
+                } else if (const QString level = modeLevelCommand(mode, value); !level.isEmpty()) {
+                    sendToLoad(station_, QStringLiteral("MODE ") + mode);
+                    sendToLoad(station_, level);
+                }
+                sendToLoad(station_, QStringLiteral("LOAD ON"));
+            }
+            if (!commonTail())
+                return;
+            if (parseNumber(step.StopTime) == 0) {
+                ++run.CurrentStep;
+                continue;
+            }
+            handOverToTimer();
+            return;
+        }
+        // Any other action: the timer carries it once its dwell time has passed. The wait
+        // keeps the window alive and ends on Stop or Pause.
+        const double dwellMs = roundToInt(parseNumber(step.StopTime)) * 1000.0;
+        WaitUntil(station_.clock, dwellMs, [this] { return interrupted(); });
+        if (interrupted())
+            return;
+        handOverToTimer();
+        return;
+    }
+}
+
+bool RunControl::commonTail()
+{
+    if (station_.run.NoSaveLogFlag == 0)
+        MeasurePhases(station_, station_.run.CurrentStep);
+    if (interrupted())
+        return false;
+    if (station_.run.NoSaveLogFlag == 0)
+        log_.RecordResult();
+    return true;
+}
+
+bool RunControl::rampOrHold(const TestStep& step, bool ramp)
+{
+    RunState& run = station_.run;
+    const double seconds = parseNumber(step.StopTime);
+    const double measure = parseNumber(step.MeasTime);
+    const double value = parseNumber(step.CurrentValue);
+    const QString& mode = step.LoadModeVolt;
+    const auto sendLevel = [&](double level) {
+        const QString command = modeLevelCommand(mode, level);
+        if (!command.isEmpty() && channelReady(station_))
+            sendToLoad(station_, command);
+    };
+
+    if (seconds == 0) {
+        sendLevel(value);
+        if (channelReady(station_))
+            sendToLoad(station_, QStringLiteral("LOAD ON"));
+        if (!commonTail())
+            return false;
+        ++run.CurrentStep;
+        return true;
+    }
+    if (measure <= 0)
+        throw RunError{QStringLiteral("Step %1 (%2) has a measure time of %3 s: a ramp needs a "
+                                      "measure time above 0. The test was stopped.")
+                           .arg(run.CurrentStep + 1)
+                           .arg(step.ActionMode, step.MeasTime)};
+
+    const double t0 = station_.clock.monotonicMs();
+    const double passes = std::trunc(seconds) / measure;
+    // The first ramp of a program ramps up from 0.
+    const double previous =
+        run.CurrentStep >= 1
+            ? parseNumber(station_.StepTable[static_cast<std::size_t>(run.CurrentStep - 1)].CurrentValue)
+            : 0.0;
+    const double increment = passes > 0 ? (value - previous) / passes : 0.0;
+    double level = previous;
+    if (!ramp)
+        sendLevel(value);
+    double passEnd = t0;
+    for (double i = 1; i <= passes; ++i) {
+        if (passEnd - t0 >= seconds * 1000.0)
+            break;
+        if (ramp) {
+            level += increment;
+            sendLevel(level);
+        }
+        if (run.NoSaveLogFlag == 0)
+            MeasurePhases(station_, run.CurrentStep);
+        QCoreApplication::processEvents();
+        if (interrupted())
+            return false;
+        if (run.NoSaveLogFlag == 0)
+            log_.RecordResult();
+        const double wait = measure * 1000.0 - (station_.clock.monotonicMs() - passEnd) -
+                            kRampPassAllowanceMs;
+        if (wait > 0) {
+            WaitUntil(station_.clock, wait, [this] { return interrupted(); });
+            if (interrupted())
+                return false;
+        }
+        passEnd = station_.clock.monotonicMs();
+    }
+    ++run.CurrentStep;
+    return true;
+}
+
+void RunControl::handOverToTimer()
+{
+    RunState& run = station_.run;
+    const TestStep& step = station_.StepTable[static_cast<std::size_t>(run.CurrentStep)];
+    const double measure = parseNumber(step.MeasTime);
+    double sinceStart = station_.clock.secondsSinceMidnight() - run.StepStartTime;
+    if (sinceStart < 0)
+        sinceStart += 86400.0;
+    const double remaining = measure * 1000.0 - sinceStart * 1000.0;
+    run.StopRequested = 0;
+    phase_ = Phase::Timed;
+    armRunTimer(remaining > 0 ? remaining : kLateHandOverMs);
+}
+
+void RunControl::PauseCommand()
+{
+    if (!isRunning())
+        return;
+    StationForm& form = station_.form;
+    form.enabled(QStringLiteral("StartCommand")).setFlag(true);
+    form.enabled(QStringLiteral("PauseCommand")).setFlag(false);
+    RunTimer.stop();
+    station_.run.PauseRequested = 1;
+    phase_ = Phase::Paused;
+    form.Frame2Caption.setText(form.Frame2Caption.text() + QStringLiteral("  Pause"));
+    OutputsOff(station_);
+    DelayMs(station_.clock, kPauseSettleMs);
+}
+
+void RunControl::StopCommand()
+{
+    Stop(RunEnd::Stopped);
+}
+
+void RunControl::Stop(RunEnd how)
+{
+    if (phase_ == Phase::Stopping)
+        return;
+    phase_ = Phase::Stopping;
+    RunState& run = station_.run;
+    StationForm& form = station_.form;
+    run.PauseRequested = 0;
+    run.StopRequested = 1;
+    RunTimer.stop();
+    form.Frame2Caption.setText(form.Frame2Caption.text() + QStringLiteral("  Stoping......"));
+    OutputsOff(station_);
+    DelayMs(station_.clock, kStopSettleMs);
+    log_.close();
+    SetEditControlsEnabled(station_, true);
+    // Restores the cells the run rewrote (loop counts, dwell times).
+    LoadTestProgram(station_);
+    form.WorkLabel.setText(WorkText[4]);
+    form.Frame2BackColor.setColor(gridcolors::System);
+    form.Frame2Caption.setText(channelCaption(station_));
+    QCoreApplication::processEvents();
+    for (int row = 1; row <= station_.TotalStepCount; ++row)
+        unhighlightRow(row);
+    station_.links().LinkClose(station_.loadInstrument());
+    phase_ = Phase::Idle;
+    if (!endReported_) {
+        endReported_ = true;
+        emit runEnded(how);
+    }
+}
+
+void RunControl::windowClosing()
+{
+    if (phase_ == Phase::Idle || phase_ == Phase::Stopping)
+        return;
+    StationForm& form = station_.form;
+    station_.run.StopRequested = 1;
+    RunTimer.stop();
+    form.Frame2Caption.setText(form.Frame2Caption.text() + QStringLiteral("  Stoping......"));
+    OutputsOff(station_);
+    // The window goes; the log must not stay half-open behind it.
+    log_.close();
+    phase_ = Phase::Idle;
+    if (!endReported_) {
+        endReported_ = true;
+        emit runEnded(RunEnd::Stopped);
+    }
+}
+
+void RunControl::showProgress()
+{
+    const RunState& run = station_.run;
+    const int step = std::clamp(run.CurrentStep, 0, kStepTableSize - 1);
+    const TestStep& s = station_.StepTable[static_cast<std::size_t>(step)];
+    const GridModel& grid = station_.form.TestStepGrid;
+    QString text = QStringLiteral("Step %1 of %2: %3").arg(step + 1).arg(station_.TotalStepCount).arg(s.ActionMode);
+    if (!s.LoadModeVolt.isEmpty())
+        text += QLatin1Char(' ') + s.LoadModeVolt;
+    if (!s.CurrentValue.isEmpty())
+        text += QLatin1Char(' ') + s.CurrentValue;
+    const QString dwell = grid.text(step + 1, 4);
+    if (!dwell.isEmpty())
+        text += QStringLiteral(", dwell %1 s").arg(dwell);
+    if (run.ForRow > 0)
+        text += QStringLiteral(", Loop1 %1").arg(grid.text(run.ForRow, 5));
+    if (run.For2Row > 0)
+        text += QStringLiteral(", Loop2 %1").arg(grid.text(run.For2Row, 5));
+    text += QStringLiteral(", run time ") +
+            FormatElapsed(run.TestStartText, dateTimeText(station_.clock.now()));
+    station_.form.RunStatus.setText(text);
+}

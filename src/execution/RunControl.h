@@ -1,0 +1,103 @@
+#pragma once
+
+#include "execution/RunLog.h"
+
+#include <QObject>
+#include <QString>
+#include <QTimer>
+
+class Station;
+struct TestStep;
+
+// How a run ended, for the window's captions and the headless runner's exit status.
+enum class RunEnd {
+    Finished,     // the program ran to its end
+    Stopped,      // the operator pressed Stop (or closed the window, or the runner was told to)
+    ConnectError, // no load answered
+    Error,        // an error inside the run ended it
+    Refused,      // the run did not start: no steps, a refused serial number, no log, no save
+};
+
+// The life of a run: Start (save and reload the program when the grid changed, create the log,
+// connect the load, carry the leading steps of the program itself) and the run timer that
+// carries the rest (the step sequencer); Pause and Stop, which switch the load off.
+//
+// Everything runs on one thread. Waits that process events (a discharge's settling time, reply
+// waits, ramp passes, the pulse-load result) let Stop, Pause and a closing window in; after
+// every such wait the run checks StopRequested and PauseRequested before it sends anything more
+// or re-arms the timer, and it never holds a reference into the grid or the step table across a
+// wait (Stop reloads the program).
+class RunControl : public QObject
+{
+    Q_OBJECT
+
+public:
+    explicit RunControl(Station& station, QObject* parent = nullptr);
+    ~RunControl() override;
+
+    void StartCommand();
+    void PauseCommand();
+    void StopCommand();
+    // The window closes while a test runs: the load is switched off and the log closed.
+    void windowClosing();
+
+    bool isRunning() const { return phase_ == Phase::PreRun || phase_ == Phase::Timed; }
+    bool isPaused() const { return phase_ == Phase::Paused; }
+    RunLog& log() { return log_; }
+    // The run timer (a precise single shot, re-armed for each measuring instant).
+    const QTimer& runTimer() const { return RunTimer; }
+
+    static void SetEditControlsEnabled(Station& station, bool enabled);
+
+signals:
+    // A step begins on the load (or, for loop markers, is passed): for progress lines.
+    void stepStarted(int stepIndex);
+    void runEnded(RunEnd how);
+
+private:
+    enum class Phase { Idle, PreRun, Timed, Paused, Stopping };
+
+    // Start's pre-run phase: loop markers, ramps, holds and load levels without dwell time,
+    // until a step that the timer carries.
+    void preRun();
+    bool rampOrHold(const TestStep& step, bool ramp);
+    bool commonTail();
+    void handOverToTimer();
+
+    // The step sequencer: one tick of the run timer.
+    void RunTimerTick();
+    void tick();
+    int stopEvaluation(const TestStep& step) const;
+    void advance();
+    void followGoTo();
+    bool beginTimedStep();
+    void reArm();
+    int WaitForReceiveTimeOut(int stepIndex);
+
+    void Stop(RunEnd how);
+    void armRunTimer(double clockMs);
+    void highlightRow(int row);
+    void unhighlightRow(int row);
+    void showProgress();
+    bool interrupted() const;
+    double gridNumber(int row, int col) const;
+    void setGridText(int row, int col, const QString& text);
+    // A loop end: counts the pass on its FOR row and says whether to go round again.
+    bool countLoopPass(int forRow, int forCount);
+    // Lets Stop in while loop markers repeat without a step that waits.
+    bool yieldInMarkerLoop(int& passes);
+    void fail(const QString& message);
+
+    Station& station_;
+    RunLog log_;
+    QTimer RunTimer;
+    Phase phase_ = Phase::Idle;
+    double timerIntervalMs_ = 100;
+    bool endReported_ = false;
+};
+
+// An error inside a run: ends it through Stop with this message.
+struct RunError
+{
+    QString message;
+};

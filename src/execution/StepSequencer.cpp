@@ -1,0 +1,344 @@
+// The step sequencer: the run timer's tick, the advance to the next step with its loops and
+// go-to targets, the pulse-load result and the re-arm for the next measuring instant.
+#include "execution/RunControl.h"
+
+#include "common/NumberText.h"
+#include "links/LinkLayer.h"
+#include "load/LoadControl.h"
+#include "load/Measurement.h"
+#include "station/Station.h"
+
+namespace {
+
+constexpr double kSecondsPerDay = 86400.0;
+// A measurement is due this much before its instant, and a dwell time is over this much early.
+constexpr double kDueTolerance = 0.01;
+constexpr double kDwellTolerance = 0.05;
+constexpr double kShortestRearmMs = 10.0;
+
+enum StopReasonValue { kNoStop = 0, kStepEnded = 1, kStopValue = 2, kStopAh = 3 };
+
+bool isDischargeType(const QString& action)
+{
+    return action == actions::DCIRLow || action == actions::DisCharge ||
+           action == actions::DCIRHigh;
+}
+
+bool isLoopEndOrPulse(const QString& action)
+{
+    return action == actions::Loop || action == actions::PlusLoad || action == actions::Loop2;
+}
+
+double secondsBetween(double from, double to)
+{
+    return to >= from ? to - from : kSecondsPerDay - from + to;
+}
+
+} // namespace
+
+void RunControl::RunTimerTick()
+{
+    RunTimer.stop();
+    try {
+        tick();
+    } catch (const RunError& e) {
+        fail(e.message);
+    }
+}
+
+void RunControl::tick()
+{
+    RunState& run = station_.run;
+    if (interrupted() || phase_ != Phase::Timed)
+        return;
+    if (run.CurrentStep < 0 || run.CurrentStep >= station_.TotalStepCount) {
+        // Past the program: the run is over, and the load must not stay on.
+        Stop(RunEnd::Finished);
+        return;
+    }
+    run.TickTime = station_.clock.secondsSinceMidnight();
+    station_.form.WorkLabel.setText(
+        WorkText[static_cast<std::size_t>(roundToInt(run.TickTime) % 4)]);
+    if (run.MeasureRef - 10 > run.TickTime)
+        run.MeasureRef -= kSecondsPerDay; // midnight has passed since the last instant
+
+    const TestStep step = station_.StepTable[static_cast<std::size_t>(run.CurrentStep)];
+    const double measure = parseNumber(step.MeasTime);
+    const double elapsed = run.TickTime - run.MeasureRef;
+    if (measure - kDueTolerance > elapsed) {
+        armRunTimer(timerIntervalMs_);
+        return;
+    }
+
+    MeasurePhases(station_, run.CurrentStep);
+    if (interrupted())
+        return;
+    log_.RecordResult();
+    run.MeasureRef += measure;
+    showProgress();
+
+    run.StopReason = stopEvaluation(step);
+    const double now = station_.clock.secondsSinceMidnight();
+    const double stepElapsed = secondsBetween(run.StepStartTime, now);
+    if (step.ActionMode == actions::CPCharge) {
+        StartStep(station_, run.CurrentStep);
+        if (interrupted())
+            return;
+    }
+    const double dwell = gridNumber(run.CurrentStep + 1, 4);
+    if (stepElapsed + kDwellTolerance < dwell && run.StopReason == kNoStop) {
+        reArm();
+        return;
+    }
+
+    // The step has ended.
+    const int next = run.CurrentStep + 1;
+    const QString nextAction =
+        next < station_.TotalStepCount
+            ? station_.StepTable[static_cast<std::size_t>(next)].ActionMode
+            : QString();
+    if (step.ActionMode == actions::Charge || step.ActionMode == actions::CPCharge)
+        SupplyOff(station_);
+    else if (isDischargeType(step.ActionMode) && !isDischargeType(nextAction))
+        LoadOff(station_); // consecutive discharge-type steps keep the load on
+    run.StopReason = kStepEnded;
+    const double endTime = station_.clock.secondsSinceMidnight();
+    run.TickTime = endTime;
+    run.StepStartTime = roundTo4(endTime);
+    advance();
+}
+
+int RunControl::stopEvaluation(const TestStep& step) const
+{
+    const StationForm& form = station_.form;
+    const double stopValue = parseNumber(step.StopValue);
+    const double stopAh = parseNumber(step.StopAH);
+    const double voltage = parseNumber(form.VoltageText.text());
+    const double current = parseNumber(form.CurrentText.text());
+    const double ah = parseNumber(form.AHText.text());
+    const QString& action = step.ActionMode;
+    if (action == actions::Charge || action == actions::CPCharge) {
+        if (stopValue > current)
+            return kStopValue;
+        if (stopAh > 0 && ah >= stopAh)
+            return kStopAh;
+        return kNoStop;
+    }
+    if (isDischargeType(action)) {
+        if (stopAh > 0 && ah >= stopAh)
+            return kStopAh;
+        const QString& mode = step.LoadModeVolt;
+        if (mode == loadmodes::CC || mode == loadmodes::CR || mode == loadmodes::CP)
+            return stopValue > voltage ? kStopValue : kNoStop;
+        if (mode == loadmodes::CV)
+            return stopValue > current ? kStopValue : kNoStop;
+        return kNoStop;
+    }
+    if (action == actions::Suspend && stopValue > 0 && stopValue > voltage)
+        return kStopValue;
+    return kNoStop;
+}
+
+void RunControl::advance()
+{
+    RunState& run = station_.run;
+    int markerPasses = 0;
+    bool afterPulse = false;
+    for (;;) {
+        if (!afterPulse) {
+            run.StepStartText = dateTimeText(station_.clock.now());
+            ResetStepAccumulators(station_);
+            if (run.StepDwell > 0)
+                setGridText(run.CurrentStep + 1, 4, formatGeneral(run.StepDwell));
+        }
+        afterPulse = false;
+        if (interrupted())
+            return;
+        if (run.StopReason != kNoStop && run.StopReason != kStepEnded)
+            followGoTo();
+        else
+            ++run.CurrentStep;
+        if (run.CurrentStep < station_.TotalStepCount)
+            run.StepDwell = roundTo4(gridNumber(run.CurrentStep + 1, 4));
+        unhighlightRow(run.CurrentStep);
+        run.StopReason = kNoStop;
+        if (run.CurrentStep >= station_.TotalStepCount) {
+            Stop(RunEnd::Finished);
+            return;
+        }
+        highlightRow(run.CurrentStep + 1);
+
+        // A copy: the waits below may let Stop reload the program.
+        const TestStep step = station_.StepTable[static_cast<std::size_t>(run.CurrentStep)];
+        const QString& action = step.ActionMode;
+        emit stepStarted(run.CurrentStep);
+        showProgress();
+
+        if (action == actions::For || action == actions::For2) {
+            const int row = run.CurrentStep + 1;
+            const int count = truncToInt(gridNumber(row, 5));
+            if (action == actions::For) {
+                run.ForRow = row;
+                run.ForCount = count;
+            } else {
+                run.For2Row = row;
+                run.For2Count = count;
+            }
+            if (!yieldInMarkerLoop(markerPasses))
+                return;
+            continue;
+        }
+        if (action == actions::Loop || action == actions::Loop2) {
+            const bool outer = action == actions::Loop;
+            const int forRow = outer ? run.ForRow : run.For2Row;
+            const int forCount = outer ? run.ForCount : run.For2Count;
+            // Another pass lands on the first step of the body at the next advance.
+            if (forRow > 0 && countLoopPass(forRow, forCount))
+                run.CurrentStep = forRow - 1;
+            ResetStepAccumulators(station_);
+            if (!yieldInMarkerLoop(markerPasses))
+                return;
+            continue;
+        }
+        if (action == actions::PlusLoad) {
+            StartStep(station_, run.CurrentStep);
+            if (interrupted())
+                return;
+            run.StopReason = WaitForReceiveTimeOut(run.CurrentStep);
+            if (interrupted())
+                return;
+            log_.RecordResult();
+            const int next = run.CurrentStep + 1;
+            const QString nextAction =
+                next < station_.TotalStepCount
+                    ? station_.StepTable[static_cast<std::size_t>(next)].ActionMode
+                    : QString();
+            if (!isLoopEndOrPulse(nextAction))
+                LoadOff(station_);
+            run.StepStartText = dateTimeText(station_.clock.now());
+            const double now = station_.clock.secondsSinceMidnight();
+            run.MeasureRef += secondsBetween(run.StepStartTime, now);
+            run.TickTime = now;
+            run.StepStartTime = roundTo4(now);
+            // "NG" follows the step's go-to target; any other reply goes to the next step.
+            afterPulse = true;
+            if (!yieldInMarkerLoop(markerPasses))
+                return;
+            continue;
+        }
+        StartStep(station_, run.CurrentStep);
+        if (interrupted())
+            return;
+        // This measurement shows the new step's first values; it is not recorded.
+        MeasurePhases(station_, run.CurrentStep);
+        if (interrupted())
+            return;
+        reArm();
+        return;
+    }
+}
+
+void RunControl::followGoTo()
+{
+    RunState& run = station_.run;
+    const int total = station_.TotalStepCount;
+    const auto actionAt = [&](int index) {
+        return index >= 0 && index < total
+                   ? station_.StepTable[static_cast<std::size_t>(index)].ActionMode
+                   : QString();
+    };
+    const auto findFrom = [&](int from, const QStringList& wanted) {
+        for (int i = from; i < total; ++i) {
+            if (wanted.contains(actionAt(i)))
+                return i;
+        }
+        return -1;
+    };
+    const auto restoreCount = [&](int row, int count) {
+        if (row > 0)
+            setGridText(row, 5, QString::number(count));
+    };
+    const bool fromPulse = actionAt(run.CurrentStep) == actions::PlusLoad;
+    const QString target = station_.StepTable[static_cast<std::size_t>(run.CurrentStep)]
+                               .GoToStep.toUpper();
+
+    if (target == QLatin1String("NEXTSTEP")) {
+        ++run.CurrentStep;
+    } else if (target == QLatin1String("ENDLOOP") || target == QLatin1String("ENDLOOP2")) {
+        const bool outer = target == QLatin1String("ENDLOOP");
+        const int i = findFrom(run.CurrentStep + 1, {outer ? actions::Loop : actions::Loop2});
+        if (i < 0)
+            return;
+        if (fromPulse && !isLoopEndOrPulse(actionAt(i + 1)))
+            LoadOff(station_);
+        run.CurrentStep = i + 1;
+        if (outer) {
+            restoreCount(run.ForRow, run.ForCount);
+            restoreCount(run.For2Row, run.For2Count);
+        } else {
+            restoreCount(run.For2Row, run.For2Count);
+        }
+    } else if (target == QLatin1String("CONTINUE")) {
+        const int i = findFrom(run.CurrentStep + 1, {actions::Loop, actions::Loop2});
+        if (i >= 0)
+            run.CurrentStep = i;
+    } else {
+        const double g = parseNumber(target);
+        if (g <= 0)
+            return; // the same step again
+        const int goal = static_cast<int>(std::min(g, double(total)));
+        // Keep the loop cells of the steps jumped over consistent.
+        for (int i = run.CurrentStep; i <= goal - 1 && i < total; ++i) {
+            const QString a = actionAt(i);
+            if (a == actions::Loop)
+                restoreCount(run.ForRow, run.ForCount);
+            else if (a == actions::Loop2)
+                restoreCount(run.For2Row, run.For2Count);
+            else if (a == actions::For && run.ForRow > 0)
+                run.ForCount = truncToInt(gridNumber(run.ForRow, 5));
+            else if (a == actions::For2 && run.For2Row > 0)
+                run.For2Count = truncToInt(gridNumber(run.For2Row, 5));
+        }
+        if (fromPulse && !isLoopEndOrPulse(actionAt(goal - 1)))
+            LoadOff(station_);
+        run.CurrentStep = goal - 1;
+    }
+}
+
+void RunControl::reArm()
+{
+    RunState& run = station_.run;
+    const double now = station_.clock.secondsSinceMidnight();
+    const double x = now < run.TickTime ? kSecondsPerDay - run.TickTime + now : now - run.MeasureRef;
+    // The next measuring instant of the running step.
+    const double measure =
+        parseNumber(station_.StepTable[static_cast<std::size_t>(run.CurrentStep)].MeasTime);
+    const double r = measure - x;
+    armRunTimer(r <= measure && r > kDueTolerance ? std::round(r * 1000.0) : kShortestRearmMs);
+}
+
+int RunControl::WaitForReceiveTimeOut(int stepIndex)
+{
+    const TestStep step = station_.StepTable[static_cast<std::size_t>(stepIndex)];
+    const double seconds = (parseNumber(step.StopTime) + parseNumber(step.StopValue)) *
+                               (parseNumber(step.StopAH) + 1) / 1000.0 +
+                           1.0;
+    const QString reply = station_.links().ReadReplyTimeout(station_.loadInstrument(), seconds);
+    const QStringList fields = reply.split(QLatin1Char(','));
+    StationForm& form = station_.form;
+    const QString& verdict = fields[0];
+    if (verdict == QLatin1String("OK") || verdict == QLatin1String("NG")) {
+        if (fields.size() < 3)
+            throw RunError{QStringLiteral("The load's pulse-load result \"%1\" lacks the voltage "
+                                          "or the current. The test was stopped.")
+                               .arg(reply)};
+        form.VoltageText.setText(fields[1]);
+        form.CurrentText.setText(fields[2]);
+        form.PowerText.setText(formatGeneral(parseNumber(fields[2]) * parseNumber(fields[1])));
+        return verdict == QLatin1String("OK") ? 1 : 2;
+    }
+    form.VoltageText.setText(QStringLiteral("0"));
+    form.CurrentText.setText(QStringLiteral("0"));
+    form.PowerText.setText(QStringLiteral("0"));
+    return 0;
+}

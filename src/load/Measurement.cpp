@@ -1,0 +1,123 @@
+#include "load/Measurement.h"
+
+#include "common/NumberText.h"
+#include "links/LinkLayer.h"
+#include "station/Station.h"
+
+namespace {
+
+constexpr double kMsPerHour = 3600.0 * 1000.0;
+const QString kNoValue = QStringLiteral("Err");
+
+QStringList fieldsOf(const QString& reply)
+{
+    return reply.isEmpty() ? QStringList() : reply.split(QLatin1Char(','));
+}
+
+void measurePass(Station& station, const QString& query, int column)
+{
+    LinkLayer& links = station.links();
+    const int n = station.loadInstrument();
+    GridModel& grid = station.form.grdPhase3;
+    links.SendCommand(n, query);
+    QStringList fields = fieldsOf(links.ReadReply(n));
+    if (fields.size() < 2) {
+        links.SendCommand(n, query);
+        fields = fieldsOf(links.ReadReply(n));
+    }
+    if (fields.size() >= 2) {
+        // Phases A, B and C from the first three fields; a further field (the total) is not
+        // a phase.
+        for (int phase = 0; phase < std::min<int>(fields.size(), 3); ++phase)
+            grid.setText(phase + 1, column, fields[phase]);
+    } else if (fields.size() == 1) {
+        grid.setText(1, column, fields[0]);
+        for (int row = 2; row <= 3; ++row) {
+            grid.setText(row, column, kNoValue);
+            grid.setForeColor(row, column, gridcolors::Grey);
+            if (column == 1)
+                grid.setForeColor(row, 0, gridcolors::Grey);
+        }
+    } else {
+        for (int row = 1; row <= 3; ++row)
+            grid.setText(row, column, kNoValue);
+    }
+}
+
+// A cell that does not begin with a number adds nothing.
+double cellValue(const GridModel& grid, int row, int column, bool* valid = nullptr)
+{
+    const QString text = grid.text(row, column);
+    const bool numeric = beginsWithNumber(text);
+    if (valid)
+        *valid = numeric;
+    return numeric ? parseNumber(text) : 0.0;
+}
+
+QString fourDecimals(double value)
+{
+    return QString::number(value, 'f', 4);
+}
+
+QString eightDecimals(double value)
+{
+    return QString::number(value, 'f', 8);
+}
+
+void updateLiveValues(Station& station)
+{
+    const GridModel& grid = station.form.grdPhase3;
+    StationForm& form = station.form;
+    RunState& run = station.run;
+    bool voltageValid = false;
+    const double voltage = cellValue(grid, 1, 1, &voltageValid);
+    double current = 0;
+    double power = 0;
+    for (int row = 1; row <= 3; ++row) {
+        current += cellValue(grid, row, 2);
+        power += cellValue(grid, row, 3);
+    }
+    // A voltage that could not be read keeps the last one shown: a read error must not look
+    // like a cell that has reached its stop voltage.
+    if (voltageValid)
+        form.VoltageText.setText(fourDecimals(voltage));
+    form.CurrentText.setText(fourDecimals(current));
+    form.PowerText.setText(fourDecimals(power));
+    const double shownVoltage = parseNumber(form.VoltageText.text());
+    form.ResText.setText(current == 0 ? QStringLiteral("0.0000")
+                                      : fourDecimals(shownVoltage / current));
+
+    const double now = station.clock.monotonicMs();
+    const double hours = std::max(now - run.LastMeasureMs, 0.0) / kMsPerHour;
+    run.LastMeasureMs = now;
+    run.StepAh += current * hours;
+    run.StepKwh += power * hours / 1000.0;
+    form.AHText.setText(eightDecimals(run.StepAh));
+    form.KWHText.setText(eightDecimals(run.StepKwh));
+}
+
+} // namespace
+
+void MeasurePhases(Station& station, int /*stepIndex*/)
+{
+    StationForm& form = station.form;
+    const RunState& run = station.run;
+    form.Loop1Text.setText(run.ForRow != 0 ? form.TestStepGrid.text(run.ForRow, 5) : QString());
+    form.Loop2Text.setText(run.For2Row != 0 ? form.TestStepGrid.text(run.For2Row, 5) : QString());
+    if (!station.LoadConnected[0])
+        return;
+    measurePass(station, QStringLiteral("GLOB:MEAS:VOLT?"), 1);
+    measurePass(station, QStringLiteral("GLOB:MEAS:CURR?"), 2);
+    measurePass(station, QStringLiteral("GLOB:MEAS:POW?"), 3);
+    updateLiveValues(station);
+}
+
+void ResetStepAccumulators(Station& station)
+{
+    RunState& run = station.run;
+    run.StepAh = 0;
+    run.StepKwh = 0;
+    run.LastMeasureMs = station.clock.monotonicMs();
+    station.form.AHText.setText(QStringLiteral("0.00000000"));
+    station.form.KWHText.setText(QStringLiteral("0.00000000"));
+}

@@ -1,0 +1,14 @@
+#pragma once
+
+class Station;
+
+// One measurement cycle: the loop-count boxes, then the three per-phase queries of voltage,
+// current and power into grdPhase3 (a pass with fewer than two fields asks once more), then the
+// live values that the stop conditions compare with: VoltageText (phase A), CurrentText and
+// PowerText (sums of the phases), ResText (V/I), and the step's ampere-hours and kilowatt-hours
+// in AHText and KWHText, accumulated since the previous measurement.
+void MeasurePhases(Station& station, int stepIndex);
+
+// Sets the step's ampere-hours and kilowatt-hours back to "0.00000000"; the next measurement
+// accumulates from this instant.
+void ResetStepAccumulators(Station& station);
