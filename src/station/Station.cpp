@@ -1,5 +1,7 @@
 #include "station/Station.h"
 
+#include "links/LinkLayer.h"
+
 #include <QDir>
 
 Station::Station(const QString& stationDir, Clock& clockRef, OperatorPrompts& promptsRef,
@@ -11,6 +13,7 @@ Station::Station(const QString& stationDir, Clock& clockRef, OperatorPrompts& pr
         LoadChannels[static_cast<std::size_t>(i)] = i + 1;
     settings.SettingsFilePath = settingsFilePath();
     settings.TestFileName = settingskeys::defaultTestFileName(stationDir_, settings.ChannelNo);
+    links_ = std::make_unique<LinkLayer>(*this);
 }
 
 Station::~Station() = default;
