@@ -164,13 +164,26 @@ private:
                 device_ + QStringLiteral(": ") + port_.errorString()};
     }
 
+    // A device that went away (a USB adapter pulled out, a pseudo-terminal hung up) fails or
+    // reads nothing each time it is looked at, and its notifier would fire without end: the port
+    // is closed, on the next turn of the event loop since this runs inside the port's own
+    // notification.
     void onError(QSerialPort::SerialPortError error)
     {
-        if (error != QSerialPort::ResourceError || lost_ || !port_.isOpen())
+        if ((error != QSerialPort::ResourceError && error != QSerialPort::ReadError) || lost_ ||
+            !port_.isOpen())
             return;
         lost_ = true;
+        QMetaObject::invokeMethod(
+            &port_,
+            [this] {
+                if (lost_)
+                    close();
+            },
+            Qt::QueuedConnection);
         if (!busy_ && lossHandler_)
-            lossHandler_(currentFault());
+            lossHandler_({static_cast<int>(QSerialPort::ResourceError),
+                          device_ + QStringLiteral(": the device is gone")});
     }
 
     QSerialPort port_;
