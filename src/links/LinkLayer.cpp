@@ -423,7 +423,7 @@ void LinkLayer::TcpSend(const QString& text)
     }
     // Whatever is left of an earlier reply would be taken for the answer to this command.
     RxBuffer_.clear();
-    socket.takeArrived();
+    socket.discardArrived();
     socket.send(commandLine(text));
 }
 

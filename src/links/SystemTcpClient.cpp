@@ -2,6 +2,7 @@
 
 #include <QTcpSocket>
 
+#include <array>
 #include <utility>
 
 namespace {
@@ -11,15 +12,16 @@ class SystemTcpClient final : public TcpClientBinding
 public:
     SystemTcpClient()
     {
-        QObject::connect(&socket_, &QTcpSocket::readyRead, &socket_,
-                         [this] { arrived_ += socket_.readAll(); });
+        QObject::connect(&socket_, &QTcpSocket::readyRead, &socket_, [this] { readOnce(); });
     }
 
     bool isConnected() const override { return socket_.state() == QAbstractSocket::ConnectedState; }
 
     void connectToHost(const QString& host, quint16 port) override
     {
-        socket_.connectToHost(host, port);
+        // Unbuffered: a command goes straight to the socket and a reply is read once per
+        // arrival, without the event loop's extra round for the socket's own buffers.
+        socket_.connectToHost(host, port, QIODevice::ReadWrite | QIODevice::Unbuffered);
     }
 
     bool waitForConnected(int realMs) override
@@ -56,14 +58,29 @@ public:
         socket_.flush();
     }
 
-    QByteArray takeArrived() override
+    QByteArray takeArrived() override { return std::exchange(arrived_, {}); }
+
+    void discardArrived() override
     {
-        if (socket_.bytesAvailable() > 0)
-            arrived_ += socket_.readAll();
-        return std::exchange(arrived_, {});
+        arrived_.clear();
+        while (readOnce() > 0) {
+        }
+        arrived_.clear();
     }
 
 private:
+    // One read of what the socket holds; more is signalled again.
+    qint64 readOnce()
+    {
+        std::array<char, kReadChunk> chunk;
+        const qint64 n = socket_.read(chunk.data(), kReadChunk);
+        if (n > 0)
+            arrived_.append(chunk.data(), n);
+        return n;
+    }
+
+    static constexpr qsizetype kReadChunk = 4096;
+
     QTcpSocket socket_;
     QByteArray arrived_;
 };

@@ -29,6 +29,8 @@ public:
     virtual void send(const QByteArray& bytes) = 0;
     // Everything that arrived since the last take.
     virtual QByteArray takeArrived() = 0;
+    // Drops what arrived, and what waits at the socket unannounced.
+    virtual void discardArrived() = 0;
 };
 
 // A client on the system's TCP/IP stack (QTcpSocket).

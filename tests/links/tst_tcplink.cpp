@@ -11,6 +11,7 @@
 #include <sys/socket.h>
 #include <unistd.h>
 
+#include <chrono>
 #include <functional>
 #include <thread>
 
@@ -156,7 +157,14 @@ private slots:
         DelayMs(t.f.clock, 100); // "late" arrives meanwhile
         t.links().SendCommand(kInstrument, QStringLiteral("MEAS:CURR?"));
         QCOMPARE(t.links().ReadReply(kInstrument), QStringLiteral("3.5"));
-        QCOMPARE(t.load.received, QByteArray("MEAS:VOLT?\nMEAS:CURR?\n"));
+
+        // Data that reached the station's socket while it processed no events goes too.
+        t.load.peer->write("junk\r\n");
+        QVERIFY(t.load.peer->waitForBytesWritten(1000));
+        std::this_thread::sleep_for(std::chrono::milliseconds(20));
+        t.links().SendCommand(kInstrument, QStringLiteral("MEAS:POW?"));
+        QCOMPARE(t.links().ReadReply(kInstrument), QStringLiteral("3.5"));
+        QCOMPARE(t.load.received, QByteArray("MEAS:VOLT?\nMEAS:CURR?\nMEAS:POW?\n"));
     }
 
     void noReply_waitsTenSeconds_thenErrRec()
