@@ -18,6 +18,7 @@ inline constexpr int kBadInstrumentNumber = 101;
 inline constexpr int kBadSerialSettings = 102;
 inline constexpr int kNoSerialPort = 103;
 inline constexpr int kNoGpibLibrary = 104;
+inline constexpr int kBadTcpPort = 105;
 } // namespace linkerror
 
 // The error records of the links: one line each in ErrorLog.txt of the TestLog folder,

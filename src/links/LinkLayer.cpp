@@ -28,6 +28,7 @@ constexpr double kSerialCommandPauseMs = 5;
 // stands still is looked at again.
 constexpr double kLongestBlockMs = 50;
 constexpr double kSecondsPerDay = 86400;
+constexpr int kHighestTcpPort = 65535;
 
 const QString kConnectFail = QStringLiteral("Connect Fail!");
 const QString kLostConnect = QStringLiteral("Lost Connect!");
@@ -391,6 +392,15 @@ bool LinkLayer::TcpConnect(const QString& ip, int port)
     TcpClientBinding& socket = tcp();
     if (socket.isConnected())
         return true;
+    if (port < 1 || port > kHighestTcpPort) {
+        errors_.write(
+            {linkerror::kBadTcpPort, QStringLiteral("TCP/IP port %1 of %2 is outside 1 to %3")
+                                         .arg(port)
+                                         .arg(ip)
+                                         .arg(kHighestTcpPort)});
+        station_.prompts.message(kConnectFail);
+        return false;
+    }
     // The window does not process events while it connects: nothing else runs until the load
     // answers or the attempts give up.
     const Clock& clock = station_.clock;

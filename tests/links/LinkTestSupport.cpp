@@ -1,6 +1,9 @@
 #include "LinkTestSupport.h"
 
+#include "links/LinkLayer.h"
+
 #include <QElapsedTimer>
+#include <QTest>
 
 #include <fcntl.h>
 #include <poll.h>
@@ -74,4 +77,17 @@ double threadCpuSeconds()
     ::getrusage(RUSAGE_THREAD, &usage);
     const auto seconds = [](const timeval& t) { return t.tv_sec + t.tv_usec / 1e6; };
     return seconds(usage.ru_utime) + seconds(usage.ru_stime);
+}
+
+void addReplyFramingRows()
+{
+    QTest::addColumn<QByteArray>("reply");
+    QTest::addColumn<QString>("expected");
+    QTest::newRow("CR LF") << QByteArray("12.5\r\n") << QStringLiteral("12.5");
+    QTest::newRow("LF") << QByteArray("12.5\n") << QStringLiteral("12.5");
+    QTest::newRow("no terminator") << QByteArray("12.5") << QStringLiteral("12.5");
+    QTest::newRow("one character") << QByteArray("7") << kErrRec;
+    QTest::newRow("one character and LF") << QByteArray("7\n") << QStringLiteral("7");
+    QTest::newRow("nothing") << QByteArray() << kErrRec;
+    QTest::newRow("CR inside stays") << QByteArray("A\rB\n") << QStringLiteral("A\rB");
 }

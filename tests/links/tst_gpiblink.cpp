@@ -118,28 +118,30 @@ private slots:
                                      QStringLiteral("ibrd 107 256 -> 4")}));
     }
 
-    void failedOpen_isRetriedOnce_andSendsNoRemote()
+    void failedOpen_isRetriedOnce_andRemoteFollowsOnlyASuccess_data()
     {
-        GpibFixture f;
-        f.script("ibdev", "-1\n-1\n");
-        f.links().LoadConnect(kInstrument);
-        QCOMPARE(f.links().gpibDevice(kInstrument), -1);
-        QCOMPARE(f.calls(), QStringList({QStringLiteral("register vars -> 0"),
-                                         QStringLiteral("ibdev 0 7 0 11 11 1 -> -1"),
-                                         QStringLiteral("ibonl -1 0"),
-                                         QStringLiteral("ibdev 0 7 0 11 11 1 -> -1")}));
+        QTest::addColumn<QByteArray>("answers");
+        QTest::addColumn<int>("device");
+        QTest::addColumn<QStringList>("expected");
+        const QString failed = QStringLiteral("ibdev 0 7 0 11 11 1 -> -1");
+        const QString offline = QStringLiteral("ibonl -1 0");
+        QTest::newRow("both fail: -1 stays, no REMOTE")
+            << QByteArray("-1\n-1\n") << -1 << QStringList{failed, offline, failed};
+        QTest::newRow("the retry opens")
+            << QByteArray("-1\n9\n") << 9
+            << QStringList{failed, offline, QStringLiteral("ibdev 0 7 0 11 11 1 -> 9"),
+                           QStringLiteral("ibwrt 9 REMOTE")};
     }
-
-    void failedOpen_retrySucceeds_andSendsRemote()
+    void failedOpen_isRetriedOnce_andRemoteFollowsOnlyASuccess()
     {
+        QFETCH(QByteArray, answers);
+        QFETCH(int, device);
+        QFETCH(QStringList, expected);
         GpibFixture f;
-        f.script("ibdev", "-1\n9\n");
+        f.script("ibdev", answers);
         f.links().LoadConnect(kInstrument);
-        QCOMPARE(f.links().gpibDevice(kInstrument), 9);
-        QCOMPARE(f.calls().mid(1), QStringList({QStringLiteral("ibdev 0 7 0 11 11 1 -> -1"),
-                                                QStringLiteral("ibonl -1 0"),
-                                                QStringLiteral("ibdev 0 7 0 11 11 1 -> 9"),
-                                                QStringLiteral("ibwrt 9 REMOTE")}));
+        QCOMPARE(f.links().gpibDevice(kInstrument), device);
+        QCOMPARE(f.calls(), QStringList{QStringLiteral("register vars -> 0")} + expected);
     }
 
     void registration_followsTheLibrarysAnswer_data()

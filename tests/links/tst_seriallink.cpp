@@ -75,17 +75,7 @@ private slots:
         QVERIFY(s.errorRecords().isEmpty());
     }
 
-    void reply_isTrimmed_orErrRec_data()
-    {
-        QTest::addColumn<QByteArray>("reply");
-        QTest::addColumn<QString>("expected");
-        QTest::newRow("CR LF") << QByteArray("12.5\r\n") << QStringLiteral("12.5");
-        QTest::newRow("LF") << QByteArray("12.5\n") << QStringLiteral("12.5");
-        QTest::newRow("no terminator") << QByteArray("12.5") << QStringLiteral("12.5");
-        QTest::newRow("one character") << QByteArray("7") << kErrRec;
-        QTest::newRow("nothing") << QByteArray() << kErrRec;
-        QTest::newRow("CR inside stays") << QByteArray("A\rB\n") << QStringLiteral("A\rB");
-    }
+    void reply_isTrimmed_orErrRec_data() { addReplyFramingRows(); }
     void reply_isTrimmed_orErrRec()
     {
         QFETCH(QByteArray, reply);

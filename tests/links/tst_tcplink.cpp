@@ -1,3 +1,4 @@
+#include "LinkTestSupport.h"
 #include "common/Waits.h"
 #include "links/LinkLayer.h"
 #include "support/TestMain.h"
@@ -98,17 +99,7 @@ class TcpLinkTest : public QObject
     Q_OBJECT
 
 private slots:
-    void query_sendsLine_andReadsReply_data()
-    {
-        QTest::addColumn<QByteArray>("reply");
-        QTest::addColumn<QString>("expected");
-        QTest::newRow("CR LF") << QByteArray("12.5\r\n") << QStringLiteral("12.5");
-        QTest::newRow("LF") << QByteArray("12.5\n") << QStringLiteral("12.5");
-        QTest::newRow("no terminator") << QByteArray("12.5") << QStringLiteral("12.5");
-        QTest::newRow("one character") << QByteArray("7") << kErrRec;
-        QTest::newRow("one character and LF") << QByteArray("7\n") << QStringLiteral("7");
-        QTest::newRow("nothing") << QByteArray() << kErrRec;
-    }
+    void query_sendsLine_andReadsReply_data() { addReplyFramingRows(); }
     void query_sendsLine_andReadsReply()
     {
         QFETCH(QByteArray, reply);
@@ -190,6 +181,19 @@ private slots:
         QVERIFY(!t.links().tcpConnected());
         QCOMPARE(t.f.prompts.messages(), QStringList{QStringLiteral("Connect Fail!")});
         QCOMPARE(t.f.prompts.shown.front().title, QString());
+    }
+
+    void connectToAPortOutsideTheRange_failsAtOnce_withARecord()
+    {
+        TcpFixture t;
+        t.f.station->LinkRecords[kInstrument].PORT = 70000;
+        t.f.clock.setSpeed(0); // no time passes: nothing is tried
+        t.links().LoadConnect(kInstrument);
+        QCOMPARE(t.f.prompts.messages(), QStringList{QStringLiteral("Connect Fail!")});
+        QVERIFY2(t.links().LastErrorRecord().endsWith(
+                     QStringLiteral(",105,TCP/IP port 70000 of 127.0.0.1 is outside 1 to 65535")),
+                 qPrintable(t.links().LastErrorRecord()));
+        QCOMPARE(t.load.connections, 0);
     }
 
     void connect_retriesUntilTheLoadListens()
