@@ -22,7 +22,7 @@ constexpr double kTcpReplyWindowMs = 10000;
 constexpr double kTcpConnectWindowMs = 10000;
 // Pause between two connection attempts after a refusal.
 constexpr double kTcpRetryPauseMs = 10;
-// The pause after a serial command (the load needs it between lines).
+// The pause after a serial command, which gives the load a moment between lines.
 constexpr double kSerialCommandPauseMs = 5;
 // The connect loop blocks in slices of at most this many real milliseconds, so that a clock that
 // stands still is looked at again.
@@ -67,6 +67,25 @@ int blockSliceMs(const Clock& clock, double clockMs)
 {
     const double real = std::min(clock.realMsFor(clockMs), kLongestBlockMs);
     return std::max(1, static_cast<int>(std::ceil(real)));
+}
+
+// Collects what arrives at an open port until a line ends, the port goes or `wait` gives up.
+QString readSerialLine(SerialPortBinding& port,
+                       const std::function<void(const std::function<bool()>&)>& wait)
+{
+    if (!port.isOpen())
+        return {};
+    QByteArray buffer;
+    wait([&] {
+        if (!port.isOpen())
+            return true;
+        buffer += port.readAvailable();
+        return buffer.endsWith('\n');
+    });
+    // A device that disappeared during the wait reads as a closed port.
+    if (!port.isOpen())
+        return {};
+    return replyOf(buffer);
 }
 
 } // namespace
@@ -279,52 +298,33 @@ void LinkLayer::SerialSend(int n, const QString& text)
 
 QString LinkLayer::SerialRead(int n)
 {
-    SerialPortBinding& port = serialPort(n);
-    if (!port.isOpen())
-        return {};
-    QByteArray buffer;
-    WaitUntil(station_.clock, kSerialReplyWindowMs, [&] {
-        if (!port.isOpen())
-            return true;
-        buffer += port.readAvailable();
-        return buffer.endsWith('\n');
+    return readSerialLine(serialPort(n), [this](const std::function<bool()>& lineEnded) {
+        WaitUntil(station_.clock, kSerialReplyWindowMs, lineEnded);
     });
-    // A device that disappeared during the wait reads as a closed port.
-    if (!port.isOpen())
-        return {};
-    return replyOf(buffer);
 }
 
 QString LinkLayer::SerialReadTimeout(int n, double seconds)
 {
-    SerialPortBinding& port = serialPort(n);
-    if (!port.isOpen())
-        return {};
     Clock& clock = station_.clock;
-    FormValue& workLabel = station_.form.WorkLabel;
-    QByteArray buffer;
-    const auto done = [&] {
-        workLabel.setText(
-            WorkText[static_cast<std::size_t>(roundToInt(clock.secondsSinceMidnight()) % 4)]);
-        if (!port.isOpen())
-            return true;
-        buffer += port.readAvailable();
-        return buffer.endsWith('\n');
-    };
-    // The window runs on the time of day; past midnight the part already spent carries over.
-    const double start = clock.secondsSinceMidnight();
-    const auto spent = [&] {
-        const double s = clock.secondsSinceMidnight() - start;
-        return s < 0 ? s + kSecondsPerDay : s;
-    };
-    for (;;) {
-        const double left = seconds - spent();
-        if (left <= 0 || WaitUntil(clock, left * 1000.0, done))
-            break;
-    }
-    if (!port.isOpen())
-        return {};
-    return replyOf(buffer);
+    return readSerialLine(serialPort(n), [&](const std::function<bool()>& lineEnded) {
+        const auto turnAndCheck = [&] {
+            station_.form.WorkLabel.setText(
+                WorkText[static_cast<std::size_t>(roundToInt(clock.secondsSinceMidnight()) % 4)]);
+            return lineEnded();
+        };
+        // The window runs on the time of day; past midnight the part already spent carries
+        // over.
+        const double start = clock.secondsSinceMidnight();
+        const auto spent = [&] {
+            const double s = clock.secondsSinceMidnight() - start;
+            return s < 0 ? s + kSecondsPerDay : s;
+        };
+        for (;;) {
+            const double left = seconds - spent();
+            if (left <= 0 || WaitUntil(clock, left * 1000.0, turnAndCheck))
+                return;
+        }
+    });
 }
 
 // ---- GPIB ---------------------------------------------------------------------------------
