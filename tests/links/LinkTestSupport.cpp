@@ -2,13 +2,16 @@
 
 #include "links/LinkLayer.h"
 
+#include <QDir>
 #include <QElapsedTimer>
+#include <QFileInfo>
 #include <QTest>
 
 #include <fcntl.h>
 #include <poll.h>
 #include <pty.h>
 #include <sys/resource.h>
+#include <termios.h>
 #include <unistd.h>
 
 #include <array>
@@ -69,6 +72,16 @@ void PseudoTerminal::hangUp()
     if (master_ >= 0)
         ::close(master_);
     master_ = -1;
+}
+
+bool openTermios(const QString& path, struct termios* settings)
+{
+    const QDir fds(QStringLiteral("/proc/self/fd"));
+    for (const QString& entry : fds.entryList(QDir::System | QDir::NoDotAndDotDot)) {
+        if (QFileInfo(fds.filePath(entry)).symLinkTarget() == path)
+            return ::tcgetattr(entry.toInt(), settings) == 0;
+    }
+    return false;
 }
 
 double threadCpuSeconds()

@@ -3,6 +3,8 @@
 #include <QByteArray>
 #include <QString>
 
+struct termios;
+
 // A pseudo-terminal standing in for a serial instrument: the station opens the slave side by
 // its path, the test plays the instrument on the master side.
 class PseudoTerminal
@@ -28,6 +30,10 @@ private:
     int master_ = -1;
     QString slavePath_;
 };
+
+// The line settings of the descriptor this process holds open on `path` (found through
+// /proc/self/fd); false when there is none.
+bool openTermios(const QString& path, struct termios* settings);
 
 // CPU time (user + system) used by the calling thread so far, in seconds.
 double threadCpuSeconds();

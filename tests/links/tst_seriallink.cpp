@@ -1,6 +1,7 @@
 #include "LinkTestSupport.h"
 #include "common/Waits.h"
 #include "links/LinkLayer.h"
+#include "links/SerialPortBinding.h"
 #include "station/RunState.h"
 #include "support/TestMain.h"
 #include "support/TestSupport.h"
@@ -9,6 +10,8 @@
 #include <QRegularExpression>
 #include <QSet>
 #include <QTimer>
+
+#include <termios.h>
 
 namespace {
 
@@ -73,6 +76,40 @@ private slots:
         // Opening again closes and reopens the port, and says REM again.
         QVERIFY(s.connect());
         QVERIFY(s.errorRecords().isEmpty());
+    }
+
+    void settingsText_isReadOrRefused()
+    {
+        const auto s = parseSerialSettings(QStringLiteral("115200,n,8,1"));
+        QVERIFY(s);
+        QCOMPARE(s->rate, 115200);
+        QCOMPARE(s->parity, 'n');
+        QCOMPARE(s->dataBits, 8);
+        QCOMPARE(s->stopBits, 1);
+        const auto odd = parseSerialSettings(QStringLiteral("4800,E,7,1.5"));
+        QVERIFY(odd);
+        QCOMPARE(odd->parity, 'e');
+        QCOMPARE(odd->dataBits, 7);
+        QCOMPARE(odd->stopBits, 15);
+        for (const char* bad : {"0,n,8,1", "-9600,n,8,1", "fast,n,8,1", "9600,x,8,1", "9600,n,9,1",
+                                "9600,n,8,3", "9600,n,8", ""})
+            QVERIFY2(!parseSerialSettings(QString::fromLatin1(bad)), bad);
+    }
+
+    void open_setsRateNoParity8Data1Stop_andRtsCts()
+    {
+        SerialFixture s;
+        s.f.station->LinkRecords[kInstrument].BaudRate = 9600;
+        QVERIFY(s.connect());
+        termios t{};
+        QVERIFY(openTermios(s.pty.slavePath(), &t));
+        QCOMPARE(cfgetospeed(&t), speed_t(B9600));
+        QCOMPARE(cfgetispeed(&t), speed_t(B9600));
+        QCOMPARE(t.c_cflag & CSIZE, tcflag_t(CS8));
+        QCOMPARE(t.c_cflag & (PARENB | CSTOPB), tcflag_t(0));
+        QVERIFY(t.c_cflag & CRTSCTS);
+        s.links().LinkClose(kInstrument);
+        QVERIFY(!openTermios(s.pty.slavePath(), &t));
     }
 
     void reply_isTrimmed_orErrRec_data() { addReplyFramingRows(); }
