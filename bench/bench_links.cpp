@@ -2,30 +2,28 @@
 // of the plain client's round trip), and the CPU time of reply waits that time out (target:
 // under 1% of one core). The load runs in a thread of its own so that it answers while the
 // station waits.
+#include "../tests/links/LinkPeers.h"
 #include "common/Clock.h"
 #include "links/LinkLayer.h"
 #include "station/OperatorPrompts.h"
 #include "station/Station.h"
 
 #include <QCoreApplication>
-#include <QDir>
 #include <QFile>
 #include <QTemporaryDir>
 
 #include <benchmark/benchmark.h>
 
 #include <arpa/inet.h>
-#include <fcntl.h>
 #include <netinet/in.h>
 #include <netinet/tcp.h>
 #include <poll.h>
-#include <pty.h>
-#include <sys/resource.h>
 #include <sys/socket.h>
 #include <unistd.h>
 
 #include <array>
-#include <atomic>
+#include <chrono>
+#include <functional>
 #include <map>
 #include <string>
 #include <thread>
@@ -120,14 +118,6 @@ EchoLoad& echoLoad()
     return load;
 }
 
-double threadCpuSeconds()
-{
-    rusage usage{};
-    ::getrusage(RUSAGE_THREAD, &usage);
-    const auto seconds = [](const timeval& t) { return t.tv_sec + t.tv_usec / 1e6; };
-    return seconds(usage.ru_utime) + seconds(usage.ru_stime);
-}
-
 struct BenchStation
 {
     explicit BenchStation(Clock& clockRef) : station(dir.path(), clockRef, prompts) {}
@@ -197,11 +187,19 @@ void BM_LinkLayerQuery(benchmark::State& state)
 }
 BENCHMARK(BM_LinkLayerQuery)->Unit(benchmark::kMicrosecond);
 
-void reportCpu(benchmark::State& state, double cpuSeconds, double realSeconds)
+// Runs one wait for a reply that never comes and reports the CPU time it used.
+void measureTimedOutWait(benchmark::State& state, const std::function<QString()>& wait)
 {
-    state.counters["cpu_ms"] = cpuSeconds * 1000.0;
-    state.counters["wait_s"] = realSeconds;
-    state.counters["cpu_percent"] = 100.0 * cpuSeconds / realSeconds;
+    const double cpu = threadCpuSeconds();
+    const auto start = std::chrono::steady_clock::now();
+    const QString reply = wait();
+    const std::chrono::duration<double> real = std::chrono::steady_clock::now() - start;
+    const double used = threadCpuSeconds() - cpu;
+    state.counters["cpu_ms"] = used * 1000.0;
+    state.counters["wait_s"] = real.count();
+    state.counters["cpu_percent"] = 100.0 * used / real.count();
+    if (reply != kErrRec)
+        state.SkipWithError("a reply came");
 }
 
 // A TCP reply that never comes: the 10 s window on a clock at twice real speed is 5 s.
@@ -214,13 +212,7 @@ void BM_TcpReplyWaitTimeout5s(benchmark::State& state)
     links.LoadConnect(kInstrument);
     for (auto _ : state) {
         links.SendCommand(kInstrument, QString::fromStdString(kSilentCommand));
-        const double cpu = threadCpuSeconds();
-        const auto start = std::chrono::steady_clock::now();
-        const QString reply = links.ReadReply(kInstrument);
-        const std::chrono::duration<double> real = std::chrono::steady_clock::now() - start;
-        reportCpu(state, threadCpuSeconds() - cpu, real.count());
-        if (reply != kErrRec)
-            state.SkipWithError("a reply came");
+        measureTimedOutWait(state, [&] { return links.ReadReply(kInstrument); });
     }
     links.LinkClose(kInstrument);
 }
@@ -229,20 +221,17 @@ BENCHMARK(BM_TcpReplyWaitTimeout5s)->Iterations(1)->Unit(benchmark::kMillisecond
 // A serial reply that never comes, on a pseudo-terminal: ReadReplyTimeout of 5 s.
 void BM_SerialReplyWaitTimeout5s(benchmark::State& state)
 {
-    int master = -1;
-    int slave = -1;
-    std::array<char, 128> name{};
-    if (::openpty(&master, &slave, name.data(), nullptr, nullptr) != 0) {
+    PseudoTerminal pty;
+    if (!pty.isValid()) {
         state.SkipWithError("no pseudo-terminal");
         return;
     }
-    ::close(slave);
     SystemClock clock;
     BenchStation b(clock);
     QFile ini(b.station.settingsFilePath());
     if (!ini.open(QIODevice::WriteOnly))
         std::abort();
-    ini.write(QByteArray("[Serial Ports]\r\nCOM1=") + name.data() + "\r\n");
+    ini.write("[Serial Ports]\r\nCOM1=" + pty.slavePath().toLocal8Bit() + "\r\n");
     ini.close();
     LinkRecord& rec = b.station.LinkRecords[kInstrument];
     rec.ConnectMode = kConnectSerial;
@@ -251,16 +240,9 @@ void BM_SerialReplyWaitTimeout5s(benchmark::State& state)
     LinkLayer& links = b.station.links();
     links.LoadConnect(kInstrument);
     for (auto _ : state) {
-        const double cpu = threadCpuSeconds();
-        const auto start = std::chrono::steady_clock::now();
-        const QString reply = links.ReadReplyTimeout(kInstrument, 5.0);
-        const std::chrono::duration<double> real = std::chrono::steady_clock::now() - start;
-        reportCpu(state, threadCpuSeconds() - cpu, real.count());
-        if (reply != kErrRec)
-            state.SkipWithError("a reply came");
+        measureTimedOutWait(state, [&] { return links.ReadReplyTimeout(kInstrument, 5.0); });
     }
     links.LinkClose(kInstrument);
-    ::close(master);
 }
 BENCHMARK(BM_SerialReplyWaitTimeout5s)->Iterations(1)->Unit(benchmark::kMillisecond);
 
