@@ -4,14 +4,14 @@ LoadSimulatorThread::LoadSimulatorThread(SourceKind source) : simulator_(new Loa
 {
     thread_.setObjectName(QStringLiteral("loadsim"));
     simulator_->moveToThread(&thread_);
+    // The simulator's sockets and timers belong to its thread: it is deleted there, when the
+    // thread finishes.
+    QObject::connect(&thread_, &QThread::finished, simulator_, &QObject::deleteLater);
     thread_.start();
 }
 
 LoadSimulatorThread::~LoadSimulatorThread()
 {
-    // The simulator's sockets and timers belong to its thread: it is deleted there.
-    QMetaObject::invokeMethod(
-        simulator_, [this] { delete simulator_; }, Qt::BlockingQueuedConnection);
     thread_.quit();
     thread_.wait();
 }
