@@ -14,6 +14,7 @@
 #include <QThread>
 
 #include <cmath>
+#include <functional>
 #include <type_traits>
 
 namespace {
@@ -396,23 +397,28 @@ SourceKind LoadSimulator::source() const
 
 void LoadSimulator::setSource(SourceKind source)
 {
-    QMutexLocker lock(&mutex_);
-    instrument_.advanceTo(simSecondsLocked());
-    instrument_.source().setKind(source);
+    changeSource({}, nullptr, [source](SourceModel& model) { model.setKind(source); });
 }
 
-bool LoadSimulator::setBattery(const BatterySource& battery, QString* error)
+bool LoadSimulator::changeSource(const QString& problem, QString* error,
+                                 const std::function<void(SourceModel&)>& change)
 {
-    const QString problem = checkBatterySource(battery);
     if (!problem.isEmpty()) {
         if (error)
             *error = problem;
         return false;
     }
     QMutexLocker lock(&mutex_);
+    // What was drawn so far was drawn from the source as it was.
     instrument_.advanceTo(simSecondsLocked());
-    instrument_.source().setBattery(battery);
+    change(instrument_.source());
     return true;
+}
+
+bool LoadSimulator::setBattery(const BatterySource& battery, QString* error)
+{
+    return changeSource(checkBatterySource(battery), error,
+                        [&battery](SourceModel& model) { model.setBattery(battery); });
 }
 
 BatterySource LoadSimulator::battery() const
@@ -423,16 +429,7 @@ BatterySource LoadSimulator::battery() const
 
 bool LoadSimulator::setAc(const AcSource& ac, QString* error)
 {
-    const QString problem = checkAcSource(ac);
-    if (!problem.isEmpty()) {
-        if (error)
-            *error = problem;
-        return false;
-    }
-    QMutexLocker lock(&mutex_);
-    instrument_.advanceTo(simSecondsLocked());
-    instrument_.source().setAc(ac);
-    return true;
+    return changeSource(checkAcSource(ac), error, [&ac](SourceModel& model) { model.setAc(ac); });
 }
 
 AcSource LoadSimulator::ac() const

@@ -15,6 +15,8 @@
 #include <QTimer>
 #include <QWaitCondition>
 
+#include <functional>
+
 class QTcpServer;
 class PtyPeer;
 class SimPeer;
@@ -119,6 +121,9 @@ private:
                        QString* error);
     void reply(SimPeer* peer, const QString& command, const QString& text);
     void finishPulse();
+    // Applies a change to the source unless `problem` says why not.
+    bool changeSource(const QString& problem, QString* error,
+                      const std::function<void(SourceModel&)>& change);
 
     mutable QMutex mutex_;
     mutable QWaitCondition logged_;

@@ -27,13 +27,19 @@ QByteArray tcpQuery(QTcpSocket& socket, const QByteArray& command)
     return socket.readLine();
 }
 
+// A blocking client of a simulator on its own thread.
+void connectTo(QTcpSocket& socket, quint16 port)
+{
+    socket.connectToHost(QStringLiteral("127.0.0.1"), port);
+    socket.waitForConnected(2000);
+    socket.setSocketOption(QAbstractSocket::LowDelayOption, 1);
+}
+
 void BM_QueryTcp(benchmark::State& state)
 {
     LoadSimulatorThread sim;
     QTcpSocket socket;
-    socket.connectToHost(QStringLiteral("127.0.0.1"), sim->listenTcp());
-    socket.waitForConnected(2000);
-    socket.setSocketOption(QAbstractSocket::LowDelayOption, 1);
+    connectTo(socket, sim->listenTcp());
     for (auto _ : state)
         benchmark::DoNotOptimize(tcpQuery(socket, kQuery));
 }
@@ -99,9 +105,7 @@ void BM_PulseResultLateness(benchmark::State& state)
 {
     LoadSimulatorThread sim;
     QTcpSocket socket;
-    socket.connectToHost(QStringLiteral("127.0.0.1"), sim->listenTcp());
-    socket.waitForConnected(2000);
-    socket.setSocketOption(QAbstractSocket::LowDelayOption, 1);
+    connectTo(socket, sim->listenTcp());
     socket.write("COUNT 5\nPERD:HIGH 20\nPERD:LOW 20\n");
     double lateMs = 0;
     double worstMs = 0;
