@@ -37,9 +37,9 @@ struct SimLogEntry
 // Thread use: the simulator lives in the thread that created it (or the one it was moved to)
 // and is served by that thread's event loop; a station on the same thread serves it from its
 // waits. Every public function but handleLine() may be called from any thread: the transports
-// are opened in the
-// simulator's thread (the call blocks until done, so that thread must be running its event
-// loop), the rest is guarded by a mutex. LoadSimulatorThread runs one on a thread of its own.
+// are opened in the simulator's thread (the call blocks until done, so that thread must be
+// running its event loop), the rest is guarded by a mutex. LoadSimulatorThread runs one on a
+// thread of its own.
 class LoadSimulator : public QObject
 {
     Q_OBJECT
