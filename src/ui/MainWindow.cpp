@@ -249,19 +249,7 @@ QWidget* MainWindow::buildMeasurementFrame()
     frame->setObjectName(QStringLiteral("Frame4"));
     auto* layout = new QVBoxLayout(frame);
 
-    QTableView* phase = gridView(QStringLiteral("grdPhase3"));
-    phase->setSelectionMode(QAbstractItemView::NoSelection);
-    phase->setFocusPolicy(Qt::NoFocus);
-    phase->setVerticalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
-    phase->setHorizontalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
-    (new GridViewBinding(*phase, station_.form.grdPhase3))->setWidenToContents(true);
-    fitToContents(phase);
-    connect(&station_.form.grdPhase3, &GridModel::shapeChanged, phase,
-            [phase] { fitToContents(phase); });
-    connect(&station_.form.grdPhase3, &GridModel::colWidthChanged, phase,
-            [phase] { fitToContents(phase); });
-    connect(&station_.form.grdPhase3, &QAbstractItemModel::dataChanged, phase,
-            [phase] { fitToContents(phase); });
+    QTableView* phase = statusGridView(station_.form.grdPhase3);
     layout->addWidget(phase);
 
     // One value a row; the loop counters share the last row.
@@ -321,19 +309,7 @@ QWidget* MainWindow::buildLoadStatusFrame()
     auto* frame = new QGroupBox(QStringLiteral("Load Connect Status"));
     frame->setObjectName(QStringLiteral("Frame5"));
     auto* layout = new QVBoxLayout(frame);
-    QTableView* status = gridView(QStringLiteral("LoadStatusGrid"));
-    status->setSelectionMode(QAbstractItemView::NoSelection);
-    status->setFocusPolicy(Qt::NoFocus);
-    status->setVerticalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
-    status->setHorizontalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
-    (new GridViewBinding(*status, station_.form.LoadStatusGrid))->setWidenToContents(true);
-    fitToContents(status);
-    connect(&station_.form.LoadStatusGrid, &GridModel::shapeChanged, status,
-            [status] { fitToContents(status); });
-    connect(&station_.form.LoadStatusGrid, &GridModel::colWidthChanged, status,
-            [status] { fitToContents(status); });
-    connect(&station_.form.LoadStatusGrid, &QAbstractItemModel::dataChanged, status,
-            [status] { fitToContents(status); });
+    QTableView* status = statusGridView(station_.form.LoadStatusGrid);
     layout->addWidget(status);
     return frame;
 }
@@ -343,6 +319,23 @@ QTableView* MainWindow::gridView(const QString& name)
     auto* view = new QTableView(this);
     view->setObjectName(name);
     view->setEditTriggers(QAbstractItemView::NoEditTriggers);
+    return view;
+}
+
+QTableView* MainWindow::statusGridView(GridModel& model)
+{
+    // A status grid shows every cell whole, without scrolling, and marks no selection.
+    QTableView* view = gridView(model.objectName());
+    view->setSelectionMode(QAbstractItemView::NoSelection);
+    view->setFocusPolicy(Qt::NoFocus);
+    view->setVerticalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
+    view->setHorizontalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
+    (new GridViewBinding(*view, model))->setWidenToContents(true);
+    const auto fit = [view] { fitToContents(view); };
+    fit();
+    connect(&model, &GridModel::shapeChanged, view, fit);
+    connect(&model, &GridModel::colWidthChanged, view, fit);
+    connect(&model, &QAbstractItemModel::dataChanged, view, fit);
     return view;
 }
 

@@ -5,6 +5,7 @@
 #include <QStringList>
 
 class ConnectionPanel;
+class GridModel;
 class QMenu;
 class QTableView;
 class QToolButton;
@@ -58,6 +59,7 @@ private:
     QWidget* buildMeasurementFrame();
     QWidget* buildLoadStatusFrame();
     QTableView* gridView(const QString& name);
+    QTableView* statusGridView(GridModel& model);
     void placePanel(QWidget* panel);
     void toggleRecordList();
     void followRecordList();
