@@ -2,9 +2,16 @@
 
 #include <cstdio>
 
+void RecordingPrompts::record(Shown prompt)
+{
+    shown.push_back(std::move(prompt));
+    if (onShown)
+        onShown(shown.back());
+}
+
 void RecordingPrompts::message(const QString& text, const QString& title)
 {
-    shown.push_back({QStringLiteral("message"), text, title});
+    record({QStringLiteral("message"), text, title});
 }
 
 QString RecordingPrompts::nextAnswer()
@@ -19,14 +26,14 @@ QString RecordingPrompts::nextAnswer()
 QString RecordingPrompts::openFileName(const QString& filter, const QString& preset)
 {
     lastFilter = filter;
-    shown.push_back({QStringLiteral("open"), preset, {}});
+    record({QStringLiteral("open"), preset, {}});
     return nextAnswer();
 }
 
 QString RecordingPrompts::saveFileName(const QString& filter, const QString& preset)
 {
     lastFilter = filter;
-    shown.push_back({QStringLiteral("save"), preset, {}});
+    record({QStringLiteral("save"), preset, {}});
     return nextAnswer();
 }
 

@@ -4,6 +4,7 @@
 #include <QStringList>
 
 #include <deque>
+#include <functional>
 
 // Everything the station asks or tells the operator: message boxes and the open and save file
 // dialogs. The window shows real dialogs, the headless runner prints and answers by itself, and
@@ -42,8 +43,12 @@ public:
     QStringList messages() const; // texts of the messages shown, in order
     std::deque<Shown> shown;
     QString lastFilter;
+    // Runs when a prompt is shown, after it is recorded and before a dialog answers: a test
+    // looks at the files at the moment the operator would see the dialog.
+    std::function<void(const Shown&)> onShown;
 
 private:
+    void record(Shown prompt);
     QString nextAnswer();
     std::deque<QString> answers_;
 };

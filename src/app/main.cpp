@@ -1,0 +1,84 @@
+// acl3: the station's window. Builds the station on its folder, shows the window and lets
+// Timer1 do the start-up.
+
+#include "common/Clock.h"
+#include "execution/StartupTimer.h"
+#include "station/Station.h"
+#include "station/StationFolder.h"
+#include "ui/MainWindow.h"
+#include "ui/WidgetPrompts.h"
+
+#include <QApplication>
+#include <QCommandLineParser>
+#include <QMessageBox>
+#include <QScreen>
+#include <QTimer>
+
+#include <cstdio>
+
+namespace {
+
+// Time the window gets after the start-up to lay itself out and paint before a screenshot.
+constexpr int kScreenshotSettleMs = 300;
+
+const QString kScreenshotOption = QStringLiteral("screenshot");
+
+} // namespace
+
+int main(int argc, char** argv)
+{
+    QApplication app(argc, argv);
+    QApplication::setApplicationName(QStringLiteral("acl3"));
+    QApplication::setApplicationVersion(QStringLiteral("1.1"));
+
+    QCommandLineParser parser;
+    parser.setApplicationDescription(MainWindow::kCaption);
+    parser.addHelpOption();
+    parser.addVersionOption();
+    addStationOption(parser);
+    parser.addOption(QCommandLineOption(
+        kScreenshotOption,
+        QStringLiteral("Save a picture of the window after start-up to FILE (PNG) and quit."),
+        QStringLiteral("FILE")));
+    // Options that choose another link to the load (a simulated one) are added here.
+    parser.process(app);
+
+    const QString folder = stationFolderFrom(parser);
+    QString error;
+    if (!prepareStationFolder(folder, &error)) {
+        std::fprintf(stderr, "acl3: %s\n", qPrintable(error));
+        QMessageBox::critical(nullptr, WidgetPrompts::kDefaultTitle, error);
+        return 1;
+    }
+
+    SystemClock clock;
+    WidgetPrompts prompts;
+    Station station(folder, clock, prompts);
+    MainWindow window(station);
+    prompts.setParentWidget(&window);
+
+    StartupTimer timer1(station);
+    // The step editor's ShowLoadLevelLayout connects to timer1.loadLevelLayoutDue here.
+
+    const QString screenshot = parser.value(kScreenshotOption);
+    if (!screenshot.isEmpty()) {
+        QObject::connect(&timer1, &StartupTimer::startupFinished, &window, [&] {
+            QTimer::singleShot(kScreenshotSettleMs, &window, [&] {
+                const bool saved = window.grab().save(screenshot, "PNG");
+                if (!saved)
+                    std::fprintf(stderr, "acl3: cannot write %s\n", qPrintable(screenshot));
+                QApplication::exit(saved ? 0 : 1);
+            });
+        });
+    }
+
+    // The window opens at its design size where the screen has room for it, else fills it.
+    const QRect available = window.screen()->availableGeometry();
+    if (available.width() < MainWindow::kDefaultWidth ||
+        available.height() < MainWindow::kDefaultHeight)
+        window.showMaximized();
+    else
+        window.show();
+    timer1.start();
+    return QApplication::exec();
+}

@@ -1,0 +1,41 @@
+#include "ui/WidgetPrompts.h"
+
+#include <QFileDialog>
+#include <QMessageBox>
+
+const QString WidgetPrompts::kDefaultTitle = QStringLiteral("ACL3");
+
+void WidgetPrompts::message(const QString& text, const QString& title)
+{
+    QMessageBox box(QMessageBox::NoIcon, title.isEmpty() ? kDefaultTitle : title, text,
+                    QMessageBox::Ok, parent_);
+    box.setObjectName(QStringLiteral("OperatorMessage"));
+    box.exec();
+}
+
+QString WidgetPrompts::openFileName(const QString& filter, const QString& preset)
+{
+    return askFileName(false, filter, preset);
+}
+
+QString WidgetPrompts::saveFileName(const QString& filter, const QString& preset)
+{
+    return askFileName(true, filter, preset);
+}
+
+QString WidgetPrompts::askFileName(bool save, const QString& filter, const QString& preset)
+{
+    QFileDialog dialog(parent_, save ? QStringLiteral("Save As") : QStringLiteral("Open"));
+    dialog.setObjectName(QStringLiteral("CommonDialog1"));
+    dialog.setNameFilters(filter.split(QStringLiteral(";;")));
+    dialog.setAcceptMode(save ? QFileDialog::AcceptSave : QFileDialog::AcceptOpen);
+    dialog.setFileMode(save ? QFileDialog::AnyFile : QFileDialog::ExistingFile);
+    // Saving over the program that was opened is the usual case: no question about replacing.
+    dialog.setOption(QFileDialog::DontConfirmOverwrite, true);
+    const QFileInfo presetFile(preset);
+    dialog.setDirectory(presetFile.absolutePath());
+    dialog.selectFile(presetFile.fileName());
+    if (dialog.exec() != QDialog::Accepted || dialog.selectedFiles().isEmpty())
+        return {};
+    return dialog.selectedFiles().constFirst();
+}

@@ -1,0 +1,50 @@
+#pragma once
+
+#include "execution/StartupTimer.h"
+#include "support/TestSupport.h"
+#include "ui/MainWindow.h"
+
+#include <QApplication>
+#include <QTableView>
+
+#include <memory>
+
+// Widget tests run with a QApplication, in UTC, with the C locale and the Fusion style.
+#define ACL3_WIDGET_TEST_MAIN(TestClass)                                                           \
+    int main(int argc, char** argv)                                                                \
+    {                                                                                              \
+        fixTestEnvironment();                                                                      \
+        QApplication app(argc, argv);                                                              \
+        QApplication::setStyle(QStringLiteral("Fusion"));                                          \
+        TestClass test;                                                                            \
+        return QTest::qExec(&test, argc, argv);                                                    \
+    }
+
+// A program file of `steps` load levels whose link section names a loopback load.
+QByteArray programWithSteps(int steps, const QString& ip = QStringLiteral("127.0.0.1"),
+                            int port = 5025);
+
+// The window on a station of a fresh temporary folder, with a fake clock and recording prompts.
+// Write the station's files, then startUp().
+struct WindowFixture : StationFixture
+{
+    WindowFixture();
+
+    // ACL3.INI as a new station folder gets it, with another ConnectMode, or none for a null
+    // text.
+    void writeSettings(const QString& connectMode = QStringLiteral("2"));
+    void writeProgram(int steps) { writeFile(programPath(), programWithSteps(steps)); }
+    // Shows the window and runs Timer1's first tick and the layout work that follows it.
+    void startUp();
+
+    template <typename T = QWidget> T* find(const QString& name) const
+    {
+        return window->findChild<T*>(name);
+    }
+    QTableView* grid(const QString& name) const { return find<QTableView>(name); }
+    // Clicks a button of the window by name.
+    void click(const QString& name) const;
+
+    std::unique_ptr<MainWindow> window;
+    std::unique_ptr<StartupTimer> timer1;
+};

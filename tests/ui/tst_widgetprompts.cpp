@@ -1,0 +1,108 @@
+#include "WindowFixture.h"
+#include "station/ProgramCommands.h"
+#include "support/TestMain.h"
+#include "ui/WidgetPrompts.h"
+
+#include <QFileDialog>
+#include <QMessageBox>
+#include <QPushButton>
+#include <QTimer>
+#include <QtTest>
+
+#include <functional>
+
+namespace {
+
+// Runs `answer` on the first modal dialog that opens, from the dialog's own event loop.
+void whenModalOpens(const std::function<void(QWidget*)>& answer)
+{
+    auto* poll = new QTimer;
+    QObject::connect(poll, &QTimer::timeout, poll, [poll, answer] {
+        QWidget* modal = QApplication::activeModalWidget();
+        if (!modal)
+            return;
+        poll->stop();
+        poll->deleteLater();
+        answer(modal);
+    });
+    poll->start(10);
+}
+
+} // namespace
+
+class WidgetPromptsTest : public QObject
+{
+    Q_OBJECT
+
+private slots:
+    void message_showsTheTextWithItsTitleOrTheProgramsOwn_data()
+    {
+        QTest::addColumn<QString>("title");
+        QTest::addColumn<QString>("shownTitle");
+        QTest::newRow("own title") << "Warning!"
+                                   << "Warning!";
+        QTest::newRow("no title") << QString() << "ACL3";
+    }
+    void message_showsTheTextWithItsTitleOrTheProgramsOwn()
+    {
+        QFETCH(QString, title);
+        QFETCH(QString, shownTitle);
+        QWidget parent;
+        WidgetPrompts prompts;
+        prompts.setParentWidget(&parent);
+        QString seenTitle, seenText;
+        QWidget* seenParent = nullptr;
+        int buttons = 0;
+        whenModalOpens([&](QWidget* modal) {
+            auto* box = qobject_cast<QMessageBox*>(modal);
+            QVERIFY(box);
+            seenTitle = box->windowTitle();
+            seenText = box->text();
+            seenParent = box->parentWidget();
+            buttons = box->buttons().size();
+            box->button(QMessageBox::Ok)->click();
+        });
+        prompts.message(QStringLiteral("Load Level must 0 ~ 112.5(A) !"), title);
+        QCOMPARE(seenTitle, shownTitle);
+        QCOMPARE(seenText, QStringLiteral("Load Level must 0 ~ 112.5(A) !"));
+        QCOMPARE(seenParent, &parent);
+        QCOMPARE(buttons, 1);
+    }
+
+    void fileDialogs_offerTheFilterAndThePreset_andACancelIsEmpty()
+    {
+        QTemporaryDir dir;
+        const QString preset = QDir(dir.path()).filePath("TestFile01.INI");
+        const QString other = QDir(dir.path()).filePath("Other.INI");
+        writeFile(preset, "[TestStep Option]\r\n");
+        writeFile(other, "[TestStep Option]\r\n");
+        WidgetPrompts prompts;
+
+        QStringList filters;
+        QStringList presetSelected;
+        whenModalOpens([&](QWidget* modal) {
+            auto* dialog = qobject_cast<QFileDialog*>(modal);
+            QVERIFY(dialog);
+            filters = dialog->nameFilters();
+            presetSelected = dialog->selectedFiles();
+            dialog->selectFile(other);
+            QMetaObject::invokeMethod(dialog, "accept");
+        });
+        QCOMPARE(prompts.openFileName(kProgramFileFilter, preset), other);
+        QCOMPARE(filters, QStringList({"INI檔 (*.ini)", "所有檔案 (*.*)"}));
+        QCOMPARE(presetSelected, QStringList({preset}));
+
+        QFileDialog::AcceptMode mode = QFileDialog::AcceptOpen;
+        whenModalOpens([&](QWidget* modal) {
+            auto* dialog = qobject_cast<QFileDialog*>(modal);
+            QVERIFY(dialog);
+            mode = dialog->acceptMode();
+            dialog->reject();
+        });
+        QCOMPARE(prompts.saveFileName(kProgramFileFilter, preset), QString());
+        QCOMPARE(mode, QFileDialog::AcceptSave);
+    }
+};
+
+ACL3_WIDGET_TEST_MAIN(WidgetPromptsTest)
+#include "tst_widgetprompts.moc"
