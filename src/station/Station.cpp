@@ -1,5 +1,6 @@
 #include "station/Station.h"
 
+#include "links/LinkLayer.h"
 #include "station/InitGrids.h"
 
 #include <QDir>
@@ -15,6 +16,7 @@ Station::Station(const QString& stationDir, Clock& clockRef, OperatorPrompts& pr
     settings.TestFileName = settingskeys::defaultTestFileName(stationDir_, settings.ChannelNo);
     // The grids have their shape from the start, as a window's grids have before it loads.
     InitGrids(*this);
+    links_ = std::make_unique<LinkLayer>(*this);
 }
 
 Station::~Station() = default;

@@ -11,6 +11,9 @@
 #include <QObject>
 
 #include <array>
+#include <memory>
+
+class LinkLayer;
 
 // The station: the main window's state and the program-wide tables that the station's
 // operations work on, the clock they take time from and the prompts they ask the operator
@@ -46,10 +49,14 @@ public:
 
     RunState run;
 
+    // The links to the instruments.
+    LinkLayer& links() { return *links_; }
+
     // The instrument number of the load (channel 0).
     int loadInstrument() const { return LoadChannels[0]; }
     LinkRecord& loadLink() { return LinkRecords[static_cast<std::size_t>(loadInstrument())]; }
 
 private:
     QString stationDir_;
+    std::unique_ptr<LinkLayer> links_;
 };

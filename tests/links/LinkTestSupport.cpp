@@ -1,0 +1,77 @@
+#include "LinkTestSupport.h"
+
+#include <QElapsedTimer>
+
+#include <fcntl.h>
+#include <poll.h>
+#include <pty.h>
+#include <sys/resource.h>
+#include <unistd.h>
+
+#include <array>
+
+PseudoTerminal::PseudoTerminal()
+{
+    int slave = -1;
+    std::array<char, 128> name{};
+    if (::openpty(&master_, &slave, name.data(), nullptr, nullptr) != 0) {
+        master_ = -1;
+        return;
+    }
+    slavePath_ = QString::fromLocal8Bit(name.data());
+    // Only the station keeps the slave open, as it would a real port.
+    ::close(slave);
+    ::fcntl(master_, F_SETFL, ::fcntl(master_, F_GETFL) | O_NONBLOCK);
+}
+
+PseudoTerminal::~PseudoTerminal()
+{
+    hangUp();
+}
+
+QByteArray PseudoTerminal::read(int bytes, int realMs)
+{
+    QByteArray got;
+    QElapsedTimer timer;
+    timer.start();
+    while (master_ >= 0 && got.size() < bytes) {
+        const qint64 left = realMs - timer.elapsed();
+        if (left <= 0)
+            break;
+        pollfd p{master_, POLLIN, 0};
+        if (::poll(&p, 1, static_cast<int>(left)) <= 0)
+            break;
+        std::array<char, 512> chunk{};
+        const ssize_t n = ::read(master_, chunk.data(), chunk.size());
+        if (n <= 0)
+            break;
+        got.append(chunk.data(), n);
+    }
+    return got;
+}
+
+QByteArray PseudoTerminal::readFor(int realMs)
+{
+    return read(1 << 20, realMs);
+}
+
+void PseudoTerminal::write(const QByteArray& bytes)
+{
+    if (master_ >= 0 && ::write(master_, bytes.constData(), static_cast<size_t>(bytes.size())) < 0)
+        qWarning("pseudo-terminal write failed");
+}
+
+void PseudoTerminal::hangUp()
+{
+    if (master_ >= 0)
+        ::close(master_);
+    master_ = -1;
+}
+
+double threadCpuSeconds()
+{
+    rusage usage{};
+    ::getrusage(RUSAGE_THREAD, &usage);
+    const auto seconds = [](const timeval& t) { return t.tv_sec + t.tv_usec / 1e6; };
+    return seconds(usage.ru_utime) + seconds(usage.ru_stime);
+}
