@@ -1,0 +1,488 @@
+#include "LoadSimulator.h"
+
+#include "SimPeer.h"
+
+#include "common/Clock.h"
+#include "common/Waits.h"
+
+#include <QCoreApplication>
+#include <QDeadlineTimer>
+#include <QDir>
+#include <QFileInfo>
+#include <QTcpServer>
+#include <QTcpSocket>
+#include <QThread>
+
+#include <cmath>
+#include <type_traits>
+
+namespace {
+const QString kDirect = QStringLiteral("direct");
+const QString kPulseCommand = QStringLiteral("DYNC ON");
+
+QString canonicalCommand(const QString& line)
+{
+    return line.trimmed().toUpper();
+}
+} // namespace
+
+LoadSimulator::LoadSimulator(SourceKind source, QObject* parent)
+    : QObject(parent), instrument_(source), pulseTimer_(this)
+{
+    qRegisterMetaType<SimLogEntry>();
+    clock_.start();
+    pulseTimer_.setSingleShot(true);
+    pulseTimer_.setTimerType(Qt::PreciseTimer);
+    connect(&pulseTimer_, &QTimer::timeout, this, &LoadSimulator::finishPulse);
+}
+
+LoadSimulator::~LoadSimulator()
+{
+    // The peers call back into the simulator: they go while its members are still there.
+    closeAll();
+}
+
+template <typename F> auto LoadSimulator::inOwnThread(F&& f) -> decltype(f())
+{
+    using R = decltype(f());
+    if (QThread::currentThread() == thread())
+        return f();
+    if constexpr (std::is_void_v<R>) {
+        QMetaObject::invokeMethod(this, f, Qt::BlockingQueuedConnection);
+    } else {
+        R result{};
+        QMetaObject::invokeMethod(
+            this, [&] { result = f(); }, Qt::BlockingQueuedConnection);
+        return result;
+    }
+}
+
+// ---- transports
+
+QTcpServer* LoadSimulator::listen(quint16 port, const QHostAddress& address,
+                                  const QString& transport, QString* error)
+{
+    auto* server = new QTcpServer(this);
+    if (!server->listen(address, port)) {
+        if (error)
+            *error = QStringLiteral("cannot listen on %1:%2: %3")
+                         .arg(address.toString())
+                         .arg(port)
+                         .arg(server->errorString());
+        delete server;
+        return nullptr;
+    }
+    connect(server, &QTcpServer::newConnection, this, [this, server, transport] {
+        while (QTcpSocket* socket = server->nextPendingConnection())
+            attach(new TcpPeer(socket, transport, this));
+    });
+    return server;
+}
+
+quint16 LoadSimulator::listenTcp(quint16 port, const QHostAddress& address, QString* error)
+{
+    return inOwnThread([&]() -> quint16 {
+        delete tcpServer_;
+        tcpServer_ = listen(port, address, QStringLiteral("tcp"), error);
+        return tcpServer_ ? tcpServer_->serverPort() : 0;
+    });
+}
+
+quint16 LoadSimulator::listenGpibBridge(quint16 port, const QHostAddress& address, QString* error)
+{
+    return inOwnThread([&]() -> quint16 {
+        delete gpibServer_;
+        gpibServer_ = listen(port, address, QStringLiteral("gpib"), error);
+        return gpibServer_ ? gpibServer_->serverPort() : 0;
+    });
+}
+
+QString LoadSimulator::openPty(QString* error)
+{
+    return inOwnThread([&]() -> QString {
+        delete pty_;
+        pty_ = PtyPeer::open(this, error);
+        if (!pty_)
+            return {};
+        attach(pty_);
+        return pty_->devicePath();
+    });
+}
+
+void LoadSimulator::closeTransports()
+{
+    inOwnThread([this] { closeAll(); });
+}
+
+void LoadSimulator::closeAll()
+{
+    delete tcpServer_;
+    delete gpibServer_;
+    tcpServer_ = gpibServer_ = nullptr;
+    pty_ = nullptr;
+    qDeleteAll(findChildren<SimPeer*>(Qt::FindDirectChildrenOnly));
+}
+
+quint16 LoadSimulator::tcpPort() const
+{
+    return const_cast<LoadSimulator*>(this)->inOwnThread(
+        [this]() -> quint16 { return tcpServer_ ? tcpServer_->serverPort() : 0; });
+}
+
+quint16 LoadSimulator::gpibBridgePort() const
+{
+    return const_cast<LoadSimulator*>(this)->inOwnThread(
+        [this]() -> quint16 { return gpibServer_ ? gpibServer_->serverPort() : 0; });
+}
+
+QString LoadSimulator::ptyPath() const
+{
+    return const_cast<LoadSimulator*>(this)->inOwnThread(
+        [this]() -> QString { return pty_ ? pty_->devicePath() : QString(); });
+}
+
+void LoadSimulator::attach(SimPeer* peer)
+{
+    connect(peer, &SimPeer::lineReceived, this,
+            [this, peer](const QByteArray& line) { handleLine(peer, line); });
+}
+
+// ---- lines and replies
+
+void LoadSimulator::handleLine(SimPeer* peer, const QByteArray& received)
+{
+    QByteArray bytes = received;
+    if (bytes.endsWith('\r'))
+        bytes.chop(1);
+    const QString line = QString::fromLatin1(bytes);
+
+    SimLogEntry entry;
+    LoadInstrument::Outcome outcome;
+    bool drop = false;
+    double pulseRealMs = 0;
+    {
+        QMutexLocker lock(&mutex_);
+        entry.ms = static_cast<double>(clock_.nsecsElapsed()) / 1e6;
+        entry.transport = peer ? peer->transport() : kDirect;
+        entry.line = line;
+        outcome = instrument_.execute(line, simSecondsLocked());
+        entry.understood = outcome.understood;
+        log_.append(entry);
+        if (logFile_.isOpen()) {
+            const QString record =
+                QStringLiteral("%1\t%2\t%3\n")
+                    .arg(QString::number(entry.ms, 'f', 3), entry.transport, entry.line);
+            logFile_.write(record.toLatin1());
+            logFile_.flush();
+        }
+        ++linesSinceFaults_;
+        drop = peer && faults_.dropAfter > 0 && linesSinceFaults_ == faults_.dropAfter;
+        pulseRealMs = instrument_.pulseSeconds() * 1000 / speed_;
+        logged_.wakeAll();
+    }
+    emit lineLogged(entry);
+
+    if (outcome.pulseStopped)
+        pulseTimer_.stop();
+    if (outcome.pulseStarted) {
+        pulsePeer_ = peer;
+        pulseTimer_.start(static_cast<int>(std::lround(pulseRealMs)));
+    }
+    if (drop) {
+        peer->hangUp();
+        return;
+    }
+    if (outcome.reply && peer)
+        reply(peer, canonicalCommand(line), *outcome.reply);
+}
+
+void LoadSimulator::reply(SimPeer* peer, const QString& command, const QString& text)
+{
+    SimFaults f;
+    {
+        QMutexLocker lock(&mutex_);
+        f = faults_;
+        const bool anyReplyFault =
+            f.form != SimFaults::ReplyForm::Normal || f.delayMs > 0 || f.splitPauseMs > 0;
+        const bool applies = anyReplyFault &&
+                             (f.only.trimmed().isEmpty() || canonicalCommand(f.only) == command) &&
+                             (f.count <= 0 || faultedReplies_ < f.count);
+        if (!applies)
+            f = SimFaults{};
+        else
+            ++faultedReplies_;
+    }
+
+    QByteArray bytes;
+    switch (f.form) {
+    case SimFaults::ReplyForm::None:
+        return;
+    case SimFaults::ReplyForm::SingleField:
+        bytes = text.section(QLatin1Char(','), 0, 0).toLatin1();
+        break;
+    case SimFaults::ReplyForm::Empty:
+        break;
+    case SimFaults::ReplyForm::Garbage:
+        bytes = kGarbageReply;
+        break;
+    case SimFaults::ReplyForm::Normal:
+        bytes = text.toLatin1();
+        break;
+    }
+    bytes += '\n';
+    if (f.splitPauseMs > 0 && bytes.size() >= 2) {
+        const qsizetype half = bytes.size() / 2;
+        peer->send(bytes.left(half), f.delayMs);
+        peer->send(bytes.mid(half), f.delayMs + f.splitPauseMs);
+    } else {
+        peer->send(bytes, f.delayMs);
+    }
+}
+
+void LoadSimulator::finishPulse()
+{
+    QString text;
+    {
+        QMutexLocker lock(&mutex_);
+        // reset() in the meantime ended the sequence without a result.
+        if (!instrument_.state().pulseRunning)
+            return;
+        text = instrument_.finishPulse(simSecondsLocked());
+    }
+    if (pulsePeer_)
+        reply(pulsePeer_, kPulseCommand, text);
+}
+
+// ---- log
+
+QStringList LoadSimulator::lines() const
+{
+    QMutexLocker lock(&mutex_);
+    QStringList out;
+    out.reserve(log_.size());
+    for (const SimLogEntry& entry : log_)
+        out << entry.line;
+    return out;
+}
+
+QList<SimLogEntry> LoadSimulator::log() const
+{
+    QMutexLocker lock(&mutex_);
+    return log_;
+}
+
+void LoadSimulator::clearLog()
+{
+    QMutexLocker lock(&mutex_);
+    log_.clear();
+}
+
+bool LoadSimulator::setLogFile(const QString& path, QString* error)
+{
+    QMutexLocker lock(&mutex_);
+    logFile_.close();
+    if (path.isEmpty())
+        return true;
+    logFile_.setFileName(path);
+    if (!logFile_.open(QIODevice::WriteOnly | QIODevice::Truncate | QIODevice::Text)) {
+        if (error)
+            *error = QStringLiteral("cannot write the log file %1: %2")
+                         .arg(QDir::toNativeSeparators(path), logFile_.errorString());
+        return false;
+    }
+    return true;
+}
+
+bool LoadSimulator::waitForLines(int count, int timeoutMs) const
+{
+    if (QThread::currentThread() == thread()) {
+        const SystemClock clock;
+        return WaitUntil(clock, timeoutMs, [&] {
+            QMutexLocker lock(&mutex_);
+            return log_.size() >= count;
+        });
+    }
+    const QDeadlineTimer deadline(timeoutMs);
+    QMutexLocker lock(&mutex_);
+    while (log_.size() < count) {
+        if (!logged_.wait(&mutex_, deadline))
+            return log_.size() >= count;
+    }
+    return true;
+}
+
+// ---- state and knobs
+
+double LoadSimulator::simSecondsLocked() const
+{
+    const double realMs = static_cast<double>(clock_.nsecsElapsed()) / 1e6;
+    return simBaseS_ + (realMs - realBaseMs_) / 1000 * speed_;
+}
+
+double LoadSimulator::simSeconds() const
+{
+    QMutexLocker lock(&mutex_);
+    return simSecondsLocked();
+}
+
+LoadState LoadSimulator::state() const
+{
+    QMutexLocker lock(&mutex_);
+    return instrument_.state();
+}
+
+PhaseReadings LoadSimulator::readings()
+{
+    QMutexLocker lock(&mutex_);
+    return instrument_.measure(simSecondsLocked());
+}
+
+double LoadSimulator::drawnAh()
+{
+    QMutexLocker lock(&mutex_);
+    instrument_.advanceTo(simSecondsLocked());
+    return instrument_.source().drawnAh();
+}
+
+void LoadSimulator::reset()
+{
+    QMutexLocker lock(&mutex_);
+    instrument_.reset(simSecondsLocked());
+}
+
+void LoadSimulator::setFaults(const SimFaults& faults)
+{
+    {
+        QMutexLocker lock(&mutex_);
+        faults_ = faults;
+        faultedReplies_ = 0;
+        linesSinceFaults_ = 0;
+    }
+    // A deaf pseudo-terminal hears again once the faults are set anew.
+    inOwnThread([this] {
+        if (pty_)
+            pty_->revive();
+    });
+}
+
+SimFaults LoadSimulator::faults() const
+{
+    QMutexLocker lock(&mutex_);
+    return faults_;
+}
+
+void LoadSimulator::setSpeed(double speed)
+{
+    if (!(speed > 0) || !std::isfinite(speed))
+        return;
+    QMutexLocker lock(&mutex_);
+    instrument_.advanceTo(simSecondsLocked());
+    simBaseS_ = simSecondsLocked();
+    realBaseMs_ = static_cast<double>(clock_.nsecsElapsed()) / 1e6;
+    speed_ = speed;
+}
+
+double LoadSimulator::speed() const
+{
+    QMutexLocker lock(&mutex_);
+    return speed_;
+}
+
+SourceKind LoadSimulator::source() const
+{
+    QMutexLocker lock(&mutex_);
+    return instrument_.source().kind();
+}
+
+void LoadSimulator::setSource(SourceKind source)
+{
+    QMutexLocker lock(&mutex_);
+    instrument_.advanceTo(simSecondsLocked());
+    instrument_.source().setKind(source);
+}
+
+bool LoadSimulator::setBattery(const BatterySource& battery, QString* error)
+{
+    const QString problem = checkBatterySource(battery);
+    if (!problem.isEmpty()) {
+        if (error)
+            *error = problem;
+        return false;
+    }
+    QMutexLocker lock(&mutex_);
+    instrument_.advanceTo(simSecondsLocked());
+    instrument_.source().setBattery(battery);
+    return true;
+}
+
+BatterySource LoadSimulator::battery() const
+{
+    QMutexLocker lock(&mutex_);
+    return instrument_.source().battery();
+}
+
+bool LoadSimulator::setAc(const AcSource& ac, QString* error)
+{
+    const QString problem = checkAcSource(ac);
+    if (!problem.isEmpty()) {
+        if (error)
+            *error = problem;
+        return false;
+    }
+    QMutexLocker lock(&mutex_);
+    instrument_.advanceTo(simSecondsLocked());
+    instrument_.source().setAc(ac);
+    return true;
+}
+
+AcSource LoadSimulator::ac() const
+{
+    QMutexLocker lock(&mutex_);
+    return instrument_.source().ac();
+}
+
+void LoadSimulator::setSeed(unsigned seed)
+{
+    QMutexLocker lock(&mutex_);
+    instrument_.setSeed(seed);
+}
+
+// ---- helpers
+
+bool parseListenAddress(const QString& text, QHostAddress* address, quint16* port, QString* error)
+{
+    const auto colon = text.lastIndexOf(QLatin1Char(':'));
+    const QString host = colon >= 0 ? text.left(colon) : QString();
+    const QString portText = text.mid(colon + 1);
+    bool ok = false;
+    const uint number = portText.toUInt(&ok);
+    if (!ok || number > 65535) {
+        *error =
+            QStringLiteral("\"%1\" is not [ADDRESS:]PORT with a port from 0 to 65535").arg(text);
+        return false;
+    }
+    QHostAddress parsed(QHostAddress::LocalHost);
+    if (!host.isEmpty() && host.compare(QLatin1String("localhost"), Qt::CaseInsensitive) != 0 &&
+        !parsed.setAddress(host)) {
+        *error = QStringLiteral("\"%1\" is not an IPv4 address").arg(host);
+        return false;
+    }
+    *address = parsed;
+    *port = static_cast<quint16>(number);
+    return true;
+}
+
+QString gpibSimLibraryPath()
+{
+    // Built beside the simulator; an installed copy sits beside the program that runs.
+    const QString built = QStringLiteral(ACL3_GPIBSIM_LIBRARY_PATH);
+    if (QFileInfo::exists(built) || !QCoreApplication::instance())
+        return built;
+    return QDir(QCoreApplication::applicationDirPath()).filePath(QFileInfo(built).fileName());
+}
+
+void setGpibSimEnvironment(quint16 bridgePort)
+{
+    qputenv("ACL3_GPIB_LIBRARY", QFile::encodeName(gpibSimLibraryPath()));
+    qputenv("ACL3_GPIBSIM", QByteArray("127.0.0.1:") + QByteArray::number(bridgePort));
+}
