@@ -16,7 +16,13 @@ constexpr double kDueTolerance = 0.01;
 constexpr double kDwellTolerance = 0.05;
 constexpr double kShortestRearmMs = 10.0;
 
-enum StopReasonValue { kNoStop = 0, kStepEnded = 1, kStopValue = 2, kStopAh = 3 };
+enum StopReasonValue
+{
+    kNoStop = 0,
+    kStepEnded = 1,
+    kStopValue = 2,
+    kStopAh = 3
+};
 
 bool isDischargeType(const QString& action)
 {
@@ -93,10 +99,9 @@ void RunControl::tick()
 
     // The step has ended.
     const int next = run.CurrentStep + 1;
-    const QString nextAction =
-        next < station_.TotalStepCount
-            ? station_.StepTable[static_cast<std::size_t>(next)].ActionMode
-            : QString();
+    const QString nextAction = next < station_.TotalStepCount
+                                   ? station_.StepTable[static_cast<std::size_t>(next)].ActionMode
+                                   : QString();
     if (step.ActionMode == actions::Charge || step.ActionMode == actions::CPCharge)
         SupplyOff(station_);
     else if (isDischargeType(step.ActionMode) && !isDischargeType(nextAction))
@@ -259,8 +264,8 @@ void RunControl::followGoTo()
             setGridText(row, 5, QString::number(count));
     };
     const bool fromPulse = actionAt(run.CurrentStep) == actions::PlusLoad;
-    const QString target = station_.StepTable[static_cast<std::size_t>(run.CurrentStep)]
-                               .GoToStep.toUpper();
+    const QString target =
+        station_.StepTable[static_cast<std::size_t>(run.CurrentStep)].GoToStep.toUpper();
 
     if (target == QLatin1String("NEXTSTEP")) {
         ++run.CurrentStep;
@@ -309,7 +314,8 @@ void RunControl::reArm()
 {
     RunState& run = station_.run;
     const double now = station_.clock.secondsSinceMidnight();
-    const double x = now < run.TickTime ? kSecondsPerDay - run.TickTime + now : now - run.MeasureRef;
+    const double x =
+        now < run.TickTime ? kSecondsPerDay - run.TickTime + now : now - run.MeasureRef;
     // The next measuring instant of the running step.
     const double measure =
         parseNumber(station_.StepTable[static_cast<std::size_t>(run.CurrentStep)].MeasTime);
