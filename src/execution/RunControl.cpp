@@ -234,8 +234,8 @@ void RunControl::preRun()
 
         // A copy: the waits below may let Stop reload the program.
         const TestStep step = station_.StepTable[static_cast<std::size_t>(run.CurrentStep)];
-        emit stepStarted(run.CurrentStep);
         showProgress();
+        emit stepStarted(run.CurrentStep);
         const QString& action = step.ActionMode;
 
         if (action == actions::For || action == actions::For2) {

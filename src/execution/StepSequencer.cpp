@@ -3,6 +3,7 @@
 #include "execution/RunControl.h"
 
 #include "common/NumberText.h"
+#include "common/Waits.h"
 #include "links/LinkLayer.h"
 #include "load/LoadControl.h"
 #include "load/Measurement.h"
@@ -15,6 +16,9 @@ constexpr double kSecondsPerDay = 86400.0;
 constexpr double kDueTolerance = 0.01;
 constexpr double kDwellTolerance = 0.05;
 constexpr double kShortestRearmMs = 10.0;
+// The timer is armed this much before a measuring instant; the tick then waits out the rest
+// precisely, since a timer alone wakes a millisecond or two late.
+constexpr double kTimerLeadMs = 3.0;
 
 enum StopReasonValue
 {
@@ -76,6 +80,8 @@ void RunControl::tick()
         return;
     }
 
+    if (elapsed < measure)
+        PreciseDelayMs(station_.clock, (measure - elapsed) * 1000.0);
     MeasurePhases(station_, run.CurrentStep);
     if (interrupted())
         return;
@@ -176,8 +182,8 @@ void RunControl::advance()
         // A copy: the waits below may let Stop reload the program.
         const TestStep step = station_.StepTable[static_cast<std::size_t>(run.CurrentStep)];
         const QString& action = step.ActionMode;
-        emit stepStarted(run.CurrentStep);
         showProgress();
+        emit stepStarted(run.CurrentStep);
 
         if (action == actions::For || action == actions::For2) {
             const int row = run.CurrentStep + 1;
@@ -320,7 +326,8 @@ void RunControl::reArm()
     const double measure =
         parseNumber(station_.StepTable[static_cast<std::size_t>(run.CurrentStep)].MeasTime);
     const double r = measure - x;
-    armRunTimer(r <= measure && r > kDueTolerance ? std::round(r * 1000.0) : kShortestRearmMs);
+    armRunTimer(r <= measure && r > kDueTolerance ? std::round(r * 1000.0 - kTimerLeadMs)
+                                                  : kShortestRearmMs);
 }
 
 int RunControl::WaitForReceiveTimeOut(int stepIndex)
