@@ -198,8 +198,7 @@ void RunControl::StartCommand()
     if (station_.ConnectedLoadCount < 1) {
         form.Frame2Caption.setText(form.Frame2Caption.text() + QStringLiteral(" - Load Error"));
         form.Frame2ForeColor.setColor(gridcolors::Red);
-        station_.prompts.message(
-            QStringLiteral("Electronic Load Connect Error, Please check it."));
+        station_.prompts.message(QStringLiteral("Electronic Load Connect Error, Please check it."));
         Stop(RunEnd::ConnectError);
         return;
     }
@@ -235,8 +234,8 @@ void RunControl::preRun()
 
         // A copy: the waits below may let Stop reload the program.
         const TestStep step = station_.StepTable[static_cast<std::size_t>(run.CurrentStep)];
-        emit stepStarted(run.CurrentStep);
         showProgress();
+        emit stepStarted(run.CurrentStep);
         const QString& action = step.ActionMode;
 
         if (action == actions::For || action == actions::For2) {
@@ -354,7 +353,8 @@ bool RunControl::rampOrHold(const TestStep& step, bool ramp)
     // The first ramp of a program ramps up from 0.
     const double previous =
         run.CurrentStep >= 1
-            ? parseNumber(station_.StepTable[static_cast<std::size_t>(run.CurrentStep - 1)].CurrentValue)
+            ? parseNumber(
+                  station_.StepTable[static_cast<std::size_t>(run.CurrentStep - 1)].CurrentValue)
             : 0.0;
     const double increment = passes > 0 ? (value - previous) / passes : 0.0;
     double level = previous;
@@ -375,8 +375,8 @@ bool RunControl::rampOrHold(const TestStep& step, bool ramp)
             return false;
         if (run.NoSaveLogFlag == 0)
             log_.RecordResult();
-        const double wait = measure * 1000.0 - (station_.clock.monotonicMs() - passEnd) -
-                            kRampPassAllowanceMs;
+        const double wait =
+            measure * 1000.0 - (station_.clock.monotonicMs() - passEnd) - kRampPassAllowanceMs;
         if (wait > 0) {
             WaitUntil(station_.clock, wait, [this] { return interrupted(); });
             if (interrupted())
@@ -477,7 +477,10 @@ void RunControl::showProgress()
     const int step = std::clamp(run.CurrentStep, 0, kStepTableSize - 1);
     const TestStep& s = station_.StepTable[static_cast<std::size_t>(step)];
     const GridModel& grid = station_.form.TestStepGrid;
-    QString text = QStringLiteral("Step %1 of %2: %3").arg(step + 1).arg(station_.TotalStepCount).arg(s.ActionMode);
+    QString text = QStringLiteral("Step %1 of %2: %3")
+                       .arg(step + 1)
+                       .arg(station_.TotalStepCount)
+                       .arg(s.ActionMode);
     if (!s.LoadModeVolt.isEmpty())
         text += QLatin1Char(' ') + s.LoadModeVolt;
     if (!s.CurrentValue.isEmpty())

@@ -10,7 +10,8 @@ class Station;
 struct TestStep;
 
 // How a run ended, for the window's captions and the headless runner's exit status.
-enum class RunEnd {
+enum class RunEnd
+{
     Finished,     // the program ran to its end
     Stopped,      // the operator pressed Stop (or closed the window, or the runner was told to)
     ConnectError, // no load answered
@@ -55,7 +56,14 @@ signals:
     void runEnded(RunEnd how);
 
 private:
-    enum class Phase { Idle, PreRun, Timed, Paused, Stopping };
+    enum class Phase
+    {
+        Idle,
+        PreRun,
+        Timed,
+        Paused,
+        Stopping
+    };
 
     // Start's pre-run phase: loop markers, ramps, holds and load levels without dwell time,
     // until a step that the timer carries.
@@ -95,6 +103,8 @@ private:
     double timerIntervalMs_ = 100;
     bool endReported_ = false;
 };
+
+Q_DECLARE_METATYPE(RunEnd)
 
 // An error inside a run: ends it through Stop with this message.
 struct RunError

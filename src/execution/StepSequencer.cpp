@@ -3,6 +3,7 @@
 #include "execution/RunControl.h"
 
 #include "common/NumberText.h"
+#include "common/Waits.h"
 #include "links/LinkLayer.h"
 #include "load/LoadControl.h"
 #include "load/Measurement.h"
@@ -15,8 +16,17 @@ constexpr double kSecondsPerDay = 86400.0;
 constexpr double kDueTolerance = 0.01;
 constexpr double kDwellTolerance = 0.05;
 constexpr double kShortestRearmMs = 10.0;
+// The timer is armed this much before a measuring instant; the tick then waits out the rest
+// precisely, since a timer alone wakes a millisecond or two late.
+constexpr double kTimerLeadMs = 3.0;
 
-enum StopReasonValue { kNoStop = 0, kStepEnded = 1, kStopValue = 2, kStopAh = 3 };
+enum StopReasonValue
+{
+    kNoStop = 0,
+    kStepEnded = 1,
+    kStopValue = 2,
+    kStopAh = 3
+};
 
 bool isDischargeType(const QString& action)
 {
@@ -70,6 +80,8 @@ void RunControl::tick()
         return;
     }
 
+    if (elapsed < measure)
+        PreciseDelayMs(station_.clock, (measure - elapsed) * 1000.0);
     MeasurePhases(station_, run.CurrentStep);
     if (interrupted())
         return;
@@ -93,10 +105,9 @@ void RunControl::tick()
 
     // The step has ended.
     const int next = run.CurrentStep + 1;
-    const QString nextAction =
-        next < station_.TotalStepCount
-            ? station_.StepTable[static_cast<std::size_t>(next)].ActionMode
-            : QString();
+    const QString nextAction = next < station_.TotalStepCount
+                                   ? station_.StepTable[static_cast<std::size_t>(next)].ActionMode
+                                   : QString();
     if (step.ActionMode == actions::Charge || step.ActionMode == actions::CPCharge)
         SupplyOff(station_);
     else if (isDischargeType(step.ActionMode) && !isDischargeType(nextAction))
@@ -171,8 +182,8 @@ void RunControl::advance()
         // A copy: the waits below may let Stop reload the program.
         const TestStep step = station_.StepTable[static_cast<std::size_t>(run.CurrentStep)];
         const QString& action = step.ActionMode;
-        emit stepStarted(run.CurrentStep);
         showProgress();
+        emit stepStarted(run.CurrentStep);
 
         if (action == actions::For || action == actions::For2) {
             const int row = run.CurrentStep + 1;
@@ -259,8 +270,8 @@ void RunControl::followGoTo()
             setGridText(row, 5, QString::number(count));
     };
     const bool fromPulse = actionAt(run.CurrentStep) == actions::PlusLoad;
-    const QString target = station_.StepTable[static_cast<std::size_t>(run.CurrentStep)]
-                               .GoToStep.toUpper();
+    const QString target =
+        station_.StepTable[static_cast<std::size_t>(run.CurrentStep)].GoToStep.toUpper();
 
     if (target == QLatin1String("NEXTSTEP")) {
         ++run.CurrentStep;
@@ -309,12 +320,14 @@ void RunControl::reArm()
 {
     RunState& run = station_.run;
     const double now = station_.clock.secondsSinceMidnight();
-    const double x = now < run.TickTime ? kSecondsPerDay - run.TickTime + now : now - run.MeasureRef;
+    const double x =
+        now < run.TickTime ? kSecondsPerDay - run.TickTime + now : now - run.MeasureRef;
     // The next measuring instant of the running step.
     const double measure =
         parseNumber(station_.StepTable[static_cast<std::size_t>(run.CurrentStep)].MeasTime);
     const double r = measure - x;
-    armRunTimer(r <= measure && r > kDueTolerance ? std::round(r * 1000.0) : kShortestRearmMs);
+    armRunTimer(r <= measure && r > kDueTolerance ? std::round(r * 1000.0 - kTimerLeadMs)
+                                                  : kShortestRearmMs);
 }
 
 int RunControl::WaitForReceiveTimeOut(int stepIndex)

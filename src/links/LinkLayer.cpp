@@ -405,6 +405,7 @@ bool LinkLayer::TcpConnect(const QString& ip, int port)
     // answers or the attempts give up.
     const Clock& clock = station_.clock;
     const double deadline = clock.monotonicMs() + kTcpConnectWindowMs;
+    tcpClosedByStation_ = false;
     RxBuffer_.clear();
     socket.connectToHost(ip, static_cast<quint16>(port));
     for (;;) {
@@ -428,7 +429,9 @@ void LinkLayer::TcpSend(const QString& text)
 {
     TcpClientBinding& socket = tcp();
     if (!socket.isConnected()) {
-        station_.prompts.message(kLostConnect);
+        // A link the station closed itself is not a lost connection.
+        if (!tcpClosedByStation_)
+            station_.prompts.message(kLostConnect);
         return;
     }
     // Whatever is left of an earlier reply would be taken for the answer to this command.
@@ -441,7 +444,8 @@ QString LinkLayer::TcpReceive()
 {
     TcpClientBinding& socket = tcp();
     if (!socket.isConnected()) {
-        station_.prompts.message(kLostConnect);
+        if (!tcpClosedByStation_)
+            station_.prompts.message(kLostConnect);
         return {};
     }
     // A reply may come in several segments: collect up to the end of the line.
@@ -450,7 +454,9 @@ QString LinkLayer::TcpReceive()
         return RxBuffer_.contains('\n') || !socket.isConnected();
     });
     if (RxBuffer_.isEmpty() && !socket.isConnected()) {
-        station_.prompts.message(kLostConnect);
+        // Stop closes the link while a reply is awaited: that is no lost connection.
+        if (!tcpClosedByStation_)
+            station_.prompts.message(kLostConnect);
         return {};
     }
     const qsizetype end = RxBuffer_.indexOf('\n');
@@ -461,6 +467,7 @@ QString LinkLayer::TcpReceive()
 
 void LinkLayer::TcpClose()
 {
+    tcpClosedByStation_ = true;
     tcp().close();
     RxBuffer_.clear();
 }

@@ -111,4 +111,5 @@ private:
     bool gpibChecked_ = false;
     std::unique_ptr<TcpClientBinding> tcp_;
     QByteArray RxBuffer_;
+    bool tcpClosedByStation_ = false;
 };

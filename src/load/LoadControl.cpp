@@ -19,9 +19,9 @@ struct ResetLine
     bool tcpOnly;
 };
 constexpr ResetLine kResetSequence[] = {
-    {"CV:B 0", false},     {"CV:A 0", false}, {"CR:A 12500", false}, {"CR:B 12500", false},
-    {"CP:B 0", false},     {"CP:A 0", false}, {"CC:B 0", false},     {"CC:A 0", false},
-    {"LIN:B 0", true},     {"LIN:A 0", true}, {"CC AUTO", false},    {"LDON 0.8", false},
+    {"CV:B 0", false}, {"CV:A 0", false}, {"CR:A 12500", false}, {"CR:B 12500", false},
+    {"CP:B 0", false}, {"CP:A 0", false}, {"CC:B 0", false},     {"CC:A 0", false},
+    {"LIN:B 0", true}, {"LIN:A 0", true}, {"CC AUTO", false},    {"LDON 0.8", false},
 };
 
 bool channelReady(const Station& station)
@@ -152,8 +152,7 @@ void StartStep(Station& station, int stepIndex)
     const double count = std::max(station.ConnectedLoadCount, 1);
     const QString& action = step.ActionMode;
 
-    if (action == actions::DisCharge || action == actions::DCIRLow ||
-        action == actions::DCIRHigh) {
+    if (action == actions::DisCharge || action == actions::DCIRLow || action == actions::DCIRHigh) {
         if (station.ConnectedLoadCount < 1)
             return;
         if (channelReady(station)) {
@@ -175,11 +174,14 @@ void StartStep(Station& station, int stepIndex)
         const double start = station.clock.monotonicMs();
         const bool connected = station.LoadConnected[0];
         if (connected) {
-            sendToLoad(station, levelCommand(QStringLiteral("CCP:HIGH "),
-                                             parseNumber(step.LoadModeVolt)));
-            sendToLoad(station, levelCommand(QStringLiteral("CC:B "), parseNumber(step.CurrentValue)));
-            sendToLoad(station, levelCommand(QStringLiteral("PERD:HIGH "), parseNumber(step.StopTime)));
-            sendToLoad(station, levelCommand(QStringLiteral("PERD:LOW "), parseNumber(step.StopValue)));
+            sendToLoad(station,
+                       levelCommand(QStringLiteral("CCP:HIGH "), parseNumber(step.LoadModeVolt)));
+            sendToLoad(station,
+                       levelCommand(QStringLiteral("CC:B "), parseNumber(step.CurrentValue)));
+            sendToLoad(station,
+                       levelCommand(QStringLiteral("PERD:HIGH "), parseNumber(step.StopTime)));
+            sendToLoad(station,
+                       levelCommand(QStringLiteral("PERD:LOW "), parseNumber(step.StopValue)));
             sendToLoad(station, levelCommand(QStringLiteral("VTH "), parseNumber(step.StableTime)));
             sendToLoad(station, levelCommand(QStringLiteral("COUNT "), parseNumber(step.StopAH)));
         }
@@ -196,9 +198,7 @@ void LoadOff(Station& station)
         sendToLoad(station, QStringLiteral("LOAD OFF"));
 }
 
-void SupplyOff(Station&)
-{
-}
+void SupplyOff(Station&) {}
 
 void OutputsOff(Station& station)
 {

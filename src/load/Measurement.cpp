@@ -14,16 +14,27 @@ QStringList fieldsOf(const QString& reply)
     return reply.isEmpty() ? QStringList() : reply.split(QLatin1Char(','));
 }
 
-void measurePass(Station& station, const QString& query, int column)
+// Stop or Pause pressed inside a reply wait: nothing more is sent, nothing more shown.
+bool interrupted(const Station& station)
+{
+    return station.run.StopRequested != 0 || station.run.PauseRequested != 0;
+}
+
+// One query and its reply in one column; false when the run was stopped meanwhile.
+bool measurePass(Station& station, const QString& query, int column)
 {
     LinkLayer& links = station.links();
     const int n = station.loadInstrument();
     GridModel& grid = station.form.grdPhase3;
     links.SendCommand(n, query);
     QStringList fields = fieldsOf(links.ReadReply(n));
+    if (interrupted(station))
+        return false;
     if (fields.size() < 2) {
         links.SendCommand(n, query);
         fields = fieldsOf(links.ReadReply(n));
+        if (interrupted(station))
+            return false;
     }
     if (fields.size() >= 2) {
         // Phases A, B and C from the first three fields; a further field (the total) is not
@@ -42,6 +53,7 @@ void measurePass(Station& station, const QString& query, int column)
         for (int row = 1; row <= 3; ++row)
             grid.setText(row, column, kNoValue);
     }
+    return true;
 }
 
 // A cell that does not begin with a number adds nothing.
@@ -106,10 +118,10 @@ void MeasurePhases(Station& station, int /*stepIndex*/)
     form.Loop2Text.setText(run.For2Row != 0 ? form.TestStepGrid.text(run.For2Row, 5) : QString());
     if (!station.LoadConnected[0])
         return;
-    measurePass(station, QStringLiteral("GLOB:MEAS:VOLT?"), 1);
-    measurePass(station, QStringLiteral("GLOB:MEAS:CURR?"), 2);
-    measurePass(station, QStringLiteral("GLOB:MEAS:POW?"), 3);
-    updateLiveValues(station);
+    if (measurePass(station, QStringLiteral("GLOB:MEAS:VOLT?"), 1) &&
+        measurePass(station, QStringLiteral("GLOB:MEAS:CURR?"), 2) &&
+        measurePass(station, QStringLiteral("GLOB:MEAS:POW?"), 3))
+        updateLiveValues(station);
 }
 
 void ResetStepAccumulators(Station& station)

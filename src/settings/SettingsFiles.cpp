@@ -105,8 +105,11 @@ void LoadSystemSettings(Station& station)
     QString error;
     if (!ini.load(&error))
         station.prompts.message(error);
-    s.TestFileName = ini.read(settingskeys::MainSection, settingskeys::testFileNameKey(s.ChannelNo),
-                              settingskeys::defaultTestFileName(station.stationDir(), s.ChannelNo));
+    s.TestFileName =
+        !station.programOverride.isEmpty()
+            ? station.programOverride
+            : ini.read(settingskeys::MainSection, settingskeys::testFileNameKey(s.ChannelNo),
+                       settingskeys::defaultTestFileName(station.stationDir(), s.ChannelNo));
     s.SaveLogFileFlag = roundToInt(
         parseNumber(ini.read(settingskeys::MainSection, settingskeys::SaveLogFileFlag, "0")));
     const int connectMode =

@@ -49,6 +49,10 @@ public:
 
     RunState run;
 
+    // A program to run instead of the settings' current program, without changing the settings
+    // file (the headless runner's --program).
+    QString programOverride;
+
     // The links to the instruments.
     LinkLayer& links() { return *links_; }
 

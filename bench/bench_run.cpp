@@ -1,0 +1,132 @@
+// The run's timing against the simulated load (the simulator on its own thread stamps each line
+// as it arrives):
+//  - measuring instants of a step with MeasTime 0.1 s: the error of each of 200 instants
+//    against the ideal schedule, and the drift from the first to the last (targets: 99th
+//    percentile under 3 ms, no drift);
+//  - the station thread's CPU time during a run with MeasTime 1 s (target: under 2% of a core).
+#include "execution/RunControl.h"
+#include "loadsim/LoadSimulatorThread.h"
+#include "station/Station.h"
+#include "testprogram/TestProgramFile.h"
+
+#include <QCoreApplication>
+#include <QDir>
+#include <QSignalSpy>
+#include <QTemporaryDir>
+
+#include <algorithm>
+#include <cmath>
+#include <cstdio>
+#include <sys/resource.h>
+
+namespace {
+
+double threadCpuSeconds()
+{
+    rusage usage{};
+    getrusage(RUSAGE_THREAD, &usage);
+    return usage.ru_utime.tv_sec + usage.ru_stime.tv_sec +
+           (usage.ru_utime.tv_usec + usage.ru_stime.tv_usec) / 1e6;
+}
+
+struct Bench
+{
+    explicit Bench(const QString& measure, int dwellSeconds)
+    {
+        const QString program = QDir(dir.path()).filePath(QStringLiteral("bench.INI"));
+        QFile file(program);
+        file.open(QIODevice::WriteOnly);
+        file.write(QStringLiteral("[TestStep Option]\r\nMeasureTime=%1\r\nTotalStepCount=1\r\n"
+                                  "[Step1]\r\nActionMode=LoadLevel\r\nLoadModeVolt=CC\r\n"
+                                  "CurrentValue=5\r\nStopTime=%2\r\nMeasTime=%1\r\n"
+                                  "Frequency=50\r\n")
+                       .arg(measure)
+                       .arg(dwellSeconds)
+                       .toUtf8());
+        file.close();
+        station.settings.TestFileName = program;
+        station.settings.SaveLogFileFlag = 1;
+        station.form.SNText.setText(QStringLiteral("BENCH"));
+        LoadTestProgram(station);
+        port = 20000 + static_cast<quint16>(QCoreApplication::applicationPid() % 10000);
+        while (sim->listenTcp(port) == 0)
+            ++port;
+        station.loadLink().ConnectMode = kConnectTcp;
+        station.form.txtIP.setText(QStringLiteral("127.0.0.1"));
+        station.form.txtPort.setText(QString::number(port));
+    }
+
+    bool run()
+    {
+        RunControl rc(station);
+        QSignalSpy ended(&rc, &RunControl::runEnded);
+        rc.StartCommand();
+        return !ended.isEmpty() || ended.wait(600000);
+    }
+
+    QTemporaryDir dir;
+    SystemClock clock;
+    RecordingPrompts prompts;
+    Station station{dir.path(), clock, prompts};
+    LoadSimulatorThread sim;
+    quint16 port = 0;
+};
+
+void measuringInstants()
+{
+    constexpr int kInstants = 200;
+    constexpr double kIntervalMs = 100;
+    Bench b(QStringLiteral("0.1"), 20);
+    b.run();
+    QList<double> arrivals;
+    for (const SimLogEntry& e : b.sim->log()) {
+        if (e.line == QLatin1String("GLOB:MEAS:VOLT?"))
+            arrivals << e.ms;
+    }
+    // The first query belongs to the step's start; the timer's instants follow it.
+    if (arrivals.size() < kInstants + 1) {
+        std::printf("measuring instants: only %lld arrived\n", static_cast<long long>(arrivals.size()));
+        return;
+    }
+    const double first = arrivals[1];
+    std::vector<double> errors;
+    for (int k = 0; k < kInstants; ++k)
+        errors.push_back(arrivals[k + 1] - (first + k * kIntervalMs));
+    std::vector<double> magnitudes;
+    for (double e : errors)
+        magnitudes.push_back(std::fabs(e));
+    std::sort(magnitudes.begin(), magnitudes.end());
+    const auto percentile = [&](double p) {
+        return magnitudes[static_cast<std::size_t>(std::ceil(p * magnitudes.size())) - 1];
+    };
+    std::printf("measuring instants, MeasTime 0.1 s, %d instants:\n", kInstants);
+    std::printf("  error against the ideal schedule: median %.2f ms, 99th percentile %.2f ms, "
+                "max %.2f ms\n",
+                percentile(0.5), percentile(0.99), magnitudes.back());
+    std::printf("  drift from the first instant to the last: %.2f ms\n",
+                errors.back() - errors.front());
+}
+
+void cpuDuringRun()
+{
+    constexpr int kSeconds = 30;
+    Bench b(QStringLiteral("1"), kSeconds);
+    const double cpuStart = threadCpuSeconds();
+    const double wallStart = b.clock.monotonicMs();
+    b.run();
+    const double cpu = threadCpuSeconds() - cpuStart;
+    const double wall = (b.clock.monotonicMs() - wallStart) / 1000.0;
+    std::printf("station thread CPU during a %.1f s run with MeasTime 1 s: %.3f s = %.2f%% of "
+                "one core\n",
+                wall, cpu, 100.0 * cpu / wall);
+}
+
+} // namespace
+
+int main(int argc, char** argv)
+{
+    QCoreApplication app(argc, argv);
+    measuringInstants();
+    cpuDuringRun();
+    return 0;
+}

@@ -1,0 +1,473 @@
+#include "common/NumberText.h"
+#include "execution/RunBench.h"
+#include "settings/IniFile.h"
+#include "support/TestMain.h"
+
+#include <QDir>
+
+namespace {
+
+const QStringList kMeasure = {"GLOB:MEAS:VOLT?", "GLOB:MEAS:CURR?", "GLOB:MEAS:POW?"};
+
+QStringList connection()
+{
+    return QStringList{"MEAS:VOLT?"} << resetSequence(true);
+}
+
+// The lines of a run without the connection, the reset and the measurement queries.
+QStringList commandsOf(const QStringList& lines)
+{
+    QStringList out = lines.mid(connection().size());
+    out.removeIf([](const QString& l) { return l.startsWith(QLatin1String("GLOB:MEAS:")); });
+    return out;
+}
+
+QStringList column(const QList<QStringList>& records, int field)
+{
+    QStringList out;
+    for (const QStringList& r : records)
+        out << r.value(field);
+    return out;
+}
+
+QStringList loadLevel(const QString& mode, const QString& value, const QString& dwell,
+                      const QString& measure = QStringLiteral("1"))
+{
+    return {"LoadLevel", mode, value, dwell, "", "", "", measure, "", "50"};
+}
+
+} // namespace
+
+class RunControlTest : public QObject
+{
+    Q_OBJECT
+
+private slots:
+    void preRunOnlyProgram_endsWithTestFinishedWithoutTheTimer()
+    {
+        RunBench b;
+        b.program({loadLevel("CC", "5", "0"),
+                   {"FOR", "", "", "", "2"},
+                   loadLevel("CR", "50", "0"),
+                   {"LOOP"},
+                   {"RAMP ON", "CC", "10", "2", "", "", "", "1"},
+                   {"RAMP OFF", "CC", "3", "0", "", "", "", "1"}});
+        QCOMPARE(b.run(), RunEnd::Finished);
+        QCOMPARE(b.messages(), QStringList{"Test Finished"});
+        const QStringList lines = b.received();
+        QCOMPARE(lines.mid(0, 13), connection());
+        QStringList expected;
+        expected << "MODE CC"
+                 << "CC:A 5"
+                 << "LOAD ON" << kMeasure;
+        for (int pass = 0; pass < 2; ++pass)
+            expected << "MODE CR"
+                     << "CR:A 50"
+                     << "LOAD ON" << kMeasure;
+        expected << "CC:A 5" << kMeasure << "CC:A 10" << kMeasure; // the ramp, from 0
+        expected << "CC:A 3"
+                 << "LOAD ON" << kMeasure << "LOAD OFF";
+        QCOMPARE(lines.mid(13), expected);
+
+        const QList<QStringList> records = b.records();
+        QCOMPARE(b.csv().first(), QStringLiteral("No.,Step,Loop1,StepTime,VotlageA,VotlageB,"
+                                                 "VotlageC,CurrentA,CurrentB,CurrentC,PowerA,"
+                                                 "PowerB,PowerC,TotalTime,StepMode"));
+        QCOMPARE(column(records, 0), QStringList({"1", "2", "3", "4", "5", "6"}));
+        QCOMPARE(column(records, 1), QStringList({"1", "3", "3", "5", "5", "6"}));
+        QCOMPARE(column(records, 2), QStringList({"", "2", "1", "1", "1", "1"}));
+        QCOMPARE(column(records, 14), QStringList({"CC", "CR", "CR", "CC", "CC", "CC"}));
+        for (const QStringList& r : records)
+            QCOMPARE(r.size(), 15);
+
+        // Stop restored the program and the controls.
+        Station& s = b.station();
+        QCOMPARE(s.form.TestStepGrid.text(2, 5), QStringLiteral("2"));
+        QVERIFY(!s.form.TestStepGrid.backColor(3, 1).isValid());
+        QVERIFY(s.form.enabled("StartCommand").flag());
+        QVERIFY(!s.form.enabled("StopCommand").flag());
+        QCOMPARE(s.form.Frame2Caption.text(), QStringLiteral("Channel - 1"));
+        QCOMPARE(s.form.WorkLabel.text(), QStringLiteral(" "));
+        QVERIFY(!b.rc.log().isOpen());
+        QVERIFY(!b.rc.runTimer().isActive());
+    }
+
+    void forLoop_runsItsTimedBodyAndCountsDown()
+    {
+        RunBench b(20);
+        b.program({{"FOR", "", "", "", "3"},
+                   loadLevel("CC", "1", "1"),
+                   {"LOOP"},
+                   loadLevel("CC", "2", "1")});
+        QCOMPARE(b.run(), RunEnd::Finished);
+        QVERIFY(b.messages().isEmpty()); // "Test Finished" only for an end before the timer
+        const QStringList commands = commandsOf(b.received());
+        QCOMPARE(commands.count("CC:A 1"), 3);
+        QCOMPARE(commands.count("CC:A 2"), 1);
+        QCOMPARE(commands.last(), QStringLiteral("LOAD OFF"));
+        // Loop1 of the body's records counts 3, 2, 1; after the loop the cell shows 3 again.
+        QStringList loop1;
+        for (const QStringList& r : b.records()) {
+            if (loop1.isEmpty() || loop1.last() != r[1] + "/" + r[2])
+                loop1 << r[1] + "/" + r[2];
+        }
+        QCOMPARE(loop1, QStringList({"2/3", "2/2", "2/1", "4/3"}));
+    }
+
+    void loopTimesOfOneOrLess_runTheBodyOnce()
+    {
+        RunBench b(20);
+        b.program({{"FOR", "", "", "", "1"},
+                   loadLevel("CC", "1", "1"),
+                   {"LOOP"},
+                   {"FOR", "", "", "", "0"},
+                   loadLevel("CC", "2", "1"),
+                   {"LOOP"}});
+        QCOMPARE(b.run(), RunEnd::Finished);
+        const QStringList commands = commandsOf(b.received());
+        QCOMPARE(commands.count("CC:A 1"), 1);
+        QCOMPARE(commands.count("CC:A 2"), 1);
+    }
+
+    void innerLoop_runsInsideTheOuterLoop()
+    {
+        RunBench b(20);
+        b.program({{"FOR", "", "", "", "2"},
+                   {"FOR2", "", "", "", "3"},
+                   loadLevel("CC", "1", "1"),
+                   {"LOOP2"},
+                   {"LOOP"}});
+        QCOMPARE(b.run(), RunEnd::Finished);
+        QCOMPARE(commandsOf(b.received()).count("CC:A 1"), 6);
+    }
+
+    void consecutiveDischarges_keepTheLoadOnAndTheLastSwitchesItOff()
+    {
+        RunBench b(20);
+        b.program({loadLevel("CC", "1", "1"),
+                   {"DisCharge", "CC", "5", "1", "0", "0", "0", "1", "NextStep"},
+                   {"DisCharge", "CC", "6", "1", "0", "0", "0", "1", "NextStep"},
+                   {"Suspend", "", "", "1", "0", "", "", "1", "NextStep"}});
+        QCOMPARE(b.run(), RunEnd::Finished);
+        QCOMPARE(commandsOf(b.received()),
+                 QStringList({"MODE CC", "CC:A 1", "LOAD ON", "CC:A 5", "MODE CC", "LOAD ON",
+                              "CC:A 6", "MODE CC", "LOAD ON", "LOAD OFF", "LOAD OFF"}));
+    }
+
+    void batteryDischarge_endsAtItsStopVoltageAndTheNextStepFollows()
+    {
+        RunBench b(20, SourceKind::Battery);
+        BatterySource cell;
+        cell.capacityAh = 0.02;
+        cell.fullVolts = 12.6;
+        cell.emptyVolts = 10.5;
+        cell.resistanceOhm = 0.01;
+        QVERIFY(b.sim().setBattery(cell));
+        b.sim().setSpeed(10);
+        b.program({loadLevel("CC", "0", "1"),
+                   {"DisCharge", "CC", "20", "3600", "11.5", "0", "0", "1", "NextStep"},
+                   {"Suspend", "", "", "2", "0", "", "", "1", "NextStep"}});
+        QCOMPARE(b.run(), RunEnd::Finished);
+        const QList<QStringList> records = b.records();
+        QList<QStringList> discharge;
+        for (const QStringList& r : records) {
+            if (r[1] == QLatin1String("2"))
+                discharge << r;
+        }
+        QVERIFY(!discharge.isEmpty());
+        QVERIFY2(discharge.size() < 600, "the step ended long before its hour");
+        QVERIFY(parseNumber(discharge.last()[4]) < 11.5);
+        for (int i = 0; i + 1 < discharge.size(); ++i)
+            QVERIFY(parseNumber(discharge[i][4]) >= 11.5);
+        QCOMPARE(records.last()[1], QStringLiteral("3")); // the suspend step followed
+        QVERIFY(commandsOf(b.received()).contains("LOAD OFF"));
+    }
+
+    void dischargeAmpereHourLimit_endsTheStep()
+    {
+        RunBench b(20);
+        // 20 A on each of three phases: 60 A, so 0.05 Ah passes after 3 s.
+        b.program({loadLevel("CC", "0", "1"),
+                   {"DisCharge", "CC", "20", "3600", "0", "0", "0.05", "1", "NextStep"},
+                   loadLevel("CC", "1", "1")});
+        QCOMPARE(b.run(), RunEnd::Finished);
+        int dischargeRecords = 0;
+        for (const QStringList& r : b.records())
+            dischargeRecords += r[1] == QLatin1String("2");
+        QVERIFY2(dischargeRecords >= 2 && dischargeRecords <= 6,
+                 qPrintable(QString::number(dischargeRecords)));
+        QVERIFY(commandsOf(b.received()).contains("CC:A 1"));
+    }
+
+    void pulseLoadNg_followsItsGoToTarget_data()
+    {
+        QTest::addColumn<QString>("target");
+        QTest::newRow("EndLoop") << "EndLoop";
+        QTest::newRow("step number") << "6";
+    }
+    void pulseLoadNg_followsItsGoToTarget()
+    {
+        QFETCH(QString, target);
+        RunBench b(20);
+        b.program({loadLevel("CC", "1", "1"),
+                   {"FOR", "", "", "", "2"},
+                   {"PlusLoad", "20", "2", "5", "5", "300", "3", "50", target},
+                   loadLevel("CC", "7", "1"),
+                   {"LOOP"},
+                   loadLevel("CC", "9", "1")});
+        QCOMPARE(b.run(), RunEnd::Finished);
+        const QStringList commands = commandsOf(b.received());
+        QCOMPARE(commands.count("DYNC ON"), 1);
+        QVERIFY(!commands.contains("CC:A 7"));
+        QVERIFY(commands.contains("CC:A 9"));
+        const QStringList pulse = commands.mid(commands.indexOf("CCP:HIGH 20"), 8);
+        QCOMPARE(pulse, QStringList({"CCP:HIGH 20", "CC:B 2", "PERD:HIGH 5", "PERD:LOW 5",
+                                     "VTH 300", "COUNT 3", "DYNC ON", "LOAD OFF"}));
+        // The NG reply's voltage and current are shown, and the pulse step recorded.
+        bool recorded = false;
+        for (const QStringList& r : b.records())
+            recorded = recorded || r[1] == QLatin1String("3");
+        QVERIFY(recorded);
+    }
+
+    void pulseLoadNgWithoutTarget_startsTheSameStepAgain()
+    {
+        RunBench b(20);
+        // The second pulse passes: the source rises above the stop voltage.
+        int pulses = 0;
+        QObject::connect(&b.sim(), &LoadSimulator::lineLogged, &b.rc, [&](const SimLogEntry& e) {
+            if (e.line == QLatin1String("COUNT 3") && ++pulses == 2) {
+                AcSource high;
+                high.volts = 400;
+                b.sim().setAc(high);
+            }
+        });
+        b.program({loadLevel("CC", "1", "1"),
+                   {"PlusLoad", "20", "2", "5", "5", "300", "3", "50", ""},
+                   loadLevel("CC", "7", "1")});
+        QCOMPARE(b.run(), RunEnd::Finished);
+        const QStringList commands = commandsOf(b.received());
+        QCOMPARE(commands.count("DYNC ON"), 2);
+        QVERIFY(commands.indexOf("CC:A 7") > commands.lastIndexOf("DYNC ON"));
+        QVERIFY(parseNumber(b.station().form.VoltageText.text()) > 0);
+    }
+
+    void pulseResultWithoutValues_endsTheRunWithWhatArrived()
+    {
+        RunBench b(20);
+        SimFaults bare;
+        bare.form = SimFaults::ReplyForm::SingleField;
+        bare.only = QStringLiteral("DYNC ON");
+        b.sim().setFaults(bare);
+        b.program({loadLevel("CC", "1", "1"),
+                   {"PlusLoad", "20", "2", "5", "5", "300", "3", "50", "NextStep"},
+                   loadLevel("CC", "7", "1")});
+        QCOMPARE(b.run(), RunEnd::Error);
+        QCOMPARE(b.messages().size(), 1);
+        QVERIFY2(b.messages()[0].contains(QStringLiteral("\"NG\"")), qPrintable(b.messages()[0]));
+        const QStringList commands = commandsOf(b.received());
+        QCOMPARE(commands.last(), QStringLiteral("LOAD OFF"));
+        QVERIFY(!commands.contains("CC:A 7"));
+    }
+
+    void rampWithoutMeasureTime_endsTheRunWithAMessage()
+    {
+        RunBench b;
+        b.program({{"RAMP ON", "CC", "10", "5", "", "", "", "0"}});
+        QCOMPARE(b.run(), RunEnd::Error);
+        QCOMPARE(b.messages().size(), 1);
+        QVERIFY(b.messages()[0].contains(QStringLiteral("Step 1 (RAMP ON)")));
+        QCOMPARE(commandsOf(b.received()), QStringList{"LOAD OFF"});
+    }
+
+    void pauseThenStart_beginsANewRunThatRuns()
+    {
+        RunBench b(20);
+        b.program({loadLevel("CC", "1", "30"), loadLevel("CC", "2", "1")});
+        b.start();
+        QTRY_VERIFY_WITH_TIMEOUT(b.records().size() >= 2, 30000);
+        b.rc.PauseCommand();
+        QVERIFY(b.rc.isPaused());
+        QVERIFY(!b.rc.runTimer().isActive());
+        QVERIFY(b.station().form.enabled("StartCommand").flag());
+        QCOMPARE(commandsOf(b.received()).last(), QStringLiteral("LOAD OFF"));
+        QVERIFY(b.rc.log().isOpen()); // Pause keeps the log
+        const int paused = static_cast<int>(b.received().size());
+
+        b.program({loadLevel("CC", "3", "1"), loadLevel("CC", "4", "1")});
+        QCOMPARE(b.run(), RunEnd::Finished);
+        const QStringList second = b.receivedSince(paused);
+        QCOMPARE(second.first(), QStringLiteral("MEAS:VOLT?"));
+        QVERIFY(second.contains("CC:A 3"));
+        QVERIFY(second.contains("CC:A 4"));
+        // The paused run's log was kept, the new one has this run's records.
+        QDir logs(b.station().testLogDir());
+        QCOMPARE(logs.entryList({"SN1_*.CSV"}).size(), 1);
+        QCOMPARE(b.records().first()[14], QStringLiteral("CC"));
+    }
+
+    void stopInsideAWait_switchesOffClosesTheLogAndSendsNothingMore_data()
+    {
+        QTest::addColumn<QString>("wait");
+        QTest::addColumn<QString>("trigger"); // Stop is pressed when the load receives this
+        QTest::newRow("first timed step of the pre-run") << "prerun"
+                                                         << "LDON 0.8";
+        QTest::newRow("discharge settling") << "settling"
+                                            << "CC:A 5";
+        QTest::newRow("reply") << "reply"
+                               << "GLOB:MEAS:VOLT?";
+        QTest::newRow("ramp pass") << "ramp"
+                                   << "CC:A 1";
+        QTest::newRow("pulse-load result") << "pulse"
+                                           << "DYNC ON";
+    }
+    void stopInsideAWait_switchesOffClosesTheLogAndSendsNothingMore()
+    {
+        QFETCH(QString, wait);
+        QFETCH(QString, trigger);
+        RunBench b(1);
+        if (wait == QLatin1String("prerun"))
+            b.program({{"Suspend", "", "", "3600", "0", "", "", "1", "NextStep"}});
+        else if (wait == QLatin1String("settling"))
+            b.program({loadLevel("CC", "1", "1"),
+                       {"DisCharge", "CC", "5", "60", "0", "3600", "0", "1", "NextStep"}});
+        else if (wait == QLatin1String("reply")) {
+            SimFaults slow;
+            slow.delayMs = 3000;
+            slow.only = QStringLiteral("GLOB:MEAS:VOLT?");
+            b.sim().setFaults(slow);
+            b.program({loadLevel("CC", "2", "60")});
+        } else if (wait == QLatin1String("ramp"))
+            b.program({{"RAMP ON", "CC", "100", "1000", "", "", "", "10"}});
+        else
+            b.program({loadLevel("CC", "2", "1"),
+                       {"PlusLoad", "20", "2", "500", "500", "300", "100", "50", "NextStep"}});
+        bool pressed = false;
+        QObject::connect(&b.sim(), &LoadSimulator::lineLogged, &b.rc, [&](const SimLogEntry& e) {
+            if (!pressed && e.line == trigger) {
+                pressed = true;
+                QTimer::singleShot(0, &b.rc, [&] { b.rc.StopCommand(); });
+            }
+        });
+        QCOMPARE(b.run(30000), RunEnd::Stopped);
+        QVERIFY(pressed);
+        const QStringList lines = b.received();
+        QCOMPARE(lines.last(), QStringLiteral("LOAD OFF"));
+        QCOMPARE(lines.count("LOAD OFF"), 1);
+        QVERIFY(!b.sim().state().loadOn);
+        QVERIFY(!b.rc.log().isOpen());
+        QVERIFY(!b.rc.runTimer().isActive());
+        QVERIFY(!b.rc.isRunning());
+        // Nothing reaches the load afterwards.
+        QTest::qWait(300);
+        QCOMPARE(b.received(), lines);
+        QVERIFY2(!b.messages().contains("Lost Connect!"), qPrintable(b.messages().join('|')));
+    }
+
+    void runAcrossMidnight_keepsItsMeasuringInterval()
+    {
+        RunBench b(5);
+        b.fixture.clock.setNow(QDateTime(QDate(2026, 12, 6), QTime(23, 59, 57)));
+        b.program({loadLevel("CC", "1", "6")});
+        QCOMPARE(b.run(), RunEnd::Finished);
+        const QList<QStringList> records = b.records();
+        QVERIFY(records.size() >= 6);
+        QTime previous = QTime::fromString(records[0][3], QStringLiteral("hh:mm:ss"));
+        for (int i = 1; i < records.size(); ++i) {
+            const QTime t = QTime::fromString(records[i][3], QStringLiteral("hh:mm:ss"));
+            QCOMPARE((previous.secsTo(t) + 86400) % 86400, 1);
+            previous = t;
+        }
+        QCOMPARE(records.last()[13], QStringLiteral("00:00:0%1").arg(records.size() - 1));
+        QVERIFY(records.last()[3].startsWith(QLatin1String("00:00:")));
+    }
+
+    void noLoad_endsWithTheConnectErrorAndStop()
+    {
+        RunBench b(200);
+        SimFaults silent;
+        silent.form = SimFaults::ReplyForm::None;
+        b.sim().setFaults(silent);
+        b.program({loadLevel("CC", "1", "1")});
+        QCOMPARE(b.run(), RunEnd::ConnectError);
+        QCOMPARE(b.messages(), QStringList{"Electronic Load Connect Error, Please check it."});
+        QCOMPARE(b.station().form.Frame2ForeColor.color(), gridcolors::Red);
+        QCOMPARE(b.station().form.LoadCountLabel.text(), QStringLiteral("0"));
+        QCOMPARE(b.received(), QStringList{"MEAS:VOLT?"});
+    }
+
+    void refusedStarts_connectNothing_data()
+    {
+        QTest::addColumn<QString>("sn");
+        QTest::addColumn<int>("steps");
+        QTest::addColumn<QString>("message");
+        QTest::newRow("no steps") << "SN1" << 0 << "Please setup test step, then press START.";
+        QTest::newRow("serial number with a path") << "../SN1" << 1 << "\"/\"";
+    }
+    void refusedStarts_connectNothing()
+    {
+        QFETCH(QString, sn);
+        QFETCH(int, steps);
+        QFETCH(QString, message);
+        RunBench b;
+        QList<QStringList> program;
+        if (steps > 0)
+            program << loadLevel("CC", "1", "1");
+        b.program(program);
+        b.station().form.SNText.setText(sn);
+        QCOMPARE(b.run(), RunEnd::Refused);
+        QCOMPARE(b.messages().size(), 1);
+        QVERIFY2(b.messages()[0].contains(message), qPrintable(b.messages()[0]));
+        QVERIFY(b.received().isEmpty());
+        QVERIFY(b.station().form.enabled("StartCommand").flag());
+    }
+
+    void emptySerialNumber_logsToNoSaveLogWithoutPreRunRecords()
+    {
+        RunBench b;
+        b.station().form.SNText.setText(QString());
+        b.program({loadLevel("CC", "1", "0"), loadLevel("CC", "2", "0")});
+        QCOMPARE(b.run(), RunEnd::Finished);
+        QCOMPARE(b.station().form.SNText.text(), QStringLiteral("NoSaveLog"));
+        QCOMPARE(QFileInfo(b.station().run.LogFileName).fileName(),
+                 QStringLiteral("NoSaveLog.CSV"));
+        QCOMPARE(b.csv().size(), 1); // the header only
+        QVERIFY(!b.received().contains("GLOB:MEAS:VOLT?"));
+    }
+
+    void editedGrid_isSavedBeforeTheRunAndACancelledSaveKeepsTheEdit()
+    {
+        RunBench b;
+        b.program({loadLevel("CC", "1", "0")});
+        GridModel& grid = b.station().form.TestStepGrid;
+        grid.setRows(3);
+        grid.setRowTexts(2, {"2", "LoadLevel", "CC", "2", "0", "", "", "", "1", "", "50"});
+
+        QCOMPARE(b.run(), RunEnd::Refused); // the save dialog was cancelled
+        QCOMPARE(grid.rows(), 3);
+        QCOMPARE(grid.text(2, 3), QStringLiteral("2"));
+        QVERIFY(b.received().isEmpty());
+
+        b.ended.clear();
+        b.fixture.prompts.scriptFileNames({b.fixture.programPath()});
+        QCOMPARE(b.run(), RunEnd::Finished);
+        QVERIFY(commandsOf(b.received()).contains("CC:A 2"));
+        QCOMPARE(ReadIniString(b.fixture.programPath(), "Step2", "CurrentValue", ""),
+                 QStringLiteral("2"));
+    }
+
+    void closingTheWindow_switchesOffAndClosesTheLog()
+    {
+        RunBench b(20);
+        b.program({loadLevel("CC", "1", "600")});
+        b.start();
+        QTRY_VERIFY_WITH_TIMEOUT(b.records().size() >= 1, 30000);
+        b.rc.windowClosing();
+        QVERIFY(!b.rc.runTimer().isActive());
+        QVERIFY(!b.rc.log().isOpen());
+        QCOMPARE(commandsOf(b.received()).last(), QStringLiteral("LOAD OFF"));
+    }
+};
+
+ACL3_TEST_MAIN(RunControlTest)
+#include "tst_runcontrol.moc"

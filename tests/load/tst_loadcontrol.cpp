@@ -1,0 +1,321 @@
+#include "links/LinkLayer.h"
+#include "load/LoadControl.h"
+#include "settings/IniFile.h"
+#include "support/SimStation.h"
+#include "support/TestMain.h"
+
+namespace {
+
+void setStep(Station& s, int index, const QStringList& fields)
+{
+    TestStep& step = s.StepTable[static_cast<std::size_t>(index)];
+    for (int f = 0; f < TestStep::kFieldCount; ++f)
+        step.field(f) = fields.value(f);
+}
+
+// Connects the load and forgets what the connection sent.
+int connected(SimStation& bench)
+{
+    AllConnect(bench.station());
+    if (bench.station().ConnectedLoadCount != 1)
+        qFatal("the simulated load did not answer");
+    return static_cast<int>(bench.received().size());
+}
+
+} // namespace
+
+class LoadControlTest : public QObject
+{
+    Q_OBJECT
+
+private slots:
+    void AllConnect_checksAndResetsTheLoad_data()
+    {
+        QTest::addColumn<int>("link");
+        QTest::addColumn<QStringList>("opening");
+        QTest::newRow("tcp") << int(SimStation::Link::Tcp) << QStringList();
+        QTest::newRow("serial") << int(SimStation::Link::Serial) << QStringList{"REM"};
+        QTest::newRow("gpib") << int(SimStation::Link::Gpib) << QStringList{"REMOTE"};
+    }
+    void AllConnect_checksAndResetsTheLoad()
+    {
+        QFETCH(int, link);
+        QFETCH(QStringList, opening);
+        const auto kind = static_cast<SimStation::Link>(link);
+        SimStation bench(kind);
+        Station& s = bench.station();
+        s.form.LoadStatusGrid.setText(1, 1, QStringLiteral("before"));
+        // Two runs in a row: the count is of the channels that answered, not a running sum.
+        for (int run = 0; run < 2; ++run) {
+            bench.clearReceived();
+            AllConnect(s);
+            QCOMPARE(s.ConnectedLoadCount, 1);
+            QVERIFY(s.LoadConnected[0]);
+            const bool tcp = kind == SimStation::Link::Tcp;
+            // The TCP socket stays connected from the first run; serial and GPIB links open anew.
+            const QStringList expected = QStringList(opening) << "MEAS:VOLT?" << resetSequence(tcp);
+            QCOMPARE(bench.received(), expected);
+            QCOMPARE(resetSequence(tcp).size(), tcp ? 12 : 10);
+            QCOMPARE(s.form.LoadStatusGrid.text(1, 2), QStringLiteral("Connect OK"));
+            QCOMPARE(s.form.LoadStatusGrid.foreColor(1, 2), gridcolors::Green);
+            QCOMPARE(s.form.LoadStatusGrid.text(1, 1),
+                     tcp ? QStringLiteral("127.0.0.1") : QStringLiteral("before"));
+        }
+        QVERIFY(bench.fixture.prompts.shown.empty());
+    }
+
+    void AllConnect_overTcpTakesTheAddressFromTheBoxes()
+    {
+        SimStation bench;
+        Station& s = bench.station();
+        s.loadLink().IP = QStringLiteral("127.0.0.2"); // stale: the boxes decide
+        s.loadLink().PORT = 1;
+        AllConnect(s);
+        QCOMPARE(s.ConnectedLoadCount, 1);
+        QCOMPARE(s.loadLink().IP, QStringLiteral("127.0.0.1"));
+        QCOMPARE(s.loadLink().PORT, int(bench.sim().tcpPort()));
+    }
+
+    void AllConnect_failsWhenTheLoadDoesNotAnswer()
+    {
+        SimStation bench;
+        Station& s = bench.station();
+        bench.fixture.clock.setSpeed(100); // the 10 s reply window passes in 0.1 s
+        SimFaults silent;
+        silent.form = SimFaults::ReplyForm::None;
+        bench.sim().setFaults(silent);
+        s.form.LoadStatusGrid.setText(1, 1, QStringLiteral("kept"));
+        AllConnect(s);
+        QCOMPARE(s.ConnectedLoadCount, 0);
+        QVERIFY(!s.LoadConnected[0]);
+        QCOMPARE(s.form.LoadStatusGrid.text(1, 2), QStringLiteral("Connect Fail"));
+        QCOMPARE(s.form.LoadStatusGrid.foreColor(1, 2), gridcolors::Red);
+        QCOMPARE(s.form.LoadStatusGrid.text(1, 1), QStringLiteral("kept"));
+        QCOMPARE(bench.received(), QStringList{"MEAS:VOLT?"}); // no reset after a failed check
+    }
+
+    void AllConnect_failsOnARefusedConnectionWithoutSending()
+    {
+        SimStation bench;
+        Station& s = bench.station();
+        const quint16 closedPort = stationPort(); // nothing listens there
+        useTcpLoad(s, closedPort);
+        bench.fixture.clock.setSpeed(200); // the 10 s connect loop passes quickly
+        s.LoadConnected[0] = true;         // from an earlier run
+        AllConnect(s);
+        QCOMPARE(s.ConnectedLoadCount, 0);
+        QVERIFY(!s.LoadConnected[0]);
+        QCOMPARE(s.form.LoadStatusGrid.text(1, 2), QStringLiteral("Connect Fail"));
+        // "Connect Fail!" once; nothing is sent on a socket that never connected.
+        QCOMPARE(bench.fixture.prompts.messages(), QStringList{"Connect Fail!"});
+    }
+
+    void AllConnect_refusesAPortTextTheSocketCannotTake_data()
+    {
+        QTest::addColumn<QString>("port");
+        QTest::newRow("empty") << "";
+        QTest::newRow("text") << "abc";
+        QTest::newRow("too big") << "40000";
+        QTest::newRow("zero") << "0";
+        QTest::newRow("fraction") << "4001.5";
+    }
+    void AllConnect_refusesAPortTextTheSocketCannotTake()
+    {
+        QFETCH(QString, port);
+        SimStation bench;
+        Station& s = bench.station();
+        s.form.txtPort.setText(port);
+        AllConnect(s);
+        QCOMPARE(s.ConnectedLoadCount, 0);
+        QCOMPARE(s.form.LoadStatusGrid.text(1, 2), QStringLiteral("Connect Fail"));
+        QCOMPARE(bench.fixture.prompts.messages().size(), 1);
+        QVERIFY(bench.fixture.prompts.messages()[0].contains(QStringLiteral("port")));
+        QVERIFY(bench.received().isEmpty());
+    }
+
+    void AllConnect_serialWithTheChannelUntickedLeavesItAlone()
+    {
+        SimStation bench(SimStation::Link::Serial);
+        Station& s = bench.station();
+        s.form.LoadCheck[0]->setFlag(false);
+        s.form.LoadStatusGrid.setText(1, 2, QStringLiteral("Wait"));
+        s.LoadConnected[0] = true;
+        AllConnect(s);
+        QCOMPARE(s.ConnectedLoadCount, 0);
+        QVERIFY(s.LoadConnected[0]); // keeps its value
+        QCOMPARE(s.form.LoadStatusGrid.text(1, 2), QStringLiteral("Wait"));
+        QVERIFY(bench.received().isEmpty());
+    }
+
+    void AllConnect_serialPortThatDoesNotOpenFails()
+    {
+        SimStation bench(SimStation::Link::Serial);
+        Station& s = bench.station();
+        WriteIniString(s.settingsFilePath(), "Serial Ports", "COM1", "/dev/acl3-no-such-port");
+        AllConnect(s);
+        QCOMPARE(s.ConnectedLoadCount, 0);
+        QCOMPARE(s.form.LoadStatusGrid.text(1, 2), QStringLiteral("Connect Fail"));
+    }
+
+    void AllConnect_overTcpIgnoresTheUntickedChannel()
+    {
+        SimStation bench;
+        bench.station().form.LoadCheck[0]->setFlag(false);
+        AllConnect(bench.station());
+        QCOMPARE(bench.station().ConnectedLoadCount, 1);
+        QCOMPARE(bench.received().size(), 13);
+    }
+
+    void StartStep_sendsTheLinesOfEachAction_data()
+    {
+        QTest::addColumn<QStringList>("step");
+        QTest::addColumn<QStringList>("lines");
+        const QStringList none;
+        QTest::newRow("DisCharge CC")
+            << QStringList{"DisCharge", "CC", "10", "5", "12", "0", "0", "1", "NextStep"}
+            << QStringList{"CC:A 10", "MODE CC", "LOAD ON"};
+        QTest::newRow("DisCharge CR") << QStringList{"DisCharge", "CR", "0.533", "5", "12", "0"}
+                                      << QStringList{"CR:A 0.533", "MODE CR", "LOAD ON"};
+        QTest::newRow("DCIRLow CV") << QStringList{"DCIRLow", "CV", "48", "5", "12", "0"}
+                                    << QStringList{"CV:A 48", "MODE CV", "LOAD ON"};
+        QTest::newRow("DCIRHigh CP") << QStringList{"DCIRHigh", "CP", "1500", "5", "12", "0"}
+                                     << QStringList{"CP:A 1500", "MODE CP", "LOAD ON"};
+        QTest::newRow("DisCharge unknown mode")
+            << QStringList{"DisCharge", "XX", "10", "5", "12", "0"} << QStringList{"LOAD ON"};
+        QTest::newRow("LoadLevel CC")
+            << QStringList{"LoadLevel", "CC", "10", "0", "", "", "", "1", "", "50"}
+            << QStringList{"CC:A 10", "FREQ 50", "MODE CC"};
+        QTest::newRow("LoadLevel CR")
+            << QStringList{"LoadLevel", "CR", "0.533", "0", "", "", "", "1", "", "50"}
+            << QStringList{"CR:A 0.533", "MODE CR"};
+        QTest::newRow("LoadLevel CV")
+            << QStringList{"LoadLevel", "CV", "120", "3", "", "", "", "1", "", "60"}
+            << QStringList{"CV:A 120", "MODE CV"};
+        QTest::newRow("LoadLevel CP")
+            << QStringList{"LoadLevel", "CP", "2000", "3", "", "", "", "1", "", "60"}
+            << QStringList{"CP:A 2000", "MODE CP"};
+        QTest::newRow("LoadLevel LINCC")
+            << QStringList{"LoadLevel", "LINCC", "2.5", "3", "", "", "", "1", "", "60"}
+            << QStringList{"LIN:A 2.5", "MODE LIN"};
+        QTest::newRow("LoadLevel unknown") << QStringList{"LoadLevel", "cc", "2.5"} << none;
+        QTest::newRow("PlusLoad") << QStringList{"PlusLoad", "20", "2",  "5",       "5",
+                                                 "11.5",     "3",  "50", "NextStep"}
+                                  << QStringList{"CCP:HIGH 20", "CC:B 2",   "PERD:HIGH 5",
+                                                 "PERD:LOW 5",  "VTH 11.5", "COUNT 3",
+                                                 "DYNC ON"};
+        for (const char* quiet : {"Charge", "CP-Charge", "OverDisCharge", "ACIR", "Suspend", "FOR",
+                                  "LOOP", "FOR2", "LOOP2", "RAMP ON", "RAMP OFF"})
+            QTest::newRow(quiet) << QStringList{quiet, "CC", "10", "5", "5", "1", "1", "1"} << none;
+    }
+    void StartStep_sendsTheLinesOfEachAction()
+    {
+        QFETCH(QStringList, step);
+        QFETCH(QStringList, lines);
+        SimStation bench;
+        Station& s = bench.station();
+        const int before = connected(bench);
+        setStep(s, 7, step);
+        StartStep(s, 7);
+        QCOMPARE(bench.receivedSince(before), lines);
+    }
+
+    void StartStep_withTheChannelUntickedSendsOnlyThePulseLoad()
+    {
+        SimStation bench;
+        Station& s = bench.station();
+        const int before = connected(bench);
+        s.form.LoadCheck[0]->setFlag(false);
+        setStep(s, 0, {"DisCharge", "CC", "10", "5", "12", "0"});
+        setStep(s, 1, {"LoadLevel", "CC", "10", "0", "", "", "", "1", "", "50"});
+        setStep(s, 2, {"PlusLoad", "20", "2", "5", "5", "11.5", "3", "50", "NextStep"});
+        StartStep(s, 0);
+        StartStep(s, 1);
+        LoadOff(s);
+        OutputsOff(s);
+        QCOMPARE(bench.receivedSince(before), QStringList());
+        StartStep(s, 2);
+        QCOMPARE(bench.receivedSince(before).size(), 7);
+    }
+
+    void StartStep_notConnectedSendsNothingButStillWaits()
+    {
+        SimStation bench;
+        Station& s = bench.station();
+        s.ConnectedLoadCount = 1;
+        s.LoadConnected[0] = false;
+        setStep(s, 0, {"PlusLoad", "20", "2", "5", "5", "11.5", "3", "300", "NextStep"});
+        const double start = s.clock.monotonicMs();
+        StartStep(s, 0);
+        QVERIFY(s.clock.monotonicMs() - start >= 200); // the set-up time less 100 ms
+        QVERIFY(bench.received().isEmpty());
+    }
+
+    void StartStep_pulseLoadWaitsItsSetUpTimeLessTheLead()
+    {
+        SimStation bench;
+        Station& s = bench.station();
+        connected(bench);
+        setStep(s, 0, {"PlusLoad", "20", "2", "5", "5", "11.5", "3", "100", "NextStep"});
+        double start = s.clock.monotonicMs();
+        StartStep(s, 0);
+        const double shortOne = s.clock.monotonicMs() - start;
+        setStep(s, 0, {"PlusLoad", "20", "2", "5", "5", "11.5", "3", "400", "NextStep"});
+        start = s.clock.monotonicMs();
+        StartStep(s, 0);
+        QVERIFY(s.clock.monotonicMs() - start >= 300);
+        QVERIFY2(shortOne < 300, "a set-up time of 100 ms or less waits nothing");
+    }
+
+    void StartStep_dischargeWaitsItsSettlingTimeAndStopEndsTheWait()
+    {
+        SimStation bench;
+        Station& s = bench.station();
+        connected(bench);
+        bench.fixture.clock.setSpeed(20);
+        setStep(s, 0, {"DisCharge", "CC", "10", "5", "12", "2.5"});
+        double start = s.clock.monotonicMs();
+        StartStep(s, 0);
+        QVERIFY(s.clock.monotonicMs() - start >= 2500);
+
+        setStep(s, 0, {"DisCharge", "CC", "10", "5", "12", "3600"});
+        QTimer::singleShot(20, [&s] { s.run.StopRequested = 1; });
+        start = s.clock.monotonicMs();
+        StartStep(s, 0);
+        QVERIFY2(s.clock.monotonicMs() - start < 3600 * 1000, "Stop ends the settling wait");
+    }
+
+    void levels_areSharedByTheLoadCount()
+    {
+        SimStation bench;
+        Station& s = bench.station();
+        const int before = connected(bench);
+        s.ConnectedLoadCount = 2;
+        setStep(s, 0, {"DisCharge", "CC", "10", "5", "12", "0"});
+        setStep(s, 1, {"DisCharge", "CR", "10", "5", "12", "0"});
+        setStep(s, 2, {"PlusLoad", "20", "2", "5", "5", "11.5", "3", "50", "NextStep"});
+        StartStep(s, 0);
+        StartStep(s, 1);
+        StartStep(s, 2);
+        QCOMPARE(bench.receivedSince(before),
+                 QStringList({"CC:A 5", "MODE CC", "LOAD ON", "CR:A 20", "MODE CR", "LOAD ON",
+                              "CCP:HIGH 20", "CC:B 2", "PERD:HIGH 5", "PERD:LOW 5", "VTH 11.5",
+                              "COUNT 3", "DYNC ON"}));
+    }
+
+    void LoadOff_andOutputsOff()
+    {
+        SimStation bench;
+        Station& s = bench.station();
+        const int before = connected(bench);
+        LoadOff(s);
+        OutputsOff(s);
+        SupplyOff(s);
+        QCOMPARE(bench.receivedSince(before), QStringList({"LOAD OFF", "LOAD OFF"}));
+        s.LoadConnected[0] = false;
+        OutputsOff(s);
+        QCOMPARE(bench.receivedSince(before).size(), 2);
+    }
+};
+
+ACL3_TEST_MAIN(LoadControlTest)
+#include "tst_loadcontrol.moc"

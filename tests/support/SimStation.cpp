@@ -1,0 +1,167 @@
+#include "support/SimStation.h"
+
+#include "links/LinkLayer.h"
+#include "settings/IniFile.h"
+
+#include <QElapsedTimer>
+
+#include <QRandomGenerator>
+#include <QtTest>
+
+SimStation::SimStation(Link link, SourceKind source)
+{
+    Station& s = *fixture.station;
+    if (link == Link::Gpib) {
+        thread = std::make_unique<LoadSimulatorThread>(source);
+        QString error;
+        const quint16 port = sim().listenGpibBridge(0, QHostAddress::LocalHost, &error);
+        if (port == 0)
+            qFatal("GPIB bridge: %s", qPrintable(error));
+        setGpibSimEnvironment(port);
+        s.loadLink().ConnectMode = kConnectGpib;
+        s.loadLink().GPIBAddress = 5;
+        return;
+    }
+    local = std::make_unique<LoadSimulator>(source);
+    QString error;
+    if (link == Link::Tcp) {
+        const quint16 port = local->listenTcp(0, QHostAddress::LocalHost, &error);
+        if (port == 0)
+            qFatal("TCP: %s", qPrintable(error));
+        useTcpLoad(s, port);
+        return;
+    }
+    const QString device = local->openPty(&error);
+    if (device.isEmpty())
+        qFatal("pty: %s", qPrintable(error));
+    WriteIniString(s.settingsFilePath(), QStringLiteral("Serial Ports"), QStringLiteral("COM1"),
+                   device);
+    s.loadLink().ConnectMode = kConnectSerial;
+    s.loadLink().ComPort = 1;
+    s.loadLink().BaudRate = 115200;
+}
+
+quint16 stationPort()
+{
+    // The station keeps the load's port as a signed 16-bit number, so the simulated load must
+    // listen below the system's ephemeral ports.
+    for (int attempt = 0; attempt < 200; ++attempt) {
+        const auto port = static_cast<quint16>(20000 + QRandomGenerator::global()->bounded(12767));
+        QTcpServer probe;
+        if (probe.listen(QHostAddress::LocalHost, port))
+            return port;
+    }
+    qFatal("no free loopback port below 32768");
+}
+
+SimStation::~SimStation()
+{
+    // The station's links close before the simulator goes.
+    fixture.station.reset();
+}
+
+namespace {
+const QString kSyncMark = QStringLiteral("*SYNC");
+
+// Sends the marker when the link is open; false when there is no link to send it down.
+bool sendSyncMark(Station& s)
+{
+    LinkLayer& links = s.links();
+    const int n = s.loadInstrument();
+    const int mode = s.loadLink().ConnectMode;
+    const bool open = mode == kConnectTcp      ? links.tcpConnected()
+                      : mode == kConnectSerial ? links.serialPortOpen(n)
+                                               : links.gpibDevice(n) > 0;
+    if (open)
+        links.SendCommand(n, kSyncMark);
+    return open;
+}
+} // namespace
+
+QStringList SimStation::received()
+{
+    const qsizetype marks = sim().lines().count(kSyncMark);
+    if (sendSyncMark(station())) {
+        QElapsedTimer waited;
+        waited.start();
+        while (sim().lines().count(kSyncMark) == marks && waited.elapsed() < 10000)
+            sim().waitForLines(static_cast<int>(sim().lines().size()) + 1, 100);
+    } else {
+        // The link is closed (a run ends by closing it): what was sent before the close
+        // arrives before the close does, so wait until the load has heard nothing for a while.
+        constexpr int kQuietMs = 300;
+        QElapsedTimer quiet;
+        quiet.start();
+        qsizetype count = sim().lines().size();
+        while (quiet.elapsed() < kQuietMs) {
+            sim().waitForLines(static_cast<int>(count) + 1, 50);
+            if (sim().lines().size() != count) {
+                count = sim().lines().size();
+                quiet.restart();
+            }
+        }
+    }
+    QStringList lines = sim().lines();
+    lines.removeAll(kSyncMark);
+    return lines;
+}
+
+void SimStation::clearReceived()
+{
+    received();
+    sim().clearLog();
+}
+
+void ScriptedLoad::sync(Station& station)
+{
+    const qsizetype marks = received.count(kSyncMark);
+    if (!sendSyncMark(station))
+        return;
+    QTRY_VERIFY_WITH_TIMEOUT(received.count(kSyncMark) > marks, 10000);
+    received.removeAll(kSyncMark);
+}
+
+void useTcpLoad(Station& station, quint16 port)
+{
+    station.loadLink().ConnectMode = kConnectTcp;
+    station.form.txtIP.setText(QStringLiteral("127.0.0.1"));
+    station.form.txtPort.setText(QString::number(port));
+}
+
+QStringList resetSequence(bool tcp)
+{
+    QStringList lines = {"CV:B 0", "CV:A 0", "CR:A 12500", "CR:B 12500",
+                         "CP:B 0", "CP:A 0", "CC:B 0",     "CC:A 0"};
+    if (tcp)
+        lines << "LIN:B 0"
+              << "LIN:A 0";
+    return lines << "CC AUTO"
+                 << "LDON 0.8";
+}
+
+ScriptedLoad::ScriptedLoad()
+{
+    server_.listen(QHostAddress::LocalHost, stationPort());
+    connect(&server_, &QTcpServer::newConnection, this, [this] {
+        socket_ = server_.nextPendingConnection();
+        connect(socket_, &QTcpSocket::readyRead, this, [this] {
+            input_ += socket_->readAll();
+            qsizetype nl;
+            while ((nl = input_.indexOf('\n')) >= 0) {
+                const QString line = QString::fromLatin1(input_.left(nl)).trimmed();
+                input_.remove(0, nl + 1);
+                received << line;
+                if (line.endsWith(QLatin1Char('?')) && !replies_.empty()) {
+                    socket_->write(replies_.front().toLatin1() + "\n");
+                    replies_.pop_front();
+                }
+            }
+        });
+    });
+}
+
+void ScriptedLoad::script(const QStringList& replies)
+{
+    for (const QString& r : replies)
+        replies_.push_back(r);
+}
