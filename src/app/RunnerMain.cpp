@@ -3,6 +3,7 @@
 #include "execution/RunControl.h"
 #include "execution/StartupTimer.h"
 #include "loadsim/LoadSimulatorThread.h"
+#include "station/Station.h"
 #include "station/StationFolder.h"
 #include "testprogram/TestProgramFile.h"
 
@@ -100,7 +101,8 @@ int main(int argc, char** argv)
     if (parser.isSet(QStringLiteral("help")))
         parser.showHelp(0);
     if (!parser.positionalArguments().isEmpty())
-        refuse(QStringLiteral("unexpected argument \"%1\"").arg(parser.positionalArguments().first()));
+        refuse(
+            QStringLiteral("unexpected argument \"%1\"").arg(parser.positionalArguments().first()));
     const bool simulate = parser.isSet(QStringLiteral("simulate"));
     SourceKind source = SourceKind::Ac;
     if (parser.isSet(QStringLiteral("source"))) {
@@ -222,7 +224,8 @@ int main(int argc, char** argv)
         // Without the log switch the records live in the window's list; here they are printed.
         const GridModel& list = station.form.RecordList;
         for (int row = 0; row < list.rows(); ++row)
-            std::printf("%s\n", list.rowTexts(row).join(QLatin1Char(',')).toLocal8Bit().constData());
+            std::printf("%s\n",
+                        list.rowTexts(row).join(QLatin1Char(',')).toLocal8Bit().constData());
         say(stdout, QStringLiteral("%1: %2 records (the settings' log switch is off: no CSV log)")
                         .arg(outcome)
                         .arg(records));
