@@ -2,7 +2,7 @@
 // returns when the run ends.
 #include "execution/RunControl.h"
 #include "execution/StartupTimer.h"
-#include "loadsim/LoadSimulatorThread.h"
+#include "loadsim/SimulateOption.h"
 #include "station/Station.h"
 #include "station/StationFolder.h"
 #include "testprogram/TestProgramFile.h"
@@ -49,18 +49,6 @@ void say(FILE* stream, const QString& text)
     std::exit(kBadInput);
 }
 
-double speedOption(const QCommandLineParser& parser)
-{
-    if (!parser.isSet(QStringLiteral("speed")))
-        return 1.0;
-    bool ok = false;
-    const double speed = parser.value(QStringLiteral("speed")).toDouble(&ok);
-    if (!ok || !(speed > 0))
-        refuse(QStringLiteral("--speed: \"%1\" is not a number above 0")
-                   .arg(parser.value(QStringLiteral("speed"))));
-    return speed;
-}
-
 } // namespace
 
 int main(int argc, char** argv)
@@ -82,20 +70,8 @@ int main(int argc, char** argv)
          QStringLiteral("FILE")},
         {QStringLiteral("sn"), QStringLiteral("Serial number: names the log TestLog/SN.CSV."),
          QStringLiteral("SN")},
-        {QStringLiteral("simulate"),
-         QStringLiteral("Run against a simulated load started in this process on a free "
-                        "loopback port.")},
-        {QStringLiteral("source"),
-         QStringLiteral("With --simulate: what the simulated load draws from, ac or battery "
-                        "(ac)."),
-         QStringLiteral("KIND")},
-        {QStringLiteral("speed"),
-         QStringLiteral("With --simulate: the battery runs N times faster than real time."),
-         QStringLiteral("N")},
-        {QStringLiteral("sim-log"),
-         QStringLiteral("With --simulate: write every line the simulated load receives to FILE."),
-         QStringLiteral("FILE")},
     });
+    SimulateOption::addTo(parser);
     if (!parser.parse(QCoreApplication::arguments()))
         refuse(parser.errorText());
     if (parser.isSet(QStringLiteral("help")))
@@ -103,23 +79,12 @@ int main(int argc, char** argv)
     if (!parser.positionalArguments().isEmpty())
         refuse(
             QStringLiteral("unexpected argument \"%1\"").arg(parser.positionalArguments().first()));
-    const bool simulate = parser.isSet(QStringLiteral("simulate"));
-    SourceKind source = SourceKind::Ac;
-    if (parser.isSet(QStringLiteral("source"))) {
-        const QString kind = parser.value(QStringLiteral("source"));
-        if (kind == QLatin1String("battery"))
-            source = SourceKind::Battery;
-        else if (kind != QLatin1String("ac"))
-            refuse(QStringLiteral("--source: \"%1\" is neither ac nor battery").arg(kind));
-    }
-    const double speed = speedOption(parser);
-    for (const char* option : {"source", "speed", "sim-log"}) {
-        if (!simulate && parser.isSet(QString::fromLatin1(option)))
-            refuse(QStringLiteral("--%1 goes with --simulate").arg(QString::fromLatin1(option)));
-    }
+    SimulateOption simulate;
+    QString error;
+    if (!simulate.readFrom(parser, &error))
+        refuse(error);
 
     const QString stationDir = stationFolderFrom(parser);
-    QString error;
     if (!prepareStationFolder(stationDir, &error))
         refuse(error);
 
@@ -134,6 +99,13 @@ int main(int argc, char** argv)
         station.programOverride = program.absoluteFilePath();
     }
 
+    if (!simulate.start(station, &error)) {
+        say(stderr, QStringLiteral("the simulated load cannot start: %1").arg(error));
+        return kBadInput;
+    }
+    if (simulate.enabled)
+        say(stdout, simulate.description());
+
     // The start-up of the window's Timer1: settings, link, program, serial number.
     StartupTimer startup(station);
     startup.tick();
@@ -141,25 +113,6 @@ int main(int argc, char** argv)
         return kBadInput; // the start-up has said why
     if (parser.isSet(QStringLiteral("sn")))
         station.form.SNText.setText(parser.value(QStringLiteral("sn")));
-
-    std::unique_ptr<LoadSimulatorThread> simulator;
-    if (simulate) {
-        simulator = std::make_unique<LoadSimulatorThread>(source);
-        simulator->simulator().setSpeed(speed);
-        const quint16 port = simulator->simulator().listenTcp(0, QHostAddress::LocalHost, &error);
-        if (port == 0)
-            refuse(QStringLiteral("the simulated load cannot listen: %1").arg(error));
-        if (parser.isSet(QStringLiteral("sim-log")) &&
-            !simulator->simulator().setLogFile(parser.value(QStringLiteral("sim-log")), &error))
-            refuse(error);
-        station.loadLink().ConnectMode = kConnectTcp;
-        station.form.txtIP.setText(QStringLiteral("127.0.0.1"));
-        station.form.txtPort.setText(QString::number(port));
-        say(stdout, QStringLiteral("simulated load (%1) on 127.0.0.1:%2")
-                        .arg(source == SourceKind::Battery ? QStringLiteral("battery")
-                                                           : QStringLiteral("ac"))
-                        .arg(port));
-    }
 
     RunControl run(station);
     QObject::connect(&run, &RunControl::stepStarted, &app,

@@ -2,10 +2,13 @@
 // Timer1 do the start-up.
 
 #include "common/Clock.h"
+#include "execution/RunControl.h"
 #include "execution/StartupTimer.h"
+#include "loadsim/SimulateOption.h"
 #include "station/Station.h"
 #include "station/StationFolder.h"
 #include "ui/MainWindow.h"
+#include "ui/RunBinding.h"
 #include "ui/WidgetPrompts.h"
 
 #include <QApplication>
@@ -40,11 +43,16 @@ int main(int argc, char** argv)
         kScreenshotOption,
         QStringLiteral("Save a picture of the window after start-up to FILE (PNG) and quit."),
         QStringLiteral("FILE")));
-    // Options that choose another link to the load (a simulated one) are added here.
+    SimulateOption::addTo(parser);
     parser.process(app);
+    SimulateOption simulate;
+    QString error;
+    if (!simulate.readFrom(parser, &error)) {
+        std::fprintf(stderr, "acl3: %s\n", qPrintable(error));
+        return 2;
+    }
 
     const QString folder = stationFolderFrom(parser);
-    QString error;
     if (!prepareStationFolder(folder, &error)) {
         std::fprintf(stderr, "acl3: %s\n", qPrintable(error));
         QMessageBox::critical(nullptr, WidgetPrompts::kDefaultTitle, error);
@@ -54,8 +62,16 @@ int main(int argc, char** argv)
     SystemClock clock;
     WidgetPrompts prompts;
     Station station(folder, clock, prompts);
+    if (!simulate.start(station, &error)) {
+        std::fprintf(stderr, "acl3: the simulated load cannot start: %s\n", qPrintable(error));
+        return 2;
+    }
     MainWindow window(station);
     prompts.setParentWidget(&window);
+    if (simulate.enabled)
+        window.setWindowTitle(window.windowTitle() + QStringLiteral(" - ") + simulate.description());
+    RunControl run(station);
+    new RunBinding(window, run);
 
     StartupTimer timer1(station);
     // The step editor's ShowLoadLevelLayout connects to timer1.loadLevelLayoutDue here.

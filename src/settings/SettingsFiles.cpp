@@ -157,6 +157,11 @@ void LoadLinkSettings(Station& station)
         r.IP = programFile.read(section, kIpKey, kDefaultLoadIp);
         r.PORT =
             linkNumber(programFile.read(section, kPortReadKey, QString::number(kDefaultLoadPort)));
+        if (station.sessionLink) {
+            r.ConnectMode = kConnectTcp;
+            r.IP = station.sessionLink->ip;
+            r.PORT = station.sessionLink->port;
+        }
 
         // The connection takes its address from these boxes: they show what the file holds.
         form.txtIP.setText(r.IP);
@@ -198,7 +203,9 @@ void writeLinkSettings(Station& station, IniFile& settingsFile, IniFile& program
             chosen = kConnectSerial;
         else if (form.Option1[2]->flag())
             chosen = kConnectGpib;
-        if (chosen >= 0) {
+        // A session's own link is not stored: the files keep the load they name.
+        const bool store = !station.sessionLink;
+        if (chosen >= 0 && store) {
             r.ConnectMode = chosen;
             settingsFile.write(settingskeys::MainSection, settingskeys::ConnectMode,
                                QString::number(chosen));
@@ -220,8 +227,10 @@ void writeLinkSettings(Station& station, IniFile& settingsFile, IniFile& program
         programFile.write(section, kRs485Key, form.PS485Check.flag() ? "1" : "0");
         programFile.write(section, kLoadCheckKey,
                           form.LoadCheck[static_cast<std::size_t>(channel)]->flag() ? "1" : "0");
-        programFile.write(section, kIpKey, form.txtIP.text());
-        programFile.write(section, kPortWriteKey, form.txtPort.text());
+        if (store) {
+            programFile.write(section, kIpKey, form.txtIP.text());
+            programFile.write(section, kPortWriteKey, form.txtPort.text());
+        }
         programFile.write(section, kGpibAddressKey, form.GpibAddressText.text());
 
         showConfiguredChannel(grid, channel, statusAddress(r, false));

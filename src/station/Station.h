@@ -11,6 +11,7 @@
 #include <QObject>
 
 #include <array>
+#include <optional>
 #include <memory>
 
 class LinkLayer;
@@ -52,6 +53,16 @@ public:
     // A program to run instead of the settings' current program, without changing the settings
     // file (the headless runner's --program).
     QString programOverride;
+
+    // The load's TCP/IP address for this session only (a load simulated on loopback): it takes
+    // the place of the link the files name whenever the link settings are read, and it is never
+    // written to them.
+    struct SessionLink
+    {
+        QString ip;
+        int port = 0;
+    };
+    std::optional<SessionLink> sessionLink;
 
     // The links to the instruments.
     LinkLayer& links() { return *links_; }

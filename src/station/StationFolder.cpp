@@ -59,21 +59,21 @@ QByteArray defaultSettingsFile()
 
 QByteArray exampleTestProgram()
 {
-    // A short tour of the actions that run against an AC source: load levels in four modes,
-    // a counted loop, a ramp up and a hold, a pause. It takes about half a minute.
+    // A short tour of the actions that run against an AC source: a ramp up and a hold (carried
+    // by Start itself), load levels in three modes, a counted loop with a discharge in it, and a
+    // pause. It takes about half a minute.
     struct Row
     {
         const char* fields[TestStep::kFieldCount];
     };
     static const Row rows[] = {
+        {{"RAMP ON", "CC", "10", "4", "", "", "", "1", "", ""}},
+        {{"RAMP OFF", "CC", "10", "2", "", "", "", "1", "", ""}},
         {{"LoadLevel", "CC", "5", "3", "", "", "", "1", "", "50"}},
         {{"FOR", "", "", "", "2", "", "", "", "", ""}},
         {{"LoadLevel", "CR", "50", "3", "", "", "", "1", "", "50"}},
         {{"DisCharge", "CC", "8", "3", "0", "0", "0", "1", "NextStep", ""}},
         {{"LOOP", "", "", "", "", "", "", "", "", ""}},
-        {{"LoadLevel", "CC", "0", "0", "", "", "", "1", "", "50"}},
-        {{"RAMP ON", "CC", "10", "4", "", "", "", "1", "", ""}},
-        {{"RAMP OFF", "CC", "10", "2", "", "", "", "1", "", ""}},
         {{"LoadLevel", "CP", "2000", "3", "", "", "", "1", "", "60"}},
         {{"Suspend", "", "", "2", "0", "", "", "1", "NextStep", ""}},
     };

@@ -1,0 +1,25 @@
+#include "ui/RunBinding.h"
+
+#include "execution/RunControl.h"
+#include "ui/MainWindow.h"
+
+#include <QCloseEvent>
+#include <QToolButton>
+
+RunBinding::RunBinding(MainWindow& window, RunControl& run) : QObject(&window), run_(run)
+{
+    connect(window.commandButton(QStringLiteral("StartCommand")), &QToolButton::clicked, &run,
+            &RunControl::StartCommand);
+    connect(window.commandButton(QStringLiteral("StopCommand")), &QToolButton::clicked, &run,
+            &RunControl::StopCommand);
+    connect(window.commandButton(QStringLiteral("PauseCommand")), &QToolButton::clicked, &run,
+            &RunControl::PauseCommand);
+    window.installEventFilter(this);
+}
+
+bool RunBinding::eventFilter(QObject* watched, QEvent* event)
+{
+    if (event->type() == QEvent::Close)
+        run_.windowClosing();
+    return QObject::eventFilter(watched, event);
+}

@@ -1,0 +1,171 @@
+#include "support/TestMain.h"
+#include "support/TestSupport.h"
+
+#include <QDir>
+#include <QProcess>
+#include <QRandomGenerator>
+#include <QTcpServer>
+
+#include <csignal>
+
+namespace {
+
+QByteArray program(const QStringList& stepLines, const QByteArray& link = {})
+{
+    QByteArray ini = "[TestStep Option]\r\nMeasureTime=1\r\nTotalStepCount=" +
+                     QByteArray::number(stepLines.size()) + "\r\n";
+    for (int n = 0; n < stepLines.size(); ++n) {
+        const QStringList f = stepLines[n].split(QLatin1Char('|'));
+        ini += "[Step" + QByteArray::number(n + 1) + "]\r\n";
+        const char* keys[] = {"ActionMode", "LoadModeVolt", "CurrentValue", "StopTime",
+                              "StopValue",  "StableTime",   "StopAH",       "MeasTime",
+                              "GoToStep",   "Frequency"};
+        for (int k = 0; k < 10; ++k)
+            ini += QByteArray(keys[k]) + "=" + f.value(k).toUtf8() + "\r\n";
+    }
+    return ini + link;
+}
+
+struct Runner
+{
+    QTemporaryDir dir;
+    QProcess process;
+    int exitCode = -1;
+    QString out;
+    QString err;
+
+    QString path(const QString& name) const { return dir.filePath(name); }
+
+    void start(const QStringList& args)
+    {
+        process.setProgram(QStringLiteral(ACL3_RUN_PATH));
+        process.setArguments(QStringList{"--station", path("station")} + args);
+        process.start();
+        QVERIFY(process.waitForStarted());
+    }
+    void finish(int timeoutMs = 60000)
+    {
+        QVERIFY(process.waitForFinished(timeoutMs));
+        exitCode = process.exitStatus() == QProcess::NormalExit ? process.exitCode() : -1;
+        out += QString::fromLocal8Bit(process.readAllStandardOutput());
+        err += QString::fromLocal8Bit(process.readAllStandardError());
+    }
+    void run(const QStringList& args, int timeoutMs = 60000)
+    {
+        start(args);
+        finish(timeoutMs);
+    }
+    QString log(const QString& sn) const
+    {
+        return QString::fromUtf8(readFile(dir.filePath("station/TestLog/" + sn + ".CSV")));
+    }
+};
+
+const QString kTwoSteps = QStringLiteral("LoadLevel|CC|5|1|||||1||50");
+
+} // namespace
+
+class RunnerTest : public QObject
+{
+    Q_OBJECT
+
+private slots:
+    void simulatedRun_ofAGivenProgramEndsWithZeroAndItsLog()
+    {
+        Runner r;
+        writeFile(r.path("short.INI"),
+                  program({"LoadLevel|CC|5|1||||1||50", "LoadLevel|CR|50|1||||1||50"}));
+        r.run({"--program", r.path("short.INI"), "--sn", "T1", "--simulate", "--sim-log",
+               r.path("sim.log")});
+        QCOMPARE(r.exitCode, 0);
+        QVERIFY2(r.out.contains("Step 1 of 2: LoadLevel CC 5"), qPrintable(r.out));
+        QVERIFY(r.out.contains("Step 2 of 2: LoadLevel CR 50"));
+        const QString csvPath = QDir::toNativeSeparators(r.path("station/TestLog/T1.CSV"));
+        QVERIFY2(r.out.contains("records in " + csvPath), qPrintable(r.out));
+        const QStringList lines = r.log("T1").split("\r\n", Qt::SkipEmptyParts);
+        QVERIFY(lines.size() >= 4);
+        QVERIFY(lines[0].startsWith("No.,Step,Loop1,StepTime,"));
+        QVERIFY(lines.last().endsWith(",CR"));
+        // The station's settings do not learn the program it ran.
+        QVERIFY(!readFile(r.path("station/ACL3.INI")).contains("TestFileName01"));
+        const QByteArray sim = readFile(r.path("sim.log"));
+        QVERIFY(sim.contains("\tMEAS:VOLT?\n"));
+        QVERIFY(sim.trimmed().endsWith("\tLOAD OFF"));
+    }
+
+    void badInput_exitsWithTwo_data()
+    {
+        QTest::addColumn<QStringList>("args");
+        QTest::addColumn<QString>("message");
+        QTest::newRow("missing program") << QStringList{"--program", "/nonexistent/p.INI"}
+                                         << "does not exist";
+        QTest::newRow("unknown option") << QStringList{"--frobnicate"} << "frobnicate";
+        QTest::newRow("source without simulate") << QStringList{"--source", "ac"}
+                                                 << "--source goes with --simulate";
+        QTest::newRow("bad source") << QStringList{"--simulate", "--source", "dc"} << "dc";
+        QTest::newRow("refused serial number") << QStringList{"--simulate", "--sn", "../x"}
+                                               << "cannot name a log file";
+    }
+    void badInput_exitsWithTwo()
+    {
+        QFETCH(QStringList, args);
+        QFETCH(QString, message);
+        Runner r;
+        r.run(args);
+        QCOMPARE(r.exitCode, 2);
+        QVERIFY2(r.err.contains(message), qPrintable(r.err));
+    }
+
+    void refusedProgramFile_exitsWithTwo()
+    {
+        Runner r;
+        writeFile(r.path("bad.INI"), "[TestStep Option]\nTotalStepCount=many\n");
+        r.run({"--program", r.path("bad.INI"), "--simulate"});
+        QCOMPARE(r.exitCode, 2);
+        QVERIFY2(r.err.contains("TotalStepCount"), qPrintable(r.err));
+    }
+
+    void errorInsideTheRun_exitsWithOne()
+    {
+        Runner r;
+        writeFile(r.path("ramp.INI"), program({"RAMP ON|CC|10|5||||0"}));
+        r.run({"--program", r.path("ramp.INI"), "--simulate", "--sn", "E1"});
+        QCOMPARE(r.exitCode, 1);
+        QVERIFY2(r.err.contains("measure time"), qPrintable(r.err));
+    }
+
+    void noLoadAnswering_exitsWithThree()
+    {
+        // A load on loopback that takes the connection and never answers.
+        QTcpServer silent;
+        QVERIFY(silent.listen(QHostAddress::LocalHost,
+                              static_cast<quint16>(20000 + QRandomGenerator::global()->bounded(12000))));
+        Runner r;
+        writeFile(r.path("p.INI"),
+                  program({kTwoSteps}, "[Load1 Option]\r\nIP=127.0.0.1\r\nPORT=" +
+                                           QByteArray::number(silent.serverPort()) + "\r\n"));
+        r.run({"--program", r.path("p.INI"), "--sn", "N1"}, 60000);
+        QCOMPARE(r.exitCode, 3);
+        QVERIFY2(r.err.contains("Electronic Load Connect Error, Please check it."),
+                 qPrintable(r.err));
+    }
+
+    void sigterm_stopsTheRunWithTheLoadOffAndTheLogClosed()
+    {
+        Runner r;
+        writeFile(r.path("long.INI"), program({"LoadLevel|CC|5|600||||1||50"}));
+        r.start({"--program", r.path("long.INI"), "--simulate", "--sn", "S1", "--sim-log",
+                 r.path("sim.log")});
+        // Wait for the first timed measurement.
+        QTRY_VERIFY_WITH_TIMEOUT(r.log("S1").count("\r\n") >= 3, 30000);
+        ::kill(static_cast<pid_t>(r.process.processId()), SIGTERM);
+        r.finish();
+        QCOMPARE(r.exitCode, 128 + SIGTERM);
+        QVERIFY(readFile(r.path("sim.log")).trimmed().endsWith("\tLOAD OFF"));
+        QVERIFY(r.log("S1").endsWith("\r\n")); // whole lines only
+        QVERIFY2(r.out.contains("the test was stopped"), qPrintable(r.out));
+    }
+};
+
+ACL3_TEST_MAIN(RunnerTest)
+#include "tst_runner.moc"

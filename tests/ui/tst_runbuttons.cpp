@@ -1,0 +1,80 @@
+#include "WindowFixture.h"
+#include "support/TestMain.h"
+#include "execution/RunControl.h"
+#include "loadsim/LoadSimulator.h"
+#include "ui/RunBinding.h"
+
+#include <QSignalSpy>
+
+// The window's Start, Stop and Pause buttons and its closing, against the simulated load.
+class RunButtonsTest : public QObject
+{
+    Q_OBJECT
+
+private:
+    struct Bench : WindowFixture
+    {
+        Bench()
+        {
+            port = sim.listenTcp();
+            station->sessionLink = Station::SessionLink{QStringLiteral("127.0.0.1"), port};
+            clock.setSpeed(20);
+            writeSettings();
+            writeProgram(2); // load levels of 3 s
+            run = std::make_unique<RunControl>(*station);
+            new RunBinding(*window, *run);
+            startUp();
+        }
+        LoadSimulator sim;
+        quint16 port = 0;
+        std::unique_ptr<RunControl> run;
+    };
+
+private slots:
+    void startAndStop_runAndSwitchTheLoadOff()
+    {
+        Bench b;
+        QSignalSpy ended(b.run.get(), &RunControl::runEnded);
+        // Start runs the pre-run phase before it returns; its first step hands over at once.
+        b.click(QStringLiteral("StartCommand"));
+        QVERIFY(b.run->isRunning());
+        QVERIFY(!b.find<QWidget>("StartCommand")->isEnabled());
+        QVERIFY(b.find<QWidget>("StopCommand")->isEnabled());
+        QVERIFY(b.sim.lines().contains(QStringLiteral("MEAS:VOLT?")));
+        QCOMPARE(b.grid("LoadStatusGrid")->model()->index(0, 2).data().toString(),
+                 QStringLiteral("Connect OK"));
+        b.click(QStringLiteral("StopCommand"));
+        QCOMPARE(ended.size(), 1);
+        QCOMPARE(ended.first().first().value<RunEnd>(), RunEnd::Stopped);
+        QTRY_COMPARE(b.sim.lines().last(), QStringLiteral("LOAD OFF"));
+        QVERIFY(b.find<QWidget>("StartCommand")->isEnabled());
+        QVERIFY(!b.find<QWidget>("PauseCommand")->isEnabled());
+    }
+
+    void pause_switchesOffAndEnablesStart()
+    {
+        Bench b;
+        b.click(QStringLiteral("StartCommand"));
+        b.click(QStringLiteral("PauseCommand"));
+        QVERIFY(b.run->isPaused());
+        QVERIFY(b.find<QWidget>("StartCommand")->isEnabled());
+        QVERIFY(!b.find<QWidget>("PauseCommand")->isEnabled());
+        QTRY_COMPARE(b.sim.lines().last(), QStringLiteral("LOAD OFF"));
+        QVERIFY(b.station->form.Frame2Caption.text().endsWith(QStringLiteral("  Pause")));
+    }
+
+    void closingTheWindow_haltsTheRun()
+    {
+        Bench b;
+        b.click(QStringLiteral("StartCommand"));
+        QVERIFY(b.run->isRunning());
+        b.window->close();
+        QVERIFY(!b.run->isRunning());
+        QVERIFY(!b.run->runTimer().isActive());
+        QVERIFY(!b.run->log().isOpen());
+        QTRY_COMPARE(b.sim.lines().last(), QStringLiteral("LOAD OFF"));
+    }
+};
+
+ACL3_WIDGET_TEST_MAIN(RunButtonsTest)
+#include "tst_runbuttons.moc"

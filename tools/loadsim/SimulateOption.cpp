@@ -1,0 +1,84 @@
+#include "SimulateOption.h"
+
+#include "station/Station.h"
+
+#include <QCommandLineParser>
+
+namespace {
+const QString kSimulate = QStringLiteral("simulate");
+const QString kSource = QStringLiteral("source");
+const QString kSpeed = QStringLiteral("speed");
+const QString kSimLog = QStringLiteral("sim-log");
+} // namespace
+
+void SimulateOption::addTo(QCommandLineParser& parser)
+{
+    parser.addOptions({
+        {kSimulate, QStringLiteral("Use a simulated load started in this process on a free "
+                                   "loopback port instead of the load the program file names.")},
+        {kSource,
+         QStringLiteral("With --simulate: what the simulated load draws from, ac or battery (ac)."),
+         QStringLiteral("KIND")},
+        {kSpeed,
+         QStringLiteral("With --simulate: the battery and the pulse sequences run N times faster "
+                        "than real time (1)."),
+         QStringLiteral("N")},
+        {kSimLog,
+         QStringLiteral("With --simulate: write every line the simulated load receives to FILE."),
+         QStringLiteral("FILE")},
+    });
+}
+
+bool SimulateOption::readFrom(const QCommandLineParser& parser, QString* error)
+{
+    enabled = parser.isSet(kSimulate);
+    for (const QString& option : {kSource, kSpeed, kSimLog}) {
+        if (!enabled && parser.isSet(option)) {
+            *error = QStringLiteral("--%1 goes with --simulate").arg(option);
+            return false;
+        }
+    }
+    if (parser.isSet(kSource)) {
+        const QString kind = parser.value(kSource);
+        if (kind == QLatin1String("battery")) {
+            source = SourceKind::Battery;
+        } else if (kind != QLatin1String("ac")) {
+            *error = QStringLiteral("--source: \"%1\" is neither ac nor battery").arg(kind);
+            return false;
+        }
+    }
+    if (parser.isSet(kSpeed)) {
+        bool ok = false;
+        speed = parser.value(kSpeed).toDouble(&ok);
+        if (!ok || !(speed > 0)) {
+            *error = QStringLiteral("--speed: \"%1\" is not a number above 0")
+                         .arg(parser.value(kSpeed));
+            return false;
+        }
+    }
+    logFile = parser.value(kSimLog);
+    return true;
+}
+
+bool SimulateOption::start(Station& station, QString* error)
+{
+    if (!enabled)
+        return true;
+    simulator = std::make_unique<LoadSimulatorThread>(source);
+    LoadSimulator& sim = simulator->simulator();
+    sim.setSpeed(speed);
+    port = sim.listenTcp(0, QHostAddress::LocalHost, error);
+    if (port == 0)
+        return false;
+    if (!logFile.isEmpty() && !sim.setLogFile(logFile, error))
+        return false;
+    station.sessionLink = Station::SessionLink{QStringLiteral("127.0.0.1"), port};
+    return true;
+}
+
+QString SimulateOption::description() const
+{
+    return QStringLiteral("simulated load (%1) on 127.0.0.1:%2")
+        .arg(source == SourceKind::Battery ? QStringLiteral("battery") : QStringLiteral("ac"))
+        .arg(port);
+}
