@@ -9,6 +9,8 @@
 #include "settings/IniFile.h"
 #include "station/Station.h"
 
+#include <QCoreApplication>
+
 #include <algorithm>
 #include <chrono>
 #include <cmath>
@@ -182,7 +184,7 @@ QString LinkLayer::ReadReply(int n)
     case LinkKind::Gpib:
         return GpibRead(GpibDevice_[static_cast<std::size_t>(n)]);
     case LinkKind::Tcp:
-        return TcpReceive();
+        return TcpReceive(kTcpReplyWindowMs);
     }
     return kErrRec;
 }
@@ -191,9 +193,18 @@ QString LinkLayer::ReadReplyTimeout(int n, double seconds)
 {
     if (!validInstrument(n))
         return kErrRec;
-    if (linkKindOf(record(n).ConnectMode) == LinkKind::Serial)
+    // A reply that takes longer than the link's own window (a long pulse-load sequence) is
+    // awaited for the given time on every link; taking "ErrRec" early would start the next step
+    // while the load still pulses, and leave its result line to be read as a measurement.
+    switch (linkKindOf(record(n).ConnectMode)) {
+    case LinkKind::Serial:
         return SerialReadTimeout(n, seconds);
-    return ReadReply(n);
+    case LinkKind::Gpib:
+        return GpibReadFor(n, seconds * 1000.0);
+    case LinkKind::Tcp:
+        return TcpReceive(std::max(seconds * 1000.0, kTcpReplyWindowMs));
+    }
+    return kErrRec;
 }
 
 void LinkLayer::LinkClose(int n)
@@ -372,6 +383,30 @@ QString LinkLayer::GpibRead(int descriptor)
     return kErrRec;
 }
 
+QString LinkLayer::GpibReadFor(int n, double windowMs)
+{
+    const int descriptor = GpibDevice_[static_cast<std::size_t>(n)];
+    if (descriptor == 0)
+        return kErrRec;
+    GpibBinding& bus = gpib();
+    const double deadline = station_.clock.monotonicMs() + windowMs;
+    QByteArray buffer;
+    // Each read waits for the device's own time-out; between reads the window stays alive,
+    // and a link closed meanwhile (Stop) ends the wait.
+    for (;;) {
+        const int count = bus.read(descriptor, &buffer);
+        if (count > 0)
+            return trimTerminator(buffer.left(count));
+        QCoreApplication::processEvents();
+        if (GpibDevice_[static_cast<std::size_t>(n)] != descriptor)
+            return kErrRec;
+        if (station_.clock.monotonicMs() >= deadline)
+            break;
+    }
+    bus.read(descriptor, &buffer);
+    return kErrRec;
+}
+
 void LinkLayer::GpibOffline(int descriptor)
 {
     if (descriptor != 0)
@@ -440,7 +475,7 @@ void LinkLayer::TcpSend(const QString& text)
     socket.send(commandLine(text));
 }
 
-QString LinkLayer::TcpReceive()
+QString LinkLayer::TcpReceive(double windowMs)
 {
     TcpClientBinding& socket = tcp();
     if (!socket.isConnected()) {
@@ -449,7 +484,7 @@ QString LinkLayer::TcpReceive()
         return {};
     }
     // A reply may come in several segments: collect up to the end of the line.
-    WaitUntil(station_.clock, kTcpReplyWindowMs, [&] {
+    WaitUntil(station_.clock, windowMs, [&] {
         RxBuffer_ += socket.takeArrived();
         return RxBuffer_.contains('\n') || !socket.isConnected();
     });

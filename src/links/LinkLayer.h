@@ -61,8 +61,8 @@ public:
     void SendCommand(int n, const QString& text);
     // The reply line without its terminator, kErrRec, or "".
     QString ReadReply(int n);
-    // As ReadReply; a serial link waits up to `seconds` (across midnight too) and turns the
-    // working indicator meanwhile. GPIB and TCP/IP keep their own time-outs.
+    // As ReadReply, but waits up to `seconds` on every link (at least the link's own window): a
+    // serial link measures across midnight too and turns the working indicator meanwhile.
     QString ReadReplyTimeout(int n, double seconds);
     void LinkClose(int n);
 
@@ -92,12 +92,13 @@ private:
     int GPIBConnect(int address);
     void GpibWrite(int descriptor, const QString& text);
     QString GpibRead(int descriptor);
+    QString GpibReadFor(int n, double windowMs);
     void GpibOffline(int descriptor);
     GpibBinding& gpib();
 
     bool TcpConnect(const QString& ip, int port);
     void TcpSend(const QString& text);
-    QString TcpReceive();
+    QString TcpReceive(double windowMs);
     void TcpClose();
     TcpClientBinding& tcp();
 

@@ -230,6 +230,21 @@ private slots:
         QVERIFY(recorded);
     }
 
+    void longPulseOverGpib_isAwaitedPastTheDeviceTimeOut()
+    {
+        // Two cycles of 1 s: each GPIB read gives up after one second, the result comes later.
+        // Its "NG" jumps to step 4; a result taken for missing would go on to step 3.
+        RunBench b(1, SourceKind::Ac, SimStation::Link::Gpib);
+        b.program({loadLevel("CC", "1", "1"),
+                   {"PlusLoad", "20", "2", "500", "500", "300", "2", "50", "4"},
+                   loadLevel("CC", "7", "1"), loadLevel("CC", "9", "1")});
+        QCOMPARE(b.run(), RunEnd::Finished);
+        const QStringList lines = b.received();
+        QVERIFY(lines.contains("DYNC ON"));
+        QVERIFY(!lines.contains("CC:A 7"));
+        QVERIFY(lines.indexOf("CC:A 9") > lines.indexOf("DYNC ON"));
+    }
+
     void pulseLoadNgWithoutTarget_startsTheSameStepAgain()
     {
         RunBench b(20);

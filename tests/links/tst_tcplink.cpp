@@ -169,6 +169,22 @@ private slots:
         QVERIFY(t.clockMsSince(start) >= 10000);
     }
 
+    void replyLongerThanTheWindow_isAwaitedForTheGivenTime()
+    {
+        // A pulse-load result after a sequence of 15 s: past the 10 s window, within its own.
+        TcpFixture t;
+        t.f.clock.setSpeed(10);
+        t.load.answer = [](QTcpSocket* peer, const QByteArray&) {
+            QTimer::singleShot(1500, peer, [peer] { peer->write("NG,11.2,20\n"); });
+        };
+        QVERIFY(t.connect());
+        t.links().SendCommand(kInstrument, QStringLiteral("DYNC ON"));
+        const double start = t.f.clock.monotonicMs();
+        QCOMPARE(t.links().ReadReplyTimeout(kInstrument, 30), QStringLiteral("NG,11.2,20"));
+        QVERIFY(t.clockMsSince(start) >= 10000);
+        QVERIFY(t.clockMsSince(start) < 30000);
+    }
+
     void connectWhereNothingListens_givesUpWithConnectFail()
     {
         TcpFixture t;
