@@ -485,8 +485,11 @@ void RunControl::showProgress()
         text += QLatin1Char(' ') + s.LoadModeVolt;
     if (!s.CurrentValue.isEmpty())
         text += QLatin1Char(' ') + s.CurrentValue;
+    // A pulse load's fourth field is its high time in milliseconds, not a dwell time.
     const QString dwell = grid.text(step + 1, 4);
-    if (!dwell.isEmpty())
+    if (s.ActionMode == actions::PlusLoad)
+        text += QStringLiteral(", T-High %1 ms, %2 cycles").arg(dwell, s.StopAH);
+    else if (!dwell.isEmpty())
         text += QStringLiteral(", dwell %1 s").arg(dwell);
     if (run.ForRow > 0)
         text += QStringLiteral(", Loop1 %1").arg(grid.text(run.ForRow, 5));

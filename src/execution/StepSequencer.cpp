@@ -9,6 +9,8 @@
 #include "load/Measurement.h"
 #include "station/Station.h"
 
+#include <cmath>
+
 namespace {
 
 constexpr double kSecondsPerDay = 86400.0;
@@ -87,6 +89,10 @@ void RunControl::tick()
         return;
     log_.RecordResult();
     run.MeasureRef += measure;
+    // Instants missed while the run waited (a settling time, a pulse sequence) are skipped, not
+    // caught up with a burst of records; the instants keep their places on the schedule.
+    if (measure > 0 && run.TickTime - run.MeasureRef >= measure)
+        run.MeasureRef += measure * std::floor((run.TickTime - run.MeasureRef) / measure);
     showProgress();
 
     run.StopReason = stopEvaluation(step);
@@ -297,7 +303,8 @@ void RunControl::followGoTo()
         const double g = parseNumber(target);
         if (g <= 0)
             return; // the same step again
-        const int goal = static_cast<int>(std::min(g, double(total)));
+        // A target beyond the program ends it.
+        const int goal = static_cast<int>(std::min(g, double(total) + 1));
         // Keep the loop cells of the steps jumped over consistent.
         for (int i = run.CurrentStep; i <= goal - 1 && i < total; ++i) {
             const QString a = actionAt(i);

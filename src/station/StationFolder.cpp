@@ -59,14 +59,15 @@ QByteArray defaultSettingsFile()
 
 QByteArray exampleTestProgram()
 {
-    // A short tour of the actions that run against an AC source: a ramp up and a hold (carried
-    // by Start itself), load levels in three modes, a counted loop with a discharge in it, and a
-    // pause. It takes about half a minute.
+    // A short tour of the actions that run against an AC source: the load switched on at 0 A,
+    // a ramp up and a hold (carried by Start itself), load levels in three modes, a counted loop
+    // with a discharge in it, and a pause. It takes about half a minute.
     struct Row
     {
         const char* fields[TestStep::kFieldCount];
     };
     static const Row rows[] = {
+        {{"LoadLevel", "CC", "0", "0", "", "", "", "1", "", "50"}},
         {{"RAMP ON", "CC", "10", "4", "", "", "", "1", "", ""}},
         {{"RAMP OFF", "CC", "10", "2", "", "", "", "1", "", ""}},
         {{"LoadLevel", "CC", "5", "3", "", "", "", "1", "", "50"}},

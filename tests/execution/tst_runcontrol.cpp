@@ -154,6 +154,22 @@ private slots:
                               "CC:A 6", "MODE CC", "LOAD ON", "LOAD OFF", "LOAD OFF"}));
     }
 
+    void settlingTime_isNotFollowedByABurstOfRecords()
+    {
+        RunBench b(10);
+        b.program({loadLevel("CC", "1", "1"),
+                   {"DisCharge", "CC", "5", "9", "0", "5", "0", "1", "NextStep"}});
+        QCOMPARE(b.run(), RunEnd::Finished);
+        QStringList times;
+        for (const QStringList& r : b.records()) {
+            if (r[1] == QLatin1String("2"))
+                times << r[3];
+        }
+        // Measured once a second after the five seconds of settling: no two in one second.
+        QVERIFY2(times.size() >= 3 && times.size() <= 5, qPrintable(times.join(' ')));
+        QCOMPARE(times.removeDuplicates(), 0);
+    }
+
     void batteryDischarge_endsAtItsStopVoltageAndTheNextStepFollows()
     {
         RunBench b(20, SourceKind::Battery);

@@ -139,7 +139,7 @@ private slots:
         QCOMPARE(s.settings.ActionModeList, actions::all());
         QCOMPARE(s.settings.LoadModeList, QStringList({"CC", "LINCC", "CR", "CV", "CP"}));
         QCOMPARE(s.settings.TestFileName, QDir(dir).filePath(QStringLiteral("TestFile01.INI")));
-        QCOMPARE(s.TotalStepCount, 9);
+        QCOMPARE(s.TotalStepCount, 10);
         QVERIFY2(prompts.shown.empty(), qPrintable(prompts.messages().join('\n')));
         // Every action of the example is one the station knows.
         for (int i = 0; i < s.TotalStepCount; ++i)
