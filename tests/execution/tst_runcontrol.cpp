@@ -218,12 +218,15 @@ private slots:
     void pulseLoadNg_followsItsGoToTarget_data()
     {
         QTest::addColumn<QString>("target");
-        QTest::newRow("EndLoop") << "EndLoop";
-        QTest::newRow("step number") << "6";
+        QTest::addColumn<bool>("reachesLastStep");
+        QTest::newRow("EndLoop") << "EndLoop" << true;
+        QTest::newRow("step number") << "6" << true;
+        QTest::newRow("beyond the program ends it") << "99" << false;
     }
     void pulseLoadNg_followsItsGoToTarget()
     {
         QFETCH(QString, target);
+        QFETCH(bool, reachesLastStep);
         RunBench b(20);
         b.program({loadLevel("CC", "1", "1"),
                    {"FOR", "", "", "", "2"},
@@ -235,7 +238,7 @@ private slots:
         const QStringList commands = commandsOf(b.received());
         QCOMPARE(commands.count("DYNC ON"), 1);
         QVERIFY(!commands.contains("CC:A 7"));
-        QVERIFY(commands.contains("CC:A 9"));
+        QCOMPARE(commands.contains("CC:A 9"), reachesLastStep);
         const QStringList pulse = commands.mid(commands.indexOf("CCP:HIGH 20"), 8);
         QCOMPARE(pulse, QStringList({"CCP:HIGH 20", "CC:B 2", "PERD:HIGH 5", "PERD:LOW 5",
                                      "VTH 300", "COUNT 3", "DYNC ON", "LOAD OFF"}));
