@@ -12,7 +12,7 @@
 #include <QFile>
 #include <QTemporaryDir>
 
-#include <benchmark/benchmark.h>
+#include "BenchMain.h"
 
 #include <arpa/inet.h>
 #include <netinet/in.h>
@@ -250,9 +250,5 @@ BENCHMARK(BM_SerialReplyWaitTimeout5s)->Iterations(1)->Unit(benchmark::kMillisec
 
 int main(int argc, char** argv)
 {
-    QCoreApplication app(argc, argv);
-    benchmark::Initialize(&argc, argv);
-    benchmark::RunSpecifiedBenchmarks();
-    benchmark::Shutdown();
-    return 0;
+    return runQtBenchmarks(argc, argv);
 }

@@ -9,7 +9,7 @@
 #include <QDir>
 #include <QTemporaryDir>
 
-#include <benchmark/benchmark.h>
+#include "BenchMain.h"
 
 namespace {
 
@@ -62,9 +62,5 @@ BENCHMARK(BM_SaveTestProgram1500)->Unit(benchmark::kMillisecond);
 
 int main(int argc, char** argv)
 {
-    QCoreApplication app(argc, argv);
-    benchmark::Initialize(&argc, argv);
-    benchmark::RunSpecifiedBenchmarks();
-    benchmark::Shutdown();
-    return 0;
+    return runQtBenchmarks(argc, argv);
 }

@@ -85,7 +85,8 @@ void measuringInstants()
     }
     // The first query belongs to the step's start; the timer's instants follow it.
     if (arrivals.size() < kInstants + 1) {
-        std::printf("measuring instants: only %lld arrived\n", static_cast<long long>(arrivals.size()));
+        std::printf("measuring instants: only %lld arrived\n",
+                    static_cast<long long>(arrivals.size()));
         return;
     }
     const double first = arrivals[1];

@@ -119,12 +119,35 @@ bool RunControl::yieldInMarkerLoop(int& passes)
     return !interrupted();
 }
 
-bool RunControl::countLoopPass(int forRow, int forCount)
+void RunControl::enterLoop(const QString& action, int forRow)
 {
+    RunState& run = station_.run;
+    const int count = truncToInt(gridNumber(forRow, 5));
+    if (action == actions::For) {
+        run.ForRow = forRow;
+        run.ForCount = count;
+    } else {
+        run.For2Row = forRow;
+        run.For2Count = count;
+    }
+}
+
+bool RunControl::endLoopPass(const QString& action)
+{
+    RunState& run = station_.run;
+    const bool outer = action == actions::Loop;
+    const int forRow = outer ? run.ForRow : run.For2Row;
+    const int forCount = outer ? run.ForCount : run.For2Count;
+    ResetStepAccumulators(station_);
+    // A loop end without its FOR (the counts only balance) has no cell to count in.
+    if (forRow <= 0)
+        return false;
     const double n = gridNumber(forRow, 5);
     setGridText(forRow, 5, formatGeneral(n - 1));
-    if (n > 1)
+    if (n > 1) {
+        run.CurrentStep = forRow - 1; // the FOR step
         return true;
+    }
     setGridText(forRow, 5, QString::number(forCount));
     return false;
 }
@@ -241,14 +264,7 @@ void RunControl::preRun()
         if (action == actions::For || action == actions::For2) {
             ++run.CurrentStep;
             const int row = run.CurrentStep;
-            const int count = truncToInt(gridNumber(row, 5));
-            if (action == actions::For) {
-                run.ForRow = row;
-                run.ForCount = count;
-            } else {
-                run.For2Row = row;
-                run.For2Count = count;
-            }
+            enterLoop(action, row);
             station_.form.TestStepGrid.setTopRow(row);
             unhighlightRow(row);
             if (!yieldInMarkerLoop(markerPasses))
@@ -256,15 +272,9 @@ void RunControl::preRun()
             continue;
         }
         if (action == actions::Loop || action == actions::Loop2) {
-            const bool outer = action == actions::Loop;
-            const int forRow = outer ? run.ForRow : run.For2Row;
-            const int forCount = outer ? run.ForCount : run.For2Count;
             // Another pass executes the FOR step again, which reads the count anew.
-            if (forRow > 0 && countLoopPass(forRow, forCount))
-                run.CurrentStep = forRow - 1;
-            else
+            if (!endLoopPass(action))
                 ++run.CurrentStep;
-            ResetStepAccumulators(station_);
             if (!yieldInMarkerLoop(markerPasses))
                 return;
             continue;

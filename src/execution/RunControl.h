@@ -90,8 +90,11 @@ private:
     bool interrupted() const;
     double gridNumber(int row, int col) const;
     void setGridText(int row, int col, const QString& text);
-    // A loop end: counts the pass on its FOR row and says whether to go round again.
-    bool countLoopPass(int forRow, int forCount);
+    // A FOR or FOR2 step on grid row forRow: remembers its row and reads its count.
+    void enterLoop(const QString& action, int forRow);
+    // A LOOP or LOOP2 step: counts the pass in its FOR row's cell; when another pass is due,
+    // makes the FOR step current and says so; when the loop ends, shows the count again.
+    bool endLoopPass(const QString& action);
     // Lets Stop in while loop markers repeat without a step that waits.
     bool yieldInMarkerLoop(int& passes);
     void fail(const QString& message);

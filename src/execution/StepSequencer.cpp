@@ -192,27 +192,14 @@ void RunControl::advance()
         emit stepStarted(run.CurrentStep);
 
         if (action == actions::For || action == actions::For2) {
-            const int row = run.CurrentStep + 1;
-            const int count = truncToInt(gridNumber(row, 5));
-            if (action == actions::For) {
-                run.ForRow = row;
-                run.ForCount = count;
-            } else {
-                run.For2Row = row;
-                run.For2Count = count;
-            }
+            enterLoop(action, run.CurrentStep + 1);
             if (!yieldInMarkerLoop(markerPasses))
                 return;
             continue;
         }
         if (action == actions::Loop || action == actions::Loop2) {
-            const bool outer = action == actions::Loop;
-            const int forRow = outer ? run.ForRow : run.For2Row;
-            const int forCount = outer ? run.ForCount : run.For2Count;
             // Another pass lands on the first step of the body at the next advance.
-            if (forRow > 0 && countLoopPass(forRow, forCount))
-                run.CurrentStep = forRow - 1;
-            ResetStepAccumulators(station_);
+            endLoopPass(action);
             if (!yieldInMarkerLoop(markerPasses))
                 return;
             continue;

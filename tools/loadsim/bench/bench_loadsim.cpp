@@ -1,6 +1,7 @@
 // How fast the simulated load answers on each link, and how late its pulse result comes, with
 // the simulator on its own thread and the client blocking as the station's links do.
 
+#include "BenchMain.h"
 #include "GpibLibrary.h"
 #include "loadsim/LoadSimulatorThread.h"
 
@@ -8,7 +9,6 @@
 #include <QElapsedTimer>
 #include <QTcpSocket>
 
-#include <benchmark/benchmark.h>
 #include <fcntl.h>
 #include <poll.h>
 #include <termios.h>
@@ -125,9 +125,5 @@ BENCHMARK(BM_PulseResultLateness)->Unit(benchmark::kMillisecond)->Iterations(20)
 
 int main(int argc, char** argv)
 {
-    QCoreApplication app(argc, argv);
-    benchmark::Initialize(&argc, argv);
-    benchmark::RunSpecifiedBenchmarks();
-    benchmark::Shutdown();
-    return 0;
+    return runQtBenchmarks(argc, argv);
 }
