@@ -17,7 +17,7 @@ public:
     // A message with an OK button. An empty title means the program's own title.
     virtual void message(const QString& text, const QString& title = {}) = 0;
     // The chosen file name, or an empty text when the operator cancels. `filter` is in Qt's
-    // form ("INI檔 (*.ini);;所有檔案 (*.*)"); `preset` is the name the dialog starts with.
+    // form ("INI檔(*.ini);;所有檔案(*.*)"); `preset` is the name the dialog starts with.
     virtual QString openFileName(const QString& filter, const QString& preset) = 0;
     virtual QString saveFileName(const QString& filter, const QString& preset) = 0;
 };

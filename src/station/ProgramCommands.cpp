@@ -9,7 +9,21 @@
 
 #include <QDir>
 
-const QString kProgramFileFilter = QStringLiteral("INI檔 (*.ini);;所有檔案 (*.*)");
+QString qtFileFilter(const QString& dialogFilter)
+{
+    // "description|pattern|description|pattern": Qt wants "description (pattern)" joined by ";;".
+    const QStringList parts = dialogFilter.split(QLatin1Char('|'));
+    QStringList filters;
+    for (int i = 0; i + 1 < parts.size(); i += 2) {
+        const QString& description = parts[i];
+        const QString pattern = QLatin1Char('(') + parts[i + 1] + QLatin1Char(')');
+        filters << (description.endsWith(pattern) ? description
+                                                  : description + QLatin1Char(' ') + pattern);
+    }
+    return filters.join(QStringLiteral(";;"));
+}
+
+const QString kProgramFileFilter = qtFileFilter(QStringLiteral("INI檔(*.ini)|*.ini|所有檔案(*.*)|*.*"));
 
 namespace {
 

@@ -4,7 +4,10 @@
 
 class Station;
 
-// The file dialogs' filter, in Qt's form.
+// A file dialog filter of the form "description|pattern|..." in Qt's form
+// ("description (pattern);;...").
+QString qtFileFilter(const QString& dialogFilter);
+// The program file dialogs' filter, in Qt's form.
 extern const QString kProgramFileFilter;
 
 // The file work of the Open and Save buttons: ask for a file (the current program, or

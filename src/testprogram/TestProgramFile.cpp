@@ -10,9 +10,9 @@
 
 namespace {
 
-const QString kOpenLoopMessage =
-    QStringLiteral("Open Error, For - Loop use method have error, Please check it. (System auto "
-                   "addition LOOP function at last)");
+// clang-format off
+const QString kOpenLoopMessage = QStringLiteral("Open Error, For - Loop use method have error, Please check it. (System auto addition LOOP function at last)");
+// clang-format on
 const QString kSaveLoopMessage =
     QStringLiteral("Save has Error, For - Loop use method have error, Please check it");
 const QString kTooManyStepsMessage = QStringLiteral("Test Step too much, Please check it.");

@@ -182,6 +182,14 @@ private slots:
         QVERIFY2(error.contains(QStringLiteral("file/sub")), qPrintable(error));
     }
 
+    void fileFilter_becomesQtsForm()
+    {
+        QCOMPARE(qtFileFilter(QStringLiteral("INI檔(*.ini)|*.ini|所有檔案(*.*)|*.*")),
+                 QStringLiteral("INI檔(*.ini);;所有檔案(*.*)"));
+        QCOMPARE(qtFileFilter(QStringLiteral("Programs|*.ini|Logs|*.csv")),
+                 QStringLiteral("Programs (*.ini);;Logs (*.csv)"));
+    }
+
     void openAndSave_presetFilterAndCancel()
     {
         StationFixture f;
@@ -192,7 +200,7 @@ private slots:
         s.settings.TestFileName.clear();
 
         QVERIFY(!OpenCommand(s)); // cancelled
-        QCOMPARE(f.prompts.lastFilter, QStringLiteral("INI檔 (*.ini);;所有檔案 (*.*)"));
+        QCOMPARE(f.prompts.lastFilter, QStringLiteral("INI檔(*.ini);;所有檔案(*.*)"));
         QCOMPARE(f.prompts.shown.back().text, f.path(QStringLiteral("TESTTMP.INI")));
         QVERIFY(!SaveCommand(s)); // cancelled
         QCOMPARE(s.form.TestStepGrid.text(1, 1), QStringLiteral("FOR"));

@@ -185,7 +185,7 @@ private slots:
 
         QCOMPARE(f.prompts.shown.back().kind, QStringLiteral("open"));
         QCOMPARE(f.prompts.shown.back().text, fileName);
-        QCOMPARE(f.prompts.lastFilter, QStringLiteral("INI檔 (*.ini);;所有檔案 (*.*)"));
+        QCOMPARE(f.prompts.lastFilter, QStringLiteral("INI檔(*.ini);;所有檔案(*.*)"));
         QCOMPARE(f.station->settings.TestFileName, fileName);
         QCOMPARE(readFile(f.path("ACL3.INI")), settings);
         QCOMPARE(grid.rows(), 13);

@@ -89,7 +89,7 @@ private slots:
             QMetaObject::invokeMethod(dialog, "accept");
         });
         QCOMPARE(prompts.openFileName(kProgramFileFilter, preset), other);
-        QCOMPARE(filters, QStringList({"INI檔 (*.ini)", "所有檔案 (*.*)"}));
+        QCOMPARE(filters, QStringList({"INI檔(*.ini)", "所有檔案(*.*)"}));
         QCOMPARE(presetSelected, QStringList({preset}));
 
         QFileDialog::AcceptMode mode = QFileDialog::AcceptOpen;
