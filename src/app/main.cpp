@@ -6,6 +6,7 @@
 #include "station/Station.h"
 #include "station/StationFolder.h"
 #include "ui/MainWindow.h"
+#include "ui/StepEditor.h"
 #include "ui/WidgetPrompts.h"
 
 #include <QApplication>
@@ -58,7 +59,8 @@ int main(int argc, char** argv)
     prompts.setParentWidget(&window);
 
     StartupTimer timer1(station);
-    // The step editor's ShowLoadLevelLayout connects to timer1.loadLevelLayoutDue here.
+    QObject::connect(&timer1, &StartupTimer::loadLevelLayoutDue, window.stepEditor(),
+                     &StepEditor::ShowLoadLevelLayout);
 
     const QString screenshot = parser.value(kScreenshotOption);
     if (!screenshot.isEmpty()) {
