@@ -25,6 +25,18 @@ constexpr int kUnitColumn = 2;
 
 const QString kLoadValueBox = QStringLiteral("txtLoadValue");
 
+// The layout of one cell of a panel's grid. The shared frame puts the boxes of both its layouts
+// into the same cells, and a grid cell holds one item.
+QHBoxLayout* cell(QGridLayout* grid, int row, int col)
+{
+    if (QLayoutItem* item = grid->itemAtPosition(row, col))
+        return static_cast<QHBoxLayout*>(item->layout());
+    auto* layout = new QHBoxLayout;
+    layout->setContentsMargins(0, 0, 0, 0);
+    grid->addLayout(layout, row, col);
+    return layout;
+}
+
 } // namespace
 
 StepEditor::StepEditor(Station& station, QWidget* parent) : QGroupBox(parent), station_(station)
@@ -60,6 +72,12 @@ StepEditor::StepEditor(Station& station, QWidget* parent) : QGroupBox(parent), s
     panels_->addWidget(noPanel_);
     for (const StepPanel& panel : steppanels::all())
         buildPanel(panel);
+    // The rows sit at the top of a frame, the boxes take the width.
+    for (QGroupBox* frame : std::as_const(frames_)) {
+        auto* grid = static_cast<QGridLayout*>(frame->layout());
+        grid->setColumnStretch(kBoxColumn, 1);
+        grid->setRowStretch(grid->rowCount(), 1);
+    }
     panels_->setCurrentWidget(noPanel_);
     layout->addWidget(panels_);
     showLayout(false);
@@ -100,7 +118,7 @@ void StepEditor::buildPanel(const StepPanel& panel)
         if (!label) {
             label = new QLabel(QString::fromUtf8(b.label), frame);
             label->setObjectName(b.labelObjectName());
-            grid->addWidget(label, row, kLabelColumn);
+            cell(grid, row, kLabelColumn)->addWidget(label);
         }
 
         QWidget* box = nullptr;
@@ -126,20 +144,18 @@ void StepEditor::buildPanel(const StepPanel& panel)
         }
         box->setToolTip(QString::fromLatin1(b.tip));
         label->setBuddy(box);
-        grid->addWidget(box, row, kBoxColumn);
+        cell(grid, row, kBoxColumn)->addWidget(box);
         boxes_.insert(b.boxName(), box);
 
         auto* unit = new QLabel(QString::fromLatin1(b.unit), frame);
         unit->setObjectName(b.unitObjectName());
-        grid->addWidget(unit, row, kUnitColumn);
+        cell(grid, row, kUnitColumn)->addWidget(unit);
         units_.insert(b.boxName(), unit);
         if (b.unitRule != StepUnitRule::Fixed && modeBox) {
             connect(modeBox, &QComboBox::currentTextChanged, unit,
                     [this, rule = b.unitRule, modeBox, unit] { followMode(rule, modeBox, unit); });
         }
     }
-    grid->setColumnStretch(kBoxColumn, 1);
-    grid->setRowStretch(grid->rowCount(), 1);
 }
 
 void StepEditor::followMode(StepUnitRule rule, QComboBox* mode, QLabel* unit)

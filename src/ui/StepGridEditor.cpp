@@ -48,8 +48,10 @@ StepGridEditor::StepGridEditor(QTableView& view, Station& station, QMenu& rightM
     connect(modeCombo_, &QComboBox::textActivated, this, &StepGridEditor::modeChosen);
 
     viewport->installEventFilter(this);
-    connect(&view, &QAbstractItemView::pressed, this,
-            [this](const QModelIndex& index) { rows_.markPressed(grid_.gridRow(index)); });
+    connect(&view, &QAbstractItemView::pressed, this, [this](const QModelIndex& index) {
+        if (leftPress_)
+            rows_.markPressed(grid_.gridRow(index));
+    });
     connect(&view, &QAbstractItemView::clicked, this, [this](const QModelIndex& index) {
         openCellEditor(grid_.gridRow(index), index.column());
     });
@@ -172,13 +174,14 @@ bool StepGridEditor::eventFilter(QObject* watched, QEvent* event)
     if (watched == view_.viewport()) {
         if (event->type() == QEvent::MouseButtonPress) {
             auto* mouse = static_cast<QMouseEvent*>(event);
+            leftPress_ = mouse->button() == Qt::LeftButton;
             if (mouse->button() == Qt::RightButton) {
                 rightMenu_.popup(mouse->globalPosition().toPoint());
                 return true;
             }
             // A press beside the rows leaves the selected row as it is; one on a row is taken
             // from the view's pressed signal once the row is selected.
-            if (mouse->button() == Qt::LeftButton)
+            if (leftPress_)
                 rows_.markPressed(grid_.currentRow());
         } else if (event->type() == QEvent::MouseButtonRelease &&
                    static_cast<QMouseEvent*>(event)->button() == Qt::LeftButton) {

@@ -73,4 +73,6 @@ private:
     // The cell the open editor belongs to (EditCell).
     int editRow_ = 0;
     int editCol_ = 0;
+    // The press on the grid now being handled is the left button's: it marks rows.
+    bool leftPress_ = false;
 };

@@ -28,7 +28,9 @@ struct EditorFixture : WindowFixture
     void clickCell(int r, int col, Qt::MouseButton button = Qt::LeftButton) const;
     void doubleClickCell(int r, int col) const;
     QPoint cellCentre(int r, int col) const;
-    // Picks an item from a combo box's list, as the operator does with the mouse.
+    // Picks an item from a combo box's list, as the operator does with the mouse; chooseItem
+    // also checks that the box shows it then.
+    void pickItem(QComboBox* combo, const QString& text) const;
     void chooseItem(QComboBox* combo, const QString& text) const;
     // Replaces what a box holds by typed text (the box takes the focus first).
     void typeInto(QLineEdit* box, const QString& text) const;

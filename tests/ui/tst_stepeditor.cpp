@@ -582,11 +582,7 @@ private slots:
         QComboBox* mode = f.combo("DisChargeModeCombo");
         f.chooseItem(mode, "CP");
         QCOMPARE(f.find<QLabel>("DisChargeUnitLabel")->text(), QStringLiteral("W"));
-        mode->showPopup();
-        QAbstractItemView* list = mode->view();
-        QTRY_VERIFY(list->isVisible());
-        QTest::mouseClick(list->viewport(), Qt::LeftButton, {},
-                          list->visualRect(list->model()->index(mode->findText("CV"), 0)).center());
+        f.pickItem(mode, "CV");
         QCOMPARE(f.prompts.messages(), QStringList({"並聯不可使用CV模式, 請重新選擇模式"}));
         QCOMPARE(mode->currentText(), QStringLiteral("CC"));
         QCOMPARE(f.find<QLabel>("DisChargeUnitLabel")->text(), QStringLiteral("A"));

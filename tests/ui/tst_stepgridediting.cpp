@@ -186,11 +186,7 @@ private slots:
         QCOMPARE(mode->count(), 5);
         f.chooseItem(mode, "CR");
         QVERIFY(f.prompts.messages().isEmpty());
-        mode->showPopup();
-        QAbstractItemView* list = mode->view();
-        QTRY_VERIFY(list->isVisible());
-        QTest::mouseClick(list->viewport(), Qt::LeftButton, {},
-                          list->visualRect(list->model()->index(mode->findText("CV"), 0)).center());
+        f.pickItem(mode, "CV");
         QCOMPARE(f.prompts.messages(), QStringList({"並聯不可使用CV模式, 請重新選擇模式"}));
         QCOMPARE(mode->currentText(), QStringLiteral("CC"));
         // The message box did not close the editor; Enter writes what it shows.
@@ -293,9 +289,10 @@ private slots:
         QCOMPARE(f.row(7), QStringList({"7"}) + loadLevelRow(3).mid(1));
         QCOMPARE(f.grid().currentRow(), 7);
 
-        // Row 1 pastes the rows as they were copied, below itself, and renumbers the rest.
+        // Row 1 pastes the rows as they were copied, below itself, and renumbers the rest. The
+        // right button opens the menu without moving the current row.
         f.clickCell(1, 0);
-        rightMenuChoose(f, 1, "PASTE");
+        rightMenuChoose(f, 4, "PASTE");
         QCOMPARE(f.grid().rows(), 10);
         QCOMPARE(f.row(1), loadLevelRow(1));
         QCOMPARE(f.row(2), loadLevelRow(2));
