@@ -124,7 +124,7 @@ void StepEditor::buildPanel(const StepPanel& panel)
         QWidget* box = nullptr;
         if (b.isCombo()) {
             auto* combo = choiceCombo(b.boxName(), steppanels::comboItems(b.kind), frame);
-            // Boxes that their action does not set start empty.
+            // Boxes that choosing their action does not set to the first item start empty.
             if (b.reset != StepBoxReset::FirstItem)
                 setComboText(combo, {});
             if (b.kind != StepBoxKind::GotoCombo)
@@ -333,7 +333,10 @@ bool StepEditor::ValidateLoadLevel(const QString& mode)
         station_.prompts.message(fault.message, stepeditor::WarningTitle);
         if (!fault.box.isEmpty()) {
             setBoxText(fault.box, fault.resetText);
-            boxes_.value(kLoadValueBox)->setFocus();
+            // Not while another action's panel hides it: keys would go to an unseen box.
+            QWidget* value = boxes_.value(kLoadValueBox);
+            if (value->isVisible())
+                value->setFocus();
         }
     }
     return faults.isEmpty();

@@ -33,6 +33,7 @@ StepGridEditor::StepGridEditor(QTableView& view, Station& station, QMenu& rightM
 {
     setObjectName(QStringLiteral("StepGridEditor"));
     QWidget* viewport = view.viewport();
+    viewport_ = viewport;
     // The action and mode lists come from the settings, bound by the window.
     actionCombo_ = choiceCombo(QStringLiteral("TestStepActionCombo"), {}, viewport);
     modeCombo_ = choiceCombo(QStringLiteral("TestStepModeCombo"), {}, viewport);
@@ -171,7 +172,7 @@ void StepGridEditor::focusChanged(QWidget* old, QWidget* now)
 
 bool StepGridEditor::eventFilter(QObject* watched, QEvent* event)
 {
-    if (watched == view_.viewport()) {
+    if (watched == viewport_) {
         if (event->type() == QEvent::MouseButtonPress) {
             auto* mouse = static_cast<QMouseEvent*>(event);
             leftPress_ = mouse->button() == Qt::LeftButton;

@@ -59,6 +59,9 @@ private:
     void modeChosen(const QString& mode);
 
     QTableView& view_;
+    // Compared with, never called: the filter still sees the viewport's last events while the
+    // view is being destroyed.
+    QWidget* viewport_ = nullptr;
     Station& station_;
     GridModel& grid_;
     StepEditor& stepEditor_;
