@@ -9,6 +9,7 @@
 #include "station/StationFolder.h"
 #include "ui/MainWindow.h"
 #include "ui/RunBinding.h"
+#include "ui/StepEditor.h"
 #include "ui/WidgetPrompts.h"
 
 #include <QApplication>
@@ -74,7 +75,8 @@ int main(int argc, char** argv)
     new RunBinding(window, run);
 
     StartupTimer timer1(station);
-    // The step editor's ShowLoadLevelLayout connects to timer1.loadLevelLayoutDue here.
+    QObject::connect(&timer1, &StartupTimer::loadLevelLayoutDue, window.stepEditor(),
+                     &StepEditor::ShowLoadLevelLayout);
 
     const QString screenshot = parser.value(kScreenshotOption);
     if (!screenshot.isEmpty()) {

@@ -5,6 +5,8 @@
 #include "ui/ConnectionPanel.h"
 #include "ui/FormBinder.h"
 #include "ui/GridView.h"
+#include "ui/StepEditor.h"
+#include "ui/StepGridEditor.h"
 
 #include <QCheckBox>
 #include <QComboBox>
@@ -160,6 +162,7 @@ MainWindow::MainWindow(Station& station, QWidget* parent) : QMainWindow(parent),
     addPanel(connectionPanel_);
     connect(connectionPanel_, &ConnectionPanel::closeRequested, this,
             [this] { hidePanel(connectionPanel_); });
+    buildStepEditing();
 
     unbound_ = bindFormValues(station_.form, this);
 
@@ -182,6 +185,30 @@ MainWindow::MainWindow(Station& station, QWidget* parent) : QMainWindow(parent),
             &MainWindow::toggleRecordList);
 
     resize(kDefaultWidth, kDefaultHeight);
+}
+
+void MainWindow::buildStepEditing()
+{
+    stepEditor_ = new StepEditor(station_, this);
+    addPanel(stepEditor_);
+    connect(stepEditor_, &StepEditor::openRequested, this, [this] { showPanel(stepEditor_); });
+    connect(stepEditor_, &StepEditor::closeRequested, this, [this] { hidePanel(stepEditor_); });
+
+    stepGridEditor_ = new StepGridEditor(*stepGrid_, station_, *rightMenu_, *stepEditor_);
+    const struct
+    {
+        const char* button;
+        void (StepGridEditor::*command)();
+    } commands[] = {
+        {"AddCommand", &StepGridEditor::addStep},
+        {"InsCommand", &StepGridEditor::insertStep},
+        {"DelCommand", &StepGridEditor::deleteStep},
+        {"MoveUpCommand", &StepGridEditor::moveStepUp},
+        {"MoveDnCommand", &StepGridEditor::moveStepDown},
+    };
+    for (const auto& c : commands)
+        connect(commandButton(QString::fromLatin1(c.button)), &QToolButton::clicked,
+                stepGridEditor_, c.command);
 }
 
 QWidget* MainWindow::buildCommandRow()

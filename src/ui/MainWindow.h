@@ -10,6 +10,8 @@ class QMenu;
 class QTableView;
 class QToolButton;
 class Station;
+class StepEditor;
+class StepGridEditor;
 
 // The station's main window "MainForm": views bound to the station state. Every control carries
 // the object name of the value or grid it shows. The window reads and writes the station only
@@ -38,6 +40,9 @@ public:
     // The pop-up menu RightPUP with its actions COPY and PASTE.
     QMenu* rightMenu() const { return rightMenu_; }
     ConnectionPanel* connectionPanel() const { return connectionPanel_; }
+    // The step editor SetStepFrame and the step grid's in-place editing and row commands.
+    StepEditor* stepEditor() const { return stepEditor_; }
+    StepGridEditor* stepGridEditor() const { return stepGridEditor_; }
     // A picture button of the top row by its name ("AddCommand", ...).
     QToolButton* commandButton(const QString& name) const;
 
@@ -63,6 +68,7 @@ private:
     void placePanel(QWidget* panel);
     void toggleRecordList();
     void followRecordList();
+    void buildStepEditing();
 
     Station& station_;
     QWidget* frame2_ = nullptr;
@@ -71,6 +77,8 @@ private:
     QTableView* recordList_ = nullptr;
     QMenu* rightMenu_ = nullptr;
     ConnectionPanel* connectionPanel_ = nullptr;
+    StepEditor* stepEditor_ = nullptr;
+    StepGridEditor* stepGridEditor_ = nullptr;
     QList<QWidget*> panels_;
     QStringList unbound_;
     bool recordListHadRows_ = false;
