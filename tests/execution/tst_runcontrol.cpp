@@ -165,9 +165,9 @@ private slots:
             if (r[1] == QLatin1String("2"))
                 times << r[3];
         }
-        // Measured once a second after the five seconds of settling: no two in one second.
-        QVERIFY2(times.size() >= 3 && times.size() <= 5, qPrintable(times.join(' ')));
-        QCOMPARE(times.removeDuplicates(), 0);
+        // Measured once a second in the four seconds after the settling; catching up on the
+        // five seconds of settling would add five more records at once.
+        QVERIFY2(times.size() >= 2 && times.size() <= 5, qPrintable(times.join(' ')));
     }
 
     void batteryDischarge_endsAtItsStopVoltageAndTheNextStepFollows()
