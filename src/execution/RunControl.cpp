@@ -409,7 +409,7 @@ void RunControl::handOverToTimer()
     const double remaining = measure * 1000.0 - sinceStart * 1000.0;
     run.StopRequested = 0;
     phase_ = Phase::Timed;
-    armRunTimer(remaining > 0 ? remaining : kLateHandOverMs);
+    armRunTimer(remaining > kTimerLeadMs ? remaining - kTimerLeadMs : kLateHandOverMs);
 }
 
 void RunControl::PauseCommand()

@@ -65,6 +65,10 @@ private:
         Stopping
     };
 
+    // The timer is armed this much before a measuring instant; the tick then waits out the rest
+    // precisely, since a timer alone wakes a millisecond or two late.
+    static constexpr double kTimerLeadMs = 3.0;
+
     // Start's pre-run phase: loop markers, ramps, holds and load levels without dwell time,
     // until a step that the timer carries.
     void preRun();

@@ -18,9 +18,6 @@ constexpr double kSecondsPerDay = 86400.0;
 constexpr double kDueTolerance = 0.01;
 constexpr double kDwellTolerance = 0.05;
 constexpr double kShortestRearmMs = 10.0;
-// The timer is armed this much before a measuring instant; the tick then waits out the rest
-// precisely, since a timer alone wakes a millisecond or two late.
-constexpr double kTimerLeadMs = 3.0;
 
 enum StopReasonValue
 {
