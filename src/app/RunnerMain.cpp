@@ -1,5 +1,6 @@
 // acl3-run: runs a test program without a window, exactly as Start in the window does, and
 // returns when the run ends.
+#include "StopSignals.h"
 #include "execution/RunControl.h"
 #include "execution/StartupTimer.h"
 #include "loadsim/SimulateOption.h"
@@ -11,14 +12,10 @@
 #include <QCoreApplication>
 #include <QDir>
 #include <QFileInfo>
-#include <QSocketNotifier>
 #include <QTimer>
 
-#include <csignal>
 #include <cstdio>
 #include <memory>
-#include <sys/socket.h>
-#include <unistd.h>
 
 namespace {
 
@@ -28,19 +25,18 @@ constexpr int kEndedOnError = 1;
 constexpr int kBadInput = 2;
 constexpr int kNoLoad = 3;
 constexpr int kSignalBase = 128;
-
-int signalPipe[2] = {-1, -1};
-
-void onSignal(int signo)
-{
-    const char byte = static_cast<char>(signo);
-    [[maybe_unused]] const ssize_t written = ::write(signalPipe[1], &byte, 1);
-}
+constexpr double kMarkerLineIntervalMs = 1000;
 
 void say(FILE* stream, const QString& text)
 {
     std::fprintf(stream, "acl3-run: %s\n", text.toLocal8Bit().constData());
     std::fflush(stream);
+}
+
+bool isLoopMarker(const QString& action)
+{
+    return action == actions::For || action == actions::Loop || action == actions::For2 ||
+           action == actions::Loop2;
 }
 
 [[noreturn]] void refuse(const QString& text)
@@ -60,7 +56,8 @@ int main(int argc, char** argv)
     parser.setApplicationDescription(QStringLiteral(
         "Runs an ACL3 test program without a window and writes its CSV log.\n"
         "Exit status: 0 the program ran to its end, 1 the run ended on an error, 2 bad usage or "
-        "input, 3 no load answered, 128+N stopped by signal N (Ctrl-C, SIGTERM)."));
+        "input, 3 no load answered, 128+N stopped by signal N (Ctrl-C, SIGTERM, SIGHUP, "
+        "SIGQUIT)."));
     parser.addHelpOption();
     addStationOption(parser);
     parser.addOptions({
@@ -91,20 +88,16 @@ int main(int argc, char** argv)
     SystemClock clock;
     ConsolePrompts prompts;
     Station station(stationDir, clock, prompts);
-    if (parser.isSet(QStringLiteral("program"))) {
-        const QFileInfo program(parser.value(QStringLiteral("program")));
-        if (!program.isFile())
-            refuse(QStringLiteral("the program file %1 does not exist")
-                       .arg(QDir::toNativeSeparators(program.absoluteFilePath())));
-        station.programOverride = program.absoluteFilePath();
-    }
+    // Whether the program can be run (it exists, is a regular file, is a test program) is the
+    // program file's reading to say, below.
+    if (parser.isSet(QStringLiteral("program")))
+        station.programOverride =
+            QFileInfo(parser.value(QStringLiteral("program"))).absoluteFilePath();
 
     if (!simulate.start(station, &error)) {
         say(stderr, QStringLiteral("the simulated load cannot start: %1").arg(error));
         return kBadInput;
     }
-    if (simulate.enabled)
-        say(stdout, simulate.description());
 
     // The start-up of the window's Timer1: settings, link, program, serial number.
     StartupTimer startup(station);
@@ -113,27 +106,33 @@ int main(int argc, char** argv)
         return kBadInput; // the start-up has said why
     if (parser.isSet(QStringLiteral("sn")))
         station.form.SNText.setText(parser.value(QStringLiteral("sn")));
+    // A run whose records will not be on disk says so first.
+    if (const QString notice = noLogNotice(station); !notice.isEmpty())
+        say(stdout, notice);
+    if (simulate.enabled)
+        say(stdout, simulate.description());
 
     RunControl run(station);
-    QObject::connect(&run, &RunControl::stepStarted, &app,
-                     [&] { say(stdout, station.form.RunStatus.text()); });
+    // One line per step; loop markers that repeat without a wait of their own would flood the
+    // output, so a marker gets a line only a second after the line before.
+    double lastLineMs = -kMarkerLineIntervalMs;
+    QObject::connect(&run, &RunControl::stepStarted, &app, [&](int stepIndex) {
+        const double now = clock.monotonicMs();
+        if (isLoopMarker(station.StepTable[static_cast<std::size_t>(stepIndex)].ActionMode) &&
+            now - lastLineMs < kMarkerLineIntervalMs)
+            return;
+        lastLineMs = now;
+        say(stdout, station.form.RunStatus.text());
+    });
 
     int stoppedBySignal = 0;
-    if (::socketpair(AF_UNIX, SOCK_STREAM, 0, signalPipe) == 0) {
-        auto* notifier = new QSocketNotifier(signalPipe[0], QSocketNotifier::Read, &app);
-        QObject::connect(notifier, &QSocketNotifier::activated, &app, [&] {
-            char signo = 0;
-            if (::read(signalPipe[0], &signo, 1) == 1 && stoppedBySignal == 0) {
-                stoppedBySignal = signo;
-                say(stderr, QStringLiteral("stopping the test: the load is switched off"));
-                run.StopCommand();
-            }
-        });
-        struct sigaction action = {};
-        action.sa_handler = onSignal;
-        ::sigaction(SIGINT, &action, nullptr);
-        ::sigaction(SIGTERM, &action, nullptr);
-    }
+    QObject::connect(new StopSignals(&app), &StopSignals::received, &app, [&](int signo) {
+        if (stoppedBySignal != 0)
+            return;
+        stoppedBySignal = signo;
+        say(stderr, QStringLiteral("stopping the test: the load is switched off"));
+        run.StopCommand();
+    });
 
     int code = kEndedOnError;
     QString outcome;
@@ -166,7 +165,11 @@ int main(int argc, char** argv)
     app.exec();
 
     const RunState& state = station.run;
+    // Only records on disk are counted: a write that failed is not one.
     const int records = std::max(state.RecordNo - 1, 0);
+    if (state.UnmeasuredValues > 0)
+        outcome += QStringLiteral(" (%1 values not measured, recorded as empty fields)")
+                       .arg(state.UnmeasuredValues);
     if (station.settings.SaveLogFileFlag == 1) {
         say(stdout, QStringLiteral("%1: %2 records in %3, run time %4")
                         .arg(outcome)

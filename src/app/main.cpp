@@ -1,6 +1,7 @@
 // acl3: the station's window. Builds the station on its folder, shows the window and lets
 // Timer1 do the start-up.
 
+#include "StopSignals.h"
 #include "common/Clock.h"
 #include "execution/RunControl.h"
 #include "execution/StartupTimer.h"
@@ -21,6 +22,8 @@
 #include <cstdio>
 
 namespace {
+
+constexpr int kSignalExitBase = 128;
 
 // Time the window gets after the start-up to lay itself out and paint before a screenshot.
 constexpr int kScreenshotSettleMs = 300;
@@ -70,9 +73,15 @@ int main(int argc, char** argv)
     MainWindow window(station);
     prompts.setParentWidget(&window);
     if (simulate.enabled)
-        window.setWindowTitle(window.windowTitle() + QStringLiteral(" - ") + simulate.description());
+        window.setWindowTitle(window.windowTitle() + QStringLiteral(" - ") +
+                              simulate.description());
     RunControl run(station);
     new RunBinding(window, run);
+    QObject::connect(new StopSignals(&app), &StopSignals::received, &app, [&run](int signo) {
+        // Ended from outside (a closed session, a shutdown): the load goes off first.
+        run.windowClosing();
+        QApplication::exit(kSignalExitBase + signo);
+    });
 
     StartupTimer timer1(station);
     QObject::connect(&timer1, &StartupTimer::loadLevelLayoutDue, window.stepEditor(),

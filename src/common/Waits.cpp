@@ -16,6 +16,9 @@ namespace {
 constexpr double kLongestSleepMs = 50.0;
 // PreciseDelayMs spins for this last part of a wait; sleeping is not precise enough there.
 constexpr double kSpinMs = 1.5;
+// WaitPrecisely stops processing events this long before its end: an event handled there could
+// make it late.
+constexpr double kLastEventMs = 2.0;
 } // namespace
 
 bool WaitUntil(const Clock& clock, double ms, const std::function<bool()>& done)
@@ -41,6 +44,15 @@ bool WaitUntil(const Clock& clock, double ms, const std::function<bool()>& done)
 void DelayMs(const Clock& clock, double ms)
 {
     WaitUntil(clock, ms, {});
+}
+
+bool WaitPrecisely(const Clock& clock, double ms, const std::function<bool()>& done)
+{
+    const double end = clock.monotonicMs() + ms;
+    if (WaitUntil(clock, ms - kLastEventMs, done))
+        return true;
+    PreciseDelayMs(clock, end - clock.monotonicMs());
+    return done && done();
 }
 
 void PreciseDelayMs(const Clock& clock, double ms)

@@ -14,6 +14,11 @@ void DelayMs(const Clock& clock, double ms);
 // Returns whether `done` held at the end.
 bool WaitUntil(const Clock& clock, double ms, const std::function<bool()>& done);
 
+// As WaitUntil, but the end is met as precisely as PreciseDelayMs meets it: events are processed
+// until a moment before the end, which is then waited out without them (the pulse-load set-up,
+// which Stop must be able to end).
+bool WaitPrecisely(const Clock& clock, double ms, const std::function<bool()>& done);
+
 // Waits `ms` milliseconds precisely without processing events (the pause after a serial
 // command, the pulse-load set-up, ramp pacing). Returns at once for 0 or less. It sleeps for
 // most of the time and spins only for the last moment, which keeps sub-millisecond precision.

@@ -25,6 +25,7 @@ constexpr double kLateHandOverMs = 100.0;
 // Each ramp or hold pass allows this long for sending, measuring and recording.
 constexpr double kRampPassAllowanceMs = 16.0;
 const QString kNoSaveLog = QStringLiteral("NoSaveLog");
+const QString kRunLockName = QStringLiteral(".acl3-run.lock");
 
 QString channelCaption(const Station& station)
 {
@@ -49,8 +50,11 @@ QString modeLevelCommand(const QString& mode, double value)
 } // namespace
 
 RunControl::RunControl(Station& station, QObject* parent)
-    : QObject(parent), station_(station), log_(station)
+    : QObject(parent), station_(station), log_(station),
+      runLock_(QDir(station.stationDir()).filePath(kRunLockName))
 {
+    // A run holds the lock for hours; only a lock whose process has gone is stale.
+    runLock_.setStaleLockTime(0);
     RunTimer.setObjectName(QStringLiteral("RunTimer"));
     RunTimer.setSingleShot(true);
     RunTimer.setTimerType(Qt::PreciseTimer);
@@ -70,7 +74,7 @@ void RunControl::SetEditControlsEnabled(Station& station, bool enabled)
 
 bool RunControl::interrupted() const
 {
-    return station_.run.StopRequested != 0 || station_.run.PauseRequested != 0;
+    return station_.run.interrupted();
 }
 
 double RunControl::gridNumber(int row, int col) const
@@ -97,7 +101,6 @@ void RunControl::unhighlightRow(int row)
 
 void RunControl::armRunTimer(double clockMs)
 {
-    timerIntervalMs_ = clockMs;
     const double real = std::ceil(station_.clock.realMsFor(std::max(clockMs, 0.0)));
     RunTimer.start(static_cast<int>(std::min(real, double(std::numeric_limits<int>::max()))));
 }
@@ -169,6 +172,9 @@ void RunControl::StartCommand()
 
     const auto refuse = [this] {
         phase_ = Phase::Idle;
+        // A paused run keeps its open log, and the lock that guards it.
+        if (!log_.isOpen())
+            runLock_.unlock();
         if (!endReported_) {
             endReported_ = true;
             emit runEnded(RunEnd::Refused);
@@ -178,11 +184,15 @@ void RunControl::StartCommand()
     // The run reads the step table: it must hold what the grid shows.
     if (form.TestStepGrid.rows() - 1 != station_.TotalStepCount) {
         // A cancelled or failed save ends the command: reloading would drop the edits.
-        if (!SaveCommand(station_))
+        if (!SaveCommand(station_) || !LoadTestProgram(station_))
             return refuse();
-        LoadTestProgram(station_);
     }
 
+    if (!takeRunLock())
+        return refuse();
+    noLogNotice_ = noLogNotice(station_);
+    if (!noLogNotice_.isEmpty())
+        form.RunStatus.setText(noLogNotice_);
     if (station_.settings.SaveLogFileFlag == 1) {
         QString sn = form.SNText.text();
         if (sn.isEmpty() || sn == kNoSaveLog) {
@@ -212,6 +222,7 @@ void RunControl::StartCommand()
     SetEditControlsEnabled(station_, false);
     ResetStepAccumulators(station_);
     run.RecordNo = 1;
+    run.UnmeasuredValues = 0;
     phase_ = Phase::PreRun;
 
     AllConnect(station_);
@@ -326,8 +337,42 @@ bool RunControl::commonTail()
     if (interrupted())
         return false;
     if (station_.run.NoSaveLogFlag == 0)
-        log_.RecordResult();
+        record();
     return true;
+}
+
+void RunControl::record()
+{
+    if (!log_.RecordResult())
+        throw RunError{log_.writeError()};
+}
+
+bool RunControl::takeRunLock()
+{
+    if (runLock_.isLocked() || runLock_.tryLock(0))
+        return true;
+    const QString folder = QDir::toNativeSeparators(station_.stationDir());
+    qint64 pid = 0;
+    QString host;
+    QString program;
+    if (runLock_.error() == QLockFile::LockFailedError &&
+        runLock_.getLockInfo(&pid, &host, &program)) {
+        station_.prompts.message(
+            QStringLiteral("Another test is running on the station folder %1: %2 (process %3 on "
+                           "%4). Wait until it ends, or stop it, then press START again.")
+                .arg(folder, program.isEmpty() ? QStringLiteral("a program") : program)
+                .arg(pid)
+                .arg(host));
+    } else {
+        station_.prompts.message(
+            QStringLiteral("Cannot take the run lock %1 of the station folder %2 (%3). The test "
+                           "was not started.")
+                .arg(QDir::toNativeSeparators(runLock_.fileName()), folder,
+                     runLock_.error() == QLockFile::PermissionError
+                         ? QStringLiteral("permission denied")
+                         : QStringLiteral("it cannot be created")));
+    }
+    return false;
 }
 
 bool RunControl::rampOrHold(const TestStep& step, bool ramp)
@@ -384,7 +429,7 @@ bool RunControl::rampOrHold(const TestStep& step, bool ramp)
         if (interrupted())
             return false;
         if (run.NoSaveLogFlag == 0)
-            log_.RecordResult();
+            record();
         const double wait =
             measure * 1000.0 - (station_.clock.monotonicMs() - passEnd) - kRampPassAllowanceMs;
         if (wait > 0) {
@@ -406,7 +451,9 @@ void RunControl::handOverToTimer()
     double sinceStart = station_.clock.secondsSinceMidnight() - run.StepStartTime;
     if (sinceStart < 0)
         sinceStart += 86400.0;
-    const double remaining = measure * 1000.0 - sinceStart * 1000.0;
+    const double remaining =
+        std::min(measure - sinceStart, stepSecondsLeft(station_.clock.secondsSinceMidnight())) *
+        1000.0;
     run.StopRequested = 0;
     phase_ = Phase::Timed;
     armRunTimer(remaining > kTimerLeadMs ? remaining - kTimerLeadMs : kLateHandOverMs);
@@ -446,6 +493,7 @@ void RunControl::Stop(RunEnd how)
     OutputsOff(station_);
     DelayMs(station_.clock, kStopSettleMs);
     log_.close();
+    runLock_.unlock();
     SetEditControlsEnabled(station_, true);
     // Restores the cells the run rewrote (loop counts, dwell times).
     LoadTestProgram(station_);
@@ -474,6 +522,7 @@ void RunControl::windowClosing()
     OutputsOff(station_);
     // The window goes; the log must not stay half-open behind it.
     log_.close();
+    runLock_.unlock();
     phase_ = Phase::Idle;
     if (!endReported_) {
         endReported_ = true;
@@ -507,5 +556,7 @@ void RunControl::showProgress()
         text += QStringLiteral(", Loop2 %1").arg(grid.text(run.For2Row, 5));
     text += QStringLiteral(", run time ") +
             FormatElapsed(run.TestStartText, dateTimeText(station_.clock.now()));
+    if (!noLogNotice_.isEmpty())
+        text += QStringLiteral(" (no CSV log)");
     station_.form.RunStatus.setText(text);
 }

@@ -2,6 +2,7 @@
 
 #include "execution/RunLog.h"
 
+#include <QLockFile>
 #include <QObject>
 #include <QString>
 #include <QTimer>
@@ -84,6 +85,13 @@ private:
     void followGoTo();
     bool beginTimedStep();
     void reArm();
+    // Seconds until the running step's dwell time is over at `now` (seconds since midnight);
+    // infinite for a step without one, which ends at its first measuring instant.
+    double stepSecondsLeft(double now) const;
+    // Records a measurement; a log that cannot be written ends the run (RunError).
+    void record();
+    // One run at a time on a station folder: a second one would rename the first one's open log.
+    bool takeRunLock();
     int WaitForReceiveTimeOut(int stepIndex);
 
     void Stop(RunEnd how);
@@ -105,9 +113,11 @@ private:
 
     Station& station_;
     RunLog log_;
+    QLockFile runLock_;
+    // Why this run has no CSV log; empty when it has one.
+    QString noLogNotice_;
     QTimer RunTimer;
     Phase phase_ = Phase::Idle;
-    double timerIntervalMs_ = 100;
     bool endReported_ = false;
 };
 

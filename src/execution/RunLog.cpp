@@ -17,7 +17,38 @@ QString twoDigits(qint64 value)
 // The characters that cannot stand in a file name on Windows or Linux.
 const QString kForbiddenCharacters = QStringLiteral("<>:\"/\\|?*");
 
+// A phase value as a record holds it: the number the load replied, or nothing when it was not
+// measured (no reply, "ErrRec", "Err", a field that is no number).
+bool measured(const QString& cell)
+{
+    return isNumberText(cell);
+}
+
+QString recordedValue(const QString& cell)
+{
+    return measured(cell) ? formatGeneral(parseNumber(cell)) : QString();
+}
+
+int unmeasuredCells(const GridModel& phases)
+{
+    int count = 0;
+    for (int c = 1; c <= 3; ++c)
+        for (int r = 1; r <= 3; ++r)
+            count += measured(phases.text(r, c)) ? 0 : 1;
+    return count;
+}
+
 } // namespace
+
+QString noLogNotice(const Station& station)
+{
+    const SystemSettings& s = station.settings;
+    if (s.SaveLogFileFlag == 1)
+        return {};
+    return QStringLiteral("No CSV log for this run: %1. The records go to the record list.")
+        .arg(s.NoLogReason.isEmpty() ? QStringLiteral("the settings' log switch is off")
+                                     : s.NoLogReason);
+}
 
 QString FormatElapsed(const QString& start, const QString& end)
 {
@@ -60,7 +91,8 @@ bool RunLog::open()
 {
     close();
     keptPrevious_.clear();
-    writeFailed_ = false;
+    writeError_.clear();
+    wholeLinesSize_ = 0;
     const QString path = station_.run.LogFileName;
     const QFileInfo info(path);
     const QString native = QDir::toNativeSeparators(path);
@@ -93,7 +125,7 @@ bool RunLog::open()
         return refuse(file_.errorString());
     if (!writeLine(headerLine())) {
         close();
-        return refuse(QStringLiteral("the header cannot be written"));
+        return refuse(QStringLiteral("the header cannot be written (%1)").arg(writeError_));
     }
     return true;
 }
@@ -107,15 +139,24 @@ void RunLog::close()
 bool RunLog::writeLine(const QString& line)
 {
     const QByteArray bytes = line.toUtf8() + "\r\n";
-    if (file_.write(bytes) == bytes.size() && file_.flush())
-        return true;
-    // Tell the operator once per run; the run goes on and the measurements stay on screen.
-    if (!writeFailed_) {
-        writeFailed_ = true;
-        station_.prompts.message(
-            QStringLiteral("Cannot write to the log file %1: %2")
-                .arg(QDir::toNativeSeparators(file_.fileName()), file_.errorString()));
+    qint64 done = 0;
+    // A short write (the disk filling up) is tried again, which gives the system's reason.
+    while (done < bytes.size()) {
+        const qint64 n = file_.write(bytes.constData() + done, bytes.size() - done);
+        if (n <= 0)
+            break;
+        done += n;
     }
+    if (done == bytes.size()) {
+        wholeLinesSize_ += done;
+        return true;
+    }
+    writeError_ = file_.error() != QFileDevice::NoError ? file_.errorString()
+                                                        : QStringLiteral("the write was cut short");
+    // A torn line would be read as a record: the file ends with its last whole line.
+    if (!file_.resize(wholeLinesSize_))
+        writeError_ +=
+            QStringLiteral("; the partial line cannot be removed: ") + file_.errorString();
     return false;
 }
 
@@ -143,27 +184,35 @@ QString RunLog::recordLine() const
     line += QLatin1Char(',') + timeOfDayText(now);
     for (int c = 1; c <= 3; ++c)
         for (int r = 1; r <= 3; ++r)
-            line += QLatin1Char(',') + formatGeneral(parseNumber(form.grdPhase3.text(r, c)));
+            line += QLatin1Char(',') + recordedValue(form.grdPhase3.text(r, c));
     const int step = std::clamp(run.CurrentStep, 0, kStepTableSize - 1);
     line += QLatin1Char(',') + FormatElapsed(run.TestStartText, dateTimeText(now)) +
             QLatin1Char(',') + station_.StepTable[static_cast<std::size_t>(step)].LoadModeVolt;
     return line;
 }
 
-void RunLog::RecordResult()
+bool RunLog::RecordResult()
 {
     if (station_.settings.SaveLogFileFlag == 1)
-        WriteLogRecord();
-    else
-        AddListRecord();
+        return WriteLogRecord();
+    AddListRecord();
+    return true;
 }
 
-void RunLog::WriteLogRecord()
+bool RunLog::WriteLogRecord()
 {
     if (!isOpen())
-        return;
-    writeLine(recordLine());
+        return true;
+    if (!writeLine(recordLine())) {
+        writeError_ = QStringLiteral("Cannot write to the log file %1: %2. The test was stopped; "
+                                     "the log holds its first %3 records.")
+                          .arg(QDir::toNativeSeparators(file_.fileName()), writeError_)
+                          .arg(station_.run.RecordNo - 1);
+        return false;
+    }
+    station_.run.UnmeasuredValues += unmeasuredCells(station_.form.grdPhase3);
     ++station_.run.RecordNo;
+    return true;
 }
 
 const QStringList& RunLog::recordListHeaders()
@@ -190,16 +239,27 @@ void RunLog::AddListRecord()
     const QString now = dateTimeText(station_.clock.now());
     // Energy and charge mean nothing while no current flows.
     const bool flowing = parseNumber(form.CurrentText.text()) != 0;
+    // The voltage is phase A's, current and power add up the three phases: a value is shown
+    // only when every cell it comes from was measured.
+    const GridModel& phases = form.grdPhase3;
+    const auto shown = [&](const FormValue& value, int column, int lastPhase) {
+        for (int r = 1; r <= lastPhase; ++r) {
+            if (!measured(phases.text(r, column)))
+                return QString();
+        }
+        return value.text();
+    };
     const int row = list.rows();
     list.setRows(row + 1);
     list.setRowTexts(row, {QString::number(run.RecordNo), QString::number(run.CurrentStep + 1),
                            run.ForRow != 0 ? form.TestStepGrid.text(run.ForRow, 5) : QString(),
                            run.For2Row != 0 ? form.TestStepGrid.text(run.For2Row, 5) : QString(),
-                           FormatElapsed(run.StepStartText, now), form.VoltageText.text(),
-                           form.CurrentText.text(), form.PowerText.text(),
+                           FormatElapsed(run.StepStartText, now), shown(form.VoltageText, 1, 1),
+                           shown(form.CurrentText, 2, 3), shown(form.PowerText, 3, 3),
                            flowing ? form.KWHText.text() : QStringLiteral("0"),
                            flowing ? form.AHText.text() : QStringLiteral("0"),
                            FormatElapsed(run.TestStartText, now)});
     list.setTopRow(row);
+    run.UnmeasuredValues += unmeasuredCells(phases);
     ++run.RecordNo;
 }

@@ -15,9 +15,15 @@ QString FormatElapsed(const QString& start, const QString& end);
 // (<>:"/\|?*). The message says what is wrong.
 bool checkSerialNumber(const QString& serialNumber, QString* message);
 
+// What a run without a CSV log says when it starts: why there is none (the settings' log switch
+// off, ACL3.INI missing or damaged). Empty when the log switch is on.
+QString noLogNotice(const Station& station);
+
 // The run's record: the CSV log in TestLog (with the settings' log switch on) or the on-screen
 // record list (with it off). Every line goes to the file system as it is written, so a crash
-// loses at most the line being written.
+// loses at most the line being written. A value that was not measured (no reply, "ErrRec", a
+// field that is not a number) is recorded as an empty field, never as a number, and counted in
+// RunState::UnmeasuredValues.
 class RunLog
 {
 public:
@@ -34,9 +40,13 @@ public:
     const QString& keptPreviousLog() const { return keptPrevious_; }
 
     // After a measurement: a CSV line with the log switch on, a record-list row with it off.
-    void RecordResult();
-    void WriteLogRecord();
+    // False when a line could not be written: the file is cut back to its last whole record,
+    // RecordNo counts only records on disk, and writeError() says why; the run must end.
+    bool RecordResult();
+    bool WriteLogRecord();
     void AddListRecord();
+    // The file and the system's reason of the last failed write.
+    const QString& writeError() const { return writeError_; }
 
     QString headerLine() const;
     QString recordLine() const;
@@ -49,5 +59,7 @@ private:
     Station& station_;
     QFile file_;
     QString keptPrevious_;
-    bool writeFailed_ = false;
+    QString writeError_;
+    // The size of the file up to its last whole line: a failed write is cut back to it.
+    qint64 wholeLinesSize_ = 0;
 };

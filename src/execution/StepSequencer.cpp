@@ -10,6 +10,7 @@
 #include "station/Station.h"
 
 #include <cmath>
+#include <limits>
 
 namespace {
 
@@ -74,32 +75,37 @@ void RunControl::tick()
     const TestStep step = station_.StepTable[static_cast<std::size_t>(run.CurrentStep)];
     const double measure = parseNumber(step.MeasTime);
     const double elapsed = run.TickTime - run.MeasureRef;
-    if (measure - kDueTolerance > elapsed) {
-        armRunTimer(timerIntervalMs_);
+    const bool due = measure - kDueTolerance <= elapsed;
+    // Between measuring instants the timer wakes only for the end of the step.
+    if (!due && stepSecondsLeft(run.TickTime) > kDwellTolerance) {
+        reArm();
         return;
     }
 
-    if (elapsed < measure)
-        PreciseDelayMs(station_.clock, (measure - elapsed) * 1000.0);
-    MeasurePhases(station_, run.CurrentStep);
-    if (interrupted())
-        return;
-    log_.RecordResult();
-    run.MeasureRef += measure;
-    // Instants missed while the run waited (a settling time, a pulse sequence) are skipped, not
-    // caught up with a burst of records; the instants keep their places on the schedule.
-    if (measure > 0 && run.TickTime - run.MeasureRef >= measure)
-        run.MeasureRef += measure * std::floor((run.TickTime - run.MeasureRef) / measure);
-    showProgress();
-
-    run.StopReason = stopEvaluation(step);
-    const double now = station_.clock.secondsSinceMidnight();
-    const double stepElapsed = secondsBetween(run.StepStartTime, now);
-    if (step.ActionMode == actions::CPCharge) {
-        StartStep(station_, run.CurrentStep);
+    run.StopReason = kNoStop;
+    if (due) {
+        if (elapsed < measure)
+            PreciseDelayMs(station_.clock, (measure - elapsed) * 1000.0);
+        MeasurePhases(station_, run.CurrentStep);
         if (interrupted())
             return;
+        record();
+        run.MeasureRef += measure;
+        // Instants missed while the run waited (a settling time, a pulse sequence) are skipped,
+        // not caught up with a burst of records; the instants keep their places on the schedule.
+        if (measure > 0 && run.TickTime - run.MeasureRef >= measure)
+            run.MeasureRef += measure * std::floor((run.TickTime - run.MeasureRef) / measure);
+        showProgress();
+
+        run.StopReason = stopEvaluation(step);
+        if (step.ActionMode == actions::CPCharge) {
+            StartStep(station_, run.CurrentStep);
+            if (interrupted())
+                return;
+        }
     }
+    const double stepElapsed =
+        secondsBetween(run.StepStartTime, station_.clock.secondsSinceMidnight());
     const double dwell = gridNumber(run.CurrentStep + 1, 4);
     if (stepElapsed + kDwellTolerance < dwell && run.StopReason == kNoStop) {
         reArm();
@@ -208,7 +214,7 @@ void RunControl::advance()
             run.StopReason = WaitForReceiveTimeOut(run.CurrentStep);
             if (interrupted())
                 return;
-            log_.RecordResult();
+            record();
             const int next = run.CurrentStep + 1;
             const QString nextAction =
                 next < station_.TotalStepCount
@@ -313,12 +319,22 @@ void RunControl::reArm()
     const double now = station_.clock.secondsSinceMidnight();
     const double x =
         now < run.TickTime ? kSecondsPerDay - run.TickTime + now : now - run.MeasureRef;
-    // The next measuring instant of the running step.
+    // The next measuring instant of the running step, or its end when that comes first: a
+    // measure time longer than the step must not keep it running.
     const double measure =
         parseNumber(station_.StepTable[static_cast<std::size_t>(run.CurrentStep)].MeasTime);
-    const double r = measure - x;
+    const double r = std::min(measure - x, stepSecondsLeft(now));
     armRunTimer(r <= measure && r > kDueTolerance ? std::round(r * 1000.0 - kTimerLeadMs)
                                                   : kShortestRearmMs);
+}
+
+double RunControl::stepSecondsLeft(double now) const
+{
+    const RunState& run = station_.run;
+    const double dwell = gridNumber(run.CurrentStep + 1, 4);
+    if (dwell <= 0)
+        return std::numeric_limits<double>::infinity();
+    return dwell - secondsBetween(run.StepStartTime, now);
 }
 
 int RunControl::WaitForReceiveTimeOut(int stepIndex)

@@ -30,7 +30,6 @@ constexpr double kSerialCommandPauseMs = 5;
 // stands still is looked at again.
 constexpr double kLongestBlockMs = 50;
 constexpr double kSecondsPerDay = 86400;
-constexpr int kHighestTcpPort = 65535;
 
 const QString kConnectFail = QStringLiteral("Connect Fail!");
 const QString kLostConnect = QStringLiteral("Lost Connect!");
@@ -71,8 +70,10 @@ int blockSliceMs(const Clock& clock, double clockMs)
     return std::max(1, static_cast<int>(std::ceil(real)));
 }
 
-// Collects what arrives at an open port until a line ends, the port goes or `wait` gives up.
-QString readSerialLine(SerialPortBinding& port,
+// Collects what arrives at an open port until a line ends, the port goes or `wait` gives up. A
+// line whose end has not come by then is no reply: `lateTail` is set, and the rest of that line,
+// whenever it comes, is dropped instead of being read as the next reply.
+QString readSerialLine(SerialPortBinding& port, bool& lateTail,
                        const std::function<void(const std::function<bool()>&)>& wait)
 {
     if (!port.isOpen())
@@ -82,11 +83,20 @@ QString readSerialLine(SerialPortBinding& port,
         if (!port.isOpen())
             return true;
         buffer += port.readAvailable();
+        if (lateTail) {
+            const qsizetype end = buffer.indexOf('\n');
+            buffer.remove(0, end < 0 ? buffer.size() : end + 1);
+            lateTail = end < 0;
+        }
         return buffer.endsWith('\n');
     });
     // A device that disappeared during the wait reads as a closed port.
     if (!port.isOpen())
         return {};
+    if (!buffer.isEmpty() && !buffer.endsWith('\n')) {
+        lateTail = true;
+        return kErrRec;
+    }
     return replyOf(buffer);
 }
 
@@ -278,6 +288,7 @@ void LinkLayer::SerialOpen(int n)
     SerialPortBinding& port = serialPort(n);
     if (port.isOpen())
         port.close();
+    lateTail_[static_cast<std::size_t>(n)] = false;
     configureSerialPort(n);
     LinkFault fault;
     if (!port.open(&fault)) {
@@ -301,6 +312,10 @@ void LinkLayer::SerialSend(int n, const QString& text)
             return;
         }
     }
+    // The rest of a line cut off by a read window may be here already: clearing it ends it.
+    bool& lateTail = lateTail_[static_cast<std::size_t>(n)];
+    if (lateTail && port.readAvailable().contains('\n'))
+        lateTail = false;
     port.clearInput();
     if (!port.write(commandLine(text), &fault))
         errors_.write(fault);
@@ -309,33 +324,35 @@ void LinkLayer::SerialSend(int n, const QString& text)
 
 QString LinkLayer::SerialRead(int n)
 {
-    return readSerialLine(serialPort(n), [this](const std::function<bool()>& lineEnded) {
-        WaitUntil(station_.clock, kSerialReplyWindowMs, lineEnded);
-    });
+    return readSerialLine(serialPort(n), lateTail_[static_cast<std::size_t>(n)],
+                          [this](const std::function<bool()>& lineEnded) {
+                              WaitUntil(station_.clock, kSerialReplyWindowMs, lineEnded);
+                          });
 }
 
 QString LinkLayer::SerialReadTimeout(int n, double seconds)
 {
     Clock& clock = station_.clock;
-    return readSerialLine(serialPort(n), [&](const std::function<bool()>& lineEnded) {
-        const auto turnAndCheck = [&] {
-            station_.form.WorkLabel.setText(
-                WorkText[static_cast<std::size_t>(roundToInt(clock.secondsSinceMidnight()) % 4)]);
-            return lineEnded();
-        };
-        // The window runs on the time of day; past midnight the part already spent carries
-        // over.
-        const double start = clock.secondsSinceMidnight();
-        const auto spent = [&] {
-            const double s = clock.secondsSinceMidnight() - start;
-            return s < 0 ? s + kSecondsPerDay : s;
-        };
-        for (;;) {
-            const double left = seconds - spent();
-            if (left <= 0 || WaitUntil(clock, left * 1000.0, turnAndCheck))
-                return;
-        }
-    });
+    return readSerialLine(serialPort(n), lateTail_[static_cast<std::size_t>(n)],
+                          [&](const std::function<bool()>& lineEnded) {
+                              const auto turnAndCheck = [&] {
+                                  station_.form.WorkLabel.setText(WorkText[static_cast<std::size_t>(
+                                      roundToInt(clock.secondsSinceMidnight()) % 4)]);
+                                  return lineEnded();
+                              };
+                              // The window runs on the time of day; past midnight the part already
+                              // spent carries over.
+                              const double start = clock.secondsSinceMidnight();
+                              const auto spent = [&] {
+                                  const double s = clock.secondsSinceMidnight() - start;
+                                  return s < 0 ? s + kSecondsPerDay : s;
+                              };
+                              for (;;) {
+                                  const double left = seconds - spent();
+                                  if (left <= 0 || WaitUntil(clock, left * 1000.0, turnAndCheck))
+                                      return;
+                              }
+                          });
 }
 
 // ---- GPIB ---------------------------------------------------------------------------------
@@ -427,7 +444,7 @@ bool LinkLayer::TcpConnect(const QString& ip, int port)
     TcpClientBinding& socket = tcp();
     if (socket.isConnected())
         return true;
-    if (port < 1 || port > kHighestTcpPort) {
+    if (port < kLowestTcpPort || port > kHighestTcpPort) {
         errors_.write(
             {linkerror::kBadTcpPort, QStringLiteral("TCP/IP port %1 of %2 is outside 1 to %3")
                                          .arg(port)

@@ -107,6 +107,8 @@ private:
     ErrorLog errors_;
 
     std::array<std::unique_ptr<SerialPortBinding>, kLinkRecordCount> serialPorts_;
+    // A serial reply line was cut off by the end of its window: its rest is still to come.
+    std::array<bool, kLinkRecordCount> lateTail_{};
     std::array<int, kLinkRecordCount> GpibDevice_{};
     std::unique_ptr<GpibBinding> gpib_;
     bool gpibChecked_ = false;

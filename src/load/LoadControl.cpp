@@ -7,8 +7,6 @@
 
 namespace {
 
-constexpr int kLowestPort = 1;
-constexpr int kHighestPort = 32767;
 // The pulse sequence starts this long before the step's set-up time has passed.
 constexpr double kPulseLeadMs = 100.0;
 
@@ -74,20 +72,6 @@ QString levelCommand(const QString& command, double value)
     return command + formatGeneral(value);
 }
 
-bool checkPortText(const QString& text, QString* message)
-{
-    const double value = parseNumber(text);
-    if (isWholeNumberText(text) && value >= kLowestPort && value <= kHighestPort)
-        return true;
-    if (message)
-        *message = QStringLiteral("The load's TCP port \"%1\" is not a whole number from %2 to "
-                                  "%3. Please check it in the connection set-up.")
-                       .arg(text)
-                       .arg(kLowestPort)
-                       .arg(kHighestPort);
-    return false;
-}
-
 void AllConnect(Station& station)
 {
     station.ConnectedLoadCount = 0;
@@ -100,10 +84,11 @@ void AllConnect(Station& station)
             QString message;
             if (!checkPortText(station.form.txtPort.text(), &message)) {
                 // Nothing is attempted with a port the socket cannot take.
-                station.prompts.message(message);
+                station.prompts.message(
+                    message + QStringLiteral(" Please check it in the connection set-up."));
             } else {
                 record.IP = station.form.txtIP.text();
-                record.PORT = roundToInt(parseNumber(station.form.txtPort.text()));
+                record.PORT = portOf(station.form.txtPort.text());
                 links.LoadConnect(r);
                 // A refused connection is a dead link, not an answer.
                 if (links.tcpConnected()) {
@@ -128,7 +113,8 @@ void AllConnect(Station& station)
             }
         }
 
-        if (reply == kErrRec) {
+        // Only a voltage is an answer: garbage or an empty line is no load that works.
+        if (!isNumberText(reply)) {
             markChannel(station, false);
             continue;
         }
@@ -162,9 +148,8 @@ void StartStep(Station& station, int stepIndex)
         }
         const double stable = parseNumber(step.StableTime);
         if (stable > 0) {
-            RunState& run = station.run;
-            WaitUntil(station.clock, stable * 1000.0,
-                      [&run] { return run.StopRequested != 0 || run.PauseRequested != 0; });
+            const RunState& run = station.run;
+            WaitUntil(station.clock, stable * 1000.0, [&run] { return run.interrupted(); });
         }
     } else if (action == actions::LoadLevel) {
         if (channelReady(station))
@@ -185,9 +170,13 @@ void StartStep(Station& station, int stepIndex)
             sendToLoad(station, levelCommand(QStringLiteral("VTH "), parseNumber(step.StableTime)));
             sendToLoad(station, levelCommand(QStringLiteral("COUNT "), parseNumber(step.StopAH)));
         }
+        // The set-up may be long: Stop and Pause are let in, and no sequence starts after them.
         const double spent = station.clock.monotonicMs() - start;
-        PreciseDelayMs(station.clock, parseNumber(step.MeasTime) - spent - kPulseLeadMs);
-        if (connected)
+        const RunState& run = station.run;
+        const bool interrupted =
+            WaitPrecisely(station.clock, parseNumber(step.MeasTime) - spent - kPulseLeadMs,
+                          [&run] { return run.interrupted(); });
+        if (connected && !interrupted)
             sendToLoad(station, QStringLiteral("DYNC ON"));
     }
 }

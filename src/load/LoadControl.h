@@ -8,9 +8,9 @@ class Station;
 // start a step, and switching the load off. Everything goes to load channel 0 (instrument 1),
 // and only while that channel answered at connect time.
 
-// Opens the load's link, checks that the load answers "MEAS:VOLT?", marks the status grid
-// "Connect OK" (green) or "Connect Fail" (red) and, when it answered, sends the reset sequence.
-// Sets LoadConnected[0] and ConnectedLoadCount.
+// Opens the load's link, checks that the load answers "MEAS:VOLT?" with a number, marks the
+// status grid "Connect OK" (green) or "Connect Fail" (red) and, when it answered, sends the
+// reset sequence. Sets LoadConnected[0] and ConnectedLoadCount.
 void AllConnect(Station& station);
 
 // Sends the commands that begin step `stepIndex` of the StepTable and, for a discharge-type
@@ -24,9 +24,6 @@ void LoadOff(Station& station);
 void SupplyOff(Station& station);
 // Everything off: SupplyOff, then LoadOff.
 void OutputsOff(Station& station);
-
-// Whether a port text is a whole number from 1 to 32767; the message says what is wrong.
-bool checkPortText(const QString& text, QString* message);
 
 // One command line to the load (instrument of channel 0).
 void sendToLoad(Station& station, const QString& command);

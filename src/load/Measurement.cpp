@@ -17,7 +17,7 @@ QStringList fieldsOf(const QString& reply)
 // Stop or Pause pressed inside a reply wait: nothing more is sent, nothing more shown.
 bool interrupted(const Station& station)
 {
-    return station.run.StopRequested != 0 || station.run.PauseRequested != 0;
+    return station.run.interrupted();
 }
 
 // One query and its reply in one column; false when the run was stopped meanwhile.

@@ -4,8 +4,19 @@
 
 #include <QDir>
 #include <QFile>
+#include <QFileInfo>
 
 namespace {
+
+constexpr char kUtf8Mark[] = "\xEF\xBB\xBF";
+
+// UTF-16 with its byte-order mark, or without one: a NUL beside the first ASCII character.
+bool isUtf16(const QByteArray& bytes)
+{
+    if (bytes.startsWith("\xFF\xFE") || bytes.startsWith("\xFE\xFF"))
+        return true;
+    return bytes.size() >= 2 && (bytes[0] == '\0') != (bytes[1] == '\0');
+}
 
 QByteArray lookupKey(const QString& name)
 {
@@ -36,19 +47,31 @@ IniFile::IniFile(QString path) : path_(std::move(path)) {}
 
 bool IniFile::load(QString* error)
 {
-    QFile file(path_);
-    if (!file.exists()) {
-        parse({});
-        return true;
+    loadFailure_.clear();
+    const QFileInfo info(path_);
+    QByteArray bytes;
+    if (info.exists()) {
+        QFile file(path_);
+        // A device or a pipe would be read without end, or block until someone writes to it.
+        if (!info.isFile())
+            loadFailure_ = QStringLiteral("it is not a regular file");
+        else if (!file.open(QIODevice::ReadOnly))
+            loadFailure_ = file.errorString();
+        else
+            bytes = file.read(kMaxFileSize + 1); // one more byte tells a file that is too large
+        if (loadFailure_.isEmpty() && bytes.size() > kMaxFileSize)
+            loadFailure_ = QStringLiteral("it is larger than %1 MB").arg(kMaxFileSize >> 20);
+        if (loadFailure_.isEmpty() && isUtf16(bytes))
+            loadFailure_ = QStringLiteral("it is UTF-16 text; save it as UTF-8 or ANSI text");
     }
-    if (!file.open(QIODevice::ReadOnly)) {
+    if (!loadFailure_.isEmpty()) {
         if (error)
-            *error = QStringLiteral("Cannot read %1: %2")
-                         .arg(QDir::toNativeSeparators(path_), file.errorString());
+            *error = QStringLiteral("Cannot read %1: %2.")
+                         .arg(QDir::toNativeSeparators(path_), loadFailure_);
         parse({});
         return false;
     }
-    parse(file.readAll());
+    parse(bytes);
     return true;
 }
 
@@ -58,29 +81,24 @@ void IniFile::parse(const QByteArray& bytes)
     sectionIndex_.clear();
     modified_ = false;
     sections_.push_back(Section{});
-    qsizetype crlfCount = 0;
-    qsizetype lfCount = 0;
+    byteOrderMark_ = bytes.startsWith(kUtf8Mark) ? QByteArray(kUtf8Mark) : QByteArray();
+    // New lines take the ending most lines of the file have.
+    QHash<QByteArray, qsizetype> endings;
 
-    qsizetype pos = 0;
+    qsizetype pos = byteOrderMark_.size();
     while (pos < bytes.size()) {
-        qsizetype nl = bytes.indexOf('\n', pos);
         Line line;
-        if (nl < 0) {
-            line.text = bytes.mid(pos);
-            pos = bytes.size();
-        } else {
-            qsizetype end = nl;
-            if (end > pos && bytes[end - 1] == '\r') {
-                --end;
-                line.ending = QByteArrayLiteral("\r\n");
-                ++crlfCount;
-            } else {
-                line.ending = QByteArrayLiteral("\n");
-                ++lfCount;
-            }
-            line.text = bytes.mid(pos, end - pos);
-            pos = nl + 1;
+        qsizetype end = pos;
+        while (end < bytes.size() && bytes[end] != '\n' && bytes[end] != '\r')
+            ++end;
+        line.text = bytes.mid(pos, end - pos);
+        if (end < bytes.size()) {
+            const bool crlf =
+                bytes[end] == '\r' && end + 1 < bytes.size() && bytes[end + 1] == '\n';
+            line.ending = bytes.mid(end, crlf ? 2 : 1);
+            ++endings[line.ending];
         }
+        pos = end + line.ending.size();
 
         const QByteArray trimmed = line.text.trimmed();
         if (trimmed.startsWith('[')) {
@@ -110,7 +128,11 @@ void IniFile::parse(const QByteArray& bytes)
         }
         current.lines.push_back(std::move(line));
     }
-    crlf_ = crlfCount >= lfCount;
+    newLineEnding_ = QByteArrayLiteral("\r\n");
+    for (auto it = endings.cbegin(); it != endings.cend(); ++it) {
+        if (it.value() > endings.value(newLineEnding_))
+            newLineEnding_ = it.key();
+    }
 }
 
 IniFile::Section* IniFile::findSection(const QString& section)
@@ -147,9 +169,14 @@ bool IniFile::contains(const QString& section, const QString& key) const
     return findLine(section, key) != nullptr;
 }
 
+bool IniFile::hasSection(const QString& section) const
+{
+    return findSection(section) != nullptr;
+}
+
 QByteArray IniFile::newLineEnding() const
 {
-    return crlf_ ? QByteArrayLiteral("\r\n") : QByteArrayLiteral("\n");
+    return newLineEnding_;
 }
 
 void IniFile::write(const QString& section, const QString& key, const QString& value)
@@ -205,7 +232,7 @@ void IniFile::write(const QString& section, const QString& key, const QString& v
 
 QByteArray IniFile::content() const
 {
-    QByteArray out;
+    QByteArray out = byteOrderMark_;
     for (const Section& s : sections_) {
         for (const Line& line : s.lines) {
             out.append(line.text);

@@ -20,9 +20,16 @@ public:
     IniFile() = default;
     explicit IniFile(QString path);
 
-    // Reads the file; a missing file is an empty profile. False (with a message) only when the
-    // file exists and cannot be read.
+    // The largest file a profile is read from: a settings file or a test program is far smaller.
+    static constexpr qint64 kMaxFileSize = 16 * 1024 * 1024;
+
+    // Reads the file; a missing file is an empty profile. False (with a message) when the file
+    // exists and cannot be read, is no regular file (a device, a pipe, a folder), is larger than
+    // kMaxFileSize, or is UTF-16 text, whose keys cannot be rewritten in place. A leading UTF-8
+    // byte-order mark is skipped (and written back); lines end with CR LF, LF or CR alone.
     bool load(QString* error = nullptr);
+    // Why the last load failed, without the file's name; empty after a load that succeeded.
+    const QString& loadFailure() const { return loadFailure_; }
     // Writes the profile back atomically (see writeFileAtomically). Nothing is written when
     // nothing changed since the load.
     bool save(QString* error = nullptr);
@@ -33,6 +40,7 @@ public:
     // The value of the key, or `fallback` when the section or key is missing.
     QString read(const QString& section, const QString& key, const QString& fallback) const;
     bool contains(const QString& section, const QString& key) const;
+    bool hasSection(const QString& section) const;
     // Replaces the key's value in place, or adds the key at the end of its section, or adds the
     // section at the end of the file.
     void write(const QString& section, const QString& key, const QString& value);
@@ -43,7 +51,7 @@ private:
     struct Line
     {
         QByteArray text;           // without the line ending
-        QByteArray ending;         // "\r\n", "\n" or "" (last line without one)
+        QByteArray ending;         // "\r\n", "\n", "\r" or "" (last line without one)
         qsizetype valueStart = -1; // key lines: where the value text begins (after "=")
     };
     struct Section
@@ -62,8 +70,10 @@ private:
     QString path_;
     std::vector<Section> sections_; // sections_[0] holds the lines before the first header
     QHash<QByteArray, std::size_t> sectionIndex_;
+    QString loadFailure_;
+    QByteArray byteOrderMark_;
+    QByteArray newLineEnding_ = QByteArrayLiteral("\r\n");
     bool modified_ = false;
-    bool crlf_ = true;
 };
 
 // One read from a file, as the profile service does it: the value or the default.

@@ -38,6 +38,15 @@ using LinkRecordTable = std::array<LinkRecord, kLinkRecordCount>;
 inline const QString kDefaultLoadIp = QStringLiteral("192.168.10.100");
 inline constexpr int kDefaultLoadPort = 4001;
 
+// A TCP port is a whole number from 1 to 65535. The files keep the port as the text the operator
+// typed; a text that is no port is refused where the port is used, with a message that quotes it.
+inline constexpr int kLowestTcpPort = 1;
+inline constexpr int kHighestTcpPort = 65535;
+// Whether a port text is a port; the message quotes the text and says what is wrong.
+bool checkPortText(const QString& text, QString* message = nullptr);
+// The port a text names, 0 when it names none.
+int portOf(const QString& text);
+
 // The link type names shown in the load status grid ("TCPIP", "RS232", "GPIB"); empty for other
 // values.
 QString linkTypeName(int connectMode);

@@ -6,6 +6,7 @@
 #include "testprogram/TestProgramFile.h"
 
 #include <QDir>
+#include <QFileInfo>
 
 namespace {
 
@@ -64,10 +65,10 @@ int optionButtonOf(int connectMode)
 
 // The address column of the status grid: the TCP/IP address (with ":port" when the settings
 // are shown, without after they are stored), the serial port or the GPIB address.
-QString statusAddress(const LinkRecord& r, bool withPort)
+QString statusAddress(const LinkRecord& r, const QString& port = {})
 {
     if (r.ConnectMode == kConnectTcp)
-        return withPort ? r.IP + QLatin1Char(':') + QString::number(r.PORT) : r.IP;
+        return port.isEmpty() ? r.IP : r.IP + QLatin1Char(':') + port;
     if (r.ConnectMode == kConnectSerial)
         return QString::number(r.ComPort);
     return QString::number(r.GPIBAddress);
@@ -103,15 +104,33 @@ void LoadSystemSettings(Station& station)
     s.ChannelNo = 1;
     IniFile ini(s.SettingsFilePath);
     QString error;
-    if (!ini.load(&error))
+    const bool readable = ini.load(&error);
+    if (!readable)
         station.prompts.message(error);
     s.TestFileName =
         !station.programOverride.isEmpty()
             ? station.programOverride
             : ini.read(settingskeys::MainSection, settingskeys::testFileNameKey(s.ChannelNo),
                        settingskeys::defaultTestFileName(station.stationDir(), s.ChannelNo));
-    s.SaveLogFileFlag = roundToInt(
-        parseNumber(ini.read(settingskeys::MainSection, settingskeys::SaveLogFileFlag, "0")));
+    const QString logSwitch =
+        ini.read(settingskeys::MainSection, settingskeys::SaveLogFileFlag, QStringLiteral("0"));
+    s.SaveLogFileFlag = roundToInt(parseNumber(logSwitch));
+    // A run without its CSV log says why when it starts.
+    const QString settingsFile = QDir::toNativeSeparators(s.SettingsFilePath);
+    if (s.SaveLogFileFlag == 1)
+        s.NoLogReason.clear();
+    else if (!QFileInfo::exists(s.SettingsFilePath))
+        s.NoLogReason = QStringLiteral("%1 does not exist").arg(settingsFile);
+    else if (!readable)
+        s.NoLogReason =
+            QStringLiteral("%1 cannot be read (%2)").arg(settingsFile, ini.loadFailure());
+    else if (!ini.contains(settingskeys::MainSection, settingskeys::SaveLogFileFlag))
+        s.NoLogReason =
+            QStringLiteral("%1 has no %2 in its [%3] section")
+                .arg(settingsFile, settingskeys::SaveLogFileFlag, settingskeys::MainSection);
+    else
+        s.NoLogReason = QStringLiteral("%1 is \"%2\" in %3, not 1")
+                            .arg(settingskeys::SaveLogFileFlag, logSwitch, settingsFile);
     const int connectMode =
         linkNumber(ini.read(settingskeys::MainSection, settingskeys::ConnectMode, "2"));
     station.loadLink().ConnectMode = connectMode;
@@ -155,17 +174,19 @@ void LoadLinkSettings(Station& station)
         r.MSCount = linkNumber(programFile.read(section, kMsCountKey, "1"));
         r.RS232toRS485 = linkNumber(programFile.read(section, kRs485Key, "0"));
         r.IP = programFile.read(section, kIpKey, kDefaultLoadIp);
-        r.PORT =
-            linkNumber(programFile.read(section, kPortReadKey, QString::number(kDefaultLoadPort)));
+        // The port stays the text the file holds, so that a port that is no port is refused,
+        // quoted, when the load is connected.
+        QString port = programFile.read(section, kPortReadKey, QString::number(kDefaultLoadPort));
         if (station.sessionLink) {
             r.ConnectMode = kConnectTcp;
             r.IP = station.sessionLink->ip;
-            r.PORT = station.sessionLink->port;
+            port = QString::number(station.sessionLink->port);
         }
+        r.PORT = portOf(port);
 
         // The connection takes its address from these boxes: they show what the file holds.
         form.txtIP.setText(r.IP);
-        form.txtPort.setText(QString::number(r.PORT));
+        form.txtPort.setText(port);
         form.GpibAddressText.setText(twoDigits(r.GPIBAddress));
         form.LoadComPortText.setText(twoDigits(r.ComPort));
         form.LoadBaudRateText.setText(QString::number(r.BaudRate));
@@ -182,7 +203,7 @@ void LoadLinkSettings(Station& station)
         if (optionButtonOf(r.ConnectMode) < 0)
             continue; // an unknown link kind shows nothing
         grid.setText(0, 1, linkTypeName(r.ConnectMode));
-        showConfiguredChannel(grid, channel, statusAddress(r, true));
+        showConfiguredChannel(grid, channel, statusAddress(r, port));
     }
     form.LoadCountLabel.setText(QString::number(station.ConnectedLoadCount));
 }
@@ -218,7 +239,7 @@ void writeLinkSettings(Station& station, IniFile& settingsFile, IniFile& program
         r.ID = linkNumber(form.PS485IDText.text());
         r.MSCount = linkNumber(form.MSCountText.text());
         r.IP = form.txtIP.text();
-        r.PORT = linkNumber(form.txtPort.text());
+        r.PORT = portOf(form.txtPort.text());
         r.GPIBAddress = linkNumber(form.GpibAddressText.text());
 
         const QString section = settingskeys::loadOptionSection(n);
@@ -233,7 +254,7 @@ void writeLinkSettings(Station& station, IniFile& settingsFile, IniFile& program
         }
         programFile.write(section, kGpibAddressKey, form.GpibAddressText.text());
 
-        showConfiguredChannel(grid, channel, statusAddress(r, false));
+        showConfiguredChannel(grid, channel, statusAddress(r));
     }
 }
 

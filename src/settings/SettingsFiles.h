@@ -22,5 +22,6 @@ bool SaveLinkSettings(Station& station);
 // the caller writes the files back (so a program save writes its file once).
 void writeLinkSettings(Station& station, IniFile& settingsFile, IniFile& programFile);
 
-// The address, port and serial values as numbers: the leading numeric part, rounded.
+// The address and serial values as numbers: the leading numeric part, rounded (the TCP port is
+// portOf, which takes only a whole number).
 int linkNumber(const QString& text);

@@ -24,11 +24,16 @@ struct RunState
     int For2Row = 0;
     int For2Count = 0;
     int StopReason = 0;
+    // Phase values of the run's records that were not measured (recorded as empty fields).
+    int UnmeasuredValues = 0;
     // The running step's ampere-hours and kilowatt-hours, and when they were last accumulated
     // (monotonic clock, ms).
     double StepAh = 0;
     double StepKwh = 0;
     double LastMeasureMs = 0;
+
+    // Stop or Pause was pressed: nothing more is sent or waited for.
+    bool interrupted() const { return StopRequested != 0 || PauseRequested != 0; }
 };
 
 // The running indicator's texts: WorkLabel shows entry (n modulo 4) while running, entry 4 idle.

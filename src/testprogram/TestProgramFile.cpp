@@ -5,6 +5,7 @@
 #include "station/Station.h"
 
 #include <QDir>
+#include <QFileInfo>
 
 #include <optional>
 
@@ -66,12 +67,17 @@ const std::array<const char*, TestStep::kFieldCount> kStepDefaults = {
     "0", "0", "0", "0", "0", "0", "0", "1", "NextStep", "40"};
 constexpr int kFrequencyField = 9;
 
+QString refusal(const QString& path, const QString& problem)
+{
+    return QStringLiteral("Cannot open the test program %1: %2; the program shown is unchanged.")
+        .arg(QDir::toNativeSeparators(path), problem);
+}
+
 QString refusal(const QString& path, const QString& section, const QString& key,
                 const QString& value, const QString& problem)
 {
-    return QStringLiteral("Cannot open the test program %1: %2 of [%3] is \"%4\", %5; the "
-                          "program shown is unchanged.")
-        .arg(QDir::toNativeSeparators(path), key, section, value, problem);
+    return refusal(path,
+                   QStringLiteral("%1 of [%2] is \"%3\", %4").arg(key, section, value, problem));
 }
 
 } // namespace
@@ -83,12 +89,23 @@ QString programkeys::stepSection(int stepNumber)
 
 std::optional<ProgramFileContent> readTestProgram(const QString& path, QString* error)
 {
-    IniFile file(path);
-    if (!file.load(error))
-        return std::nullopt;
-    const auto refuse = [&](const QString& key, const QString& value, const QString& problem) {
+    const auto refuseFile = [&](const QString& problem) {
         if (error)
-            *error = refusal(path, programkeys::OptionSection, key, value, problem);
+            *error = refusal(path, problem);
+        return std::nullopt;
+    };
+    if (!QFileInfo::exists(path))
+        return refuseFile(QStringLiteral("the file does not exist"));
+    IniFile file(path);
+    if (!file.load())
+        return refuseFile(file.loadFailure());
+    if (!file.hasSection(programkeys::OptionSection))
+        return refuseFile(QStringLiteral("it has no [%1] section, so it is not a test program")
+                              .arg(programkeys::OptionSection));
+    const auto refuse = [&](const QString& key, const QString& value, const QString& problem,
+                            const QString& section = programkeys::OptionSection) {
+        if (error)
+            *error = refusal(path, section, key, value, problem);
         return std::nullopt;
     };
 
@@ -115,8 +132,13 @@ std::optional<ProgramFileContent> readTestProgram(const QString& path, QString* 
                       QStringLiteral("outside 0 to %1 steps").arg(kMaxProgramSteps));
 
     content.steps.resize(static_cast<std::size_t>(total));
+    static const QStringList knownActions = actions::all();
     for (int n = 1; n <= static_cast<int>(total); ++n) {
         const QString section = programkeys::stepSection(n);
+        // A step the file does not hold would run as a phantom step of default values.
+        if (!file.hasSection(section))
+            return refuseFile(QStringLiteral("%1 is %2, but there is no [%3] section")
+                                  .arg(programkeys::TotalStepCount, totalText, section));
         TestStep& step = content.steps[static_cast<std::size_t>(n - 1)];
         for (int f = 0; f < TestStep::kFieldCount; ++f) {
             // Only a load level's frequency is read.
@@ -125,6 +147,11 @@ std::optional<ProgramFileContent> readTestProgram(const QString& path, QString* 
             step.field(f) = file.read(section, kStepFieldKeys[static_cast<std::size_t>(f)],
                                       kStepDefaults[static_cast<std::size_t>(f)]);
         }
+        if (!knownActions.contains(step.ActionMode))
+            return refuse(
+                kStepFieldKeys[0], step.ActionMode,
+                QStringLiteral("which is not one of the %1 actions").arg(knownActions.size()),
+                section);
     }
     return content;
 }

@@ -15,9 +15,8 @@ class Station;
 
 // Loads the file named by TestFileName into MeasureOptions, the option check boxes,
 // TotalStepCount, the step grid and the StepTable, repairing unbalanced loops in the grid. A
-// missing file is an empty program. A file whose step count or option values cannot be used is
-// refused with a message naming the file and the key; the grid and the table keep the program
-// they held. Returns whether the program was loaded.
+// file that readTestProgram refuses is refused with its message; the grid and the table keep the
+// program they held. Returns whether the program was loaded.
 bool LoadTestProgram(Station& station);
 
 // What a program file holds, read and checked but not yet shown: the options and the steps (a
@@ -28,8 +27,11 @@ struct ProgramFileContent
     std::vector<TestStep> steps;
 };
 
-// Reads and checks a program file. A missing file is an empty program; a file whose step count
-// or option values cannot be used gives nothing and a message naming the file and the key.
+// Reads and checks a program file: every reason to refuse one is found here, before anything
+// is shown. A missing file, one that is no test program (no "TestStep Option" section) or that
+// IniFile cannot load, a step count or option value that is no usable number, a step without
+// its section, and an action that is not one of the sixteen give nothing and a message naming
+// the file and, where there is one, the section and key.
 std::optional<ProgramFileContent> readTestProgram(const QString& path, QString* error);
 
 // Shows a program that readTestProgram gave: options and check boxes, step grid, StepTable,

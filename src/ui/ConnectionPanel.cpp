@@ -1,6 +1,6 @@
 #include "ui/ConnectionPanel.h"
 
-#include "common/NumberText.h"
+#include "settings/LinkRecord.h"
 #include "settings/SettingsFiles.h"
 #include "station/ProgramCommands.h"
 #include "station/Station.h"
@@ -108,22 +108,11 @@ void ConnectionPanel::load()
     LoadLinkSettings(station_);
 }
 
-bool ConnectionPanel::isPortText(const QString& text)
-{
-    if (!isWholeNumberText(text))
-        return false;
-    const double port = parseNumber(text);
-    return port >= 1 && port <= kMaxPort;
-}
-
 bool ConnectionPanel::accept()
 {
-    const QString port = station_.form.txtPort.text();
-    if (!isPortText(port)) {
-        station_.prompts.message(QStringLiteral("PORT must be a whole number from 1 to %1, not "
-                                                "\"%2\". Nothing was stored.")
-                                     .arg(kMaxPort)
-                                     .arg(port));
+    QString message;
+    if (!checkPortText(station_.form.txtPort.text(), &message)) {
+        station_.prompts.message(message + QStringLiteral(" Nothing was stored."));
         return false;
     }
     if (!SaveLinkSettings(station_))

@@ -14,22 +14,16 @@ class ConnectionPanel : public QGroupBox
     Q_OBJECT
 
 public:
-    // The TCP port is kept in a 16-bit signed field.
-    static constexpr int kMaxPort = 32767;
-
     explicit ConnectionPanel(Station& station, QWidget* parent = nullptr);
 
     // Shows the stored link settings in the panel and the load status grid.
     void load();
-    // OK: refuses a port that is not a whole number from 1 to kMaxPort with a message and
-    // stores nothing; otherwise stores the link settings, asks to be closed, and runs the Save
-    // command. Returns whether the settings were stored.
+    // OK: refuses a port that is not a whole number from 1 to 65535 with a message and stores
+    // nothing; otherwise stores the link settings, asks to be closed, and runs the Save command.
+    // Returns whether the settings were stored.
     bool accept();
     // Cancel: asks to be closed; nothing is stored.
     void cancel();
-
-    // The operator's port text is usable: a whole number from 1 to kMaxPort.
-    static bool isPortText(const QString& text);
 
 signals:
     void closeRequested();

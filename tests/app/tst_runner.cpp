@@ -7,6 +7,7 @@
 #include <QTcpServer>
 
 #include <csignal>
+#include <sys/resource.h>
 
 namespace {
 
@@ -97,14 +98,14 @@ private slots:
     {
         QTest::addColumn<QStringList>("args");
         QTest::addColumn<QString>("message");
-        QTest::newRow("missing program") << QStringList{"--program", "/nonexistent/p.INI"}
-                                         << "does not exist";
+        QTest::newRow("missing program")
+            << QStringList{"--program", "/nonexistent/p.INI"} << "does not exist";
         QTest::newRow("unknown option") << QStringList{"--frobnicate"} << "frobnicate";
-        QTest::newRow("source without simulate") << QStringList{"--source", "ac"}
-                                                 << "--source goes with --simulate";
+        QTest::newRow("source without simulate")
+            << QStringList{"--source", "ac"} << "--source goes with --simulate";
         QTest::newRow("bad source") << QStringList{"--simulate", "--source", "dc"} << "dc";
-        QTest::newRow("refused serial number") << QStringList{"--simulate", "--sn", "../x"}
-                                               << "cannot name a log file";
+        QTest::newRow("refused serial number")
+            << QStringList{"--simulate", "--sn", "../x"} << "cannot name a log file";
     }
     void badInput_exitsWithTwo()
     {
@@ -138,8 +139,9 @@ private slots:
     {
         // A load on loopback that takes the connection and never answers.
         QTcpServer silent;
-        QVERIFY(silent.listen(QHostAddress::LocalHost,
-                              static_cast<quint16>(20000 + QRandomGenerator::global()->bounded(12000))));
+        QVERIFY(silent.listen(
+            QHostAddress::LocalHost,
+            static_cast<quint16>(20000 + QRandomGenerator::global()->bounded(12000))));
         Runner r;
         writeFile(r.path("p.INI"),
                   program({kTwoSteps}, "[Load1 Option]\r\nIP=127.0.0.1\r\nPORT=" +
@@ -150,20 +152,92 @@ private slots:
                  qPrintable(r.err));
     }
 
-    void sigterm_stopsTheRunWithTheLoadOffAndTheLogClosed()
+    void signal_stopsTheRunWithTheLoadOffAndTheLogClosed_data()
     {
+        QTest::addColumn<int>("signo");
+        QTest::newRow("SIGTERM") << SIGTERM;
+        QTest::newRow("SIGHUP") << SIGHUP;
+        QTest::newRow("SIGQUIT") << SIGQUIT;
+    }
+    void signal_stopsTheRunWithTheLoadOffAndTheLogClosed()
+    {
+        QFETCH(int, signo);
         Runner r;
         writeFile(r.path("long.INI"), program({"LoadLevel|CC|5|600||||1||50"}));
         r.start({"--program", r.path("long.INI"), "--simulate", "--sn", "S1", "--sim-log",
                  r.path("sim.log")});
         // Wait for the first timed measurement.
         QTRY_VERIFY_WITH_TIMEOUT(r.log("S1").count("\r\n") >= 3, 30000);
-        ::kill(static_cast<pid_t>(r.process.processId()), SIGTERM);
+        ::kill(static_cast<pid_t>(r.process.processId()), signo);
         r.finish();
-        QCOMPARE(r.exitCode, 128 + SIGTERM);
+        QCOMPARE(r.exitCode, 128 + signo);
         QVERIFY(readFile(r.path("sim.log")).trimmed().endsWith("\tLOAD OFF"));
         QVERIFY(r.log("S1").endsWith("\r\n")); // whole lines only
         QVERIFY2(r.out.contains("the test was stopped"), qPrintable(r.out));
+    }
+
+    void fullDisk_stopsTheRunWithOneAndWholeRecords()
+    {
+        Runner r;
+        writeFile(r.path("fast.INI"), program({"LoadLevel|CC|5|600||||0.05||50"}));
+        // A file size limit stands in for a full disk.
+        r.process.setChildProcessModifier([] {
+            const rlimit limit{4096, 4096};
+            ::setrlimit(RLIMIT_FSIZE, &limit);
+        });
+        r.run({"--program", r.path("fast.INI"), "--simulate", "--sn", "F1"});
+        QCOMPARE(r.exitCode, 1);
+        const QString log = r.log("F1");
+        QVERIFY(log.endsWith("\r\n"));
+        const QString records = QString::number(log.count("\r\n") - 1);
+        QVERIFY2(r.out.contains(": " + records + " records in"), qPrintable(r.out));
+        QVERIFY2(r.err.contains("F1.CSV: File too large") && r.err.contains(records + " records"),
+                 qPrintable(r.err));
+    }
+
+    void secondRunOnTheStationFolder_isRefusedByTheLock()
+    {
+        Runner first;
+        writeFile(first.path("long.INI"), program({"LoadLevel|CC|5|600||||1||50"}));
+        first.start({"--program", first.path("long.INI"), "--simulate", "--sn", "L1"});
+        QTRY_VERIFY_WITH_TIMEOUT(first.log("L1").count("\r\n") >= 2, 30000);
+        Runner second;
+        second.run({"--station", first.path("station"), "--program", first.path("long.INI"),
+                    "--simulate", "--sn", "L1"});
+        QCOMPARE(second.exitCode, 2);
+        QVERIFY2(
+            second.err.contains("acl3-run (process " + QString::number(first.process.processId())),
+            qPrintable(second.err));
+        // The first run's open log was left alone.
+        QCOMPARE(QDir(first.path("station/TestLog")).entryList({"L1_*"}).size(), 0);
+        ::kill(static_cast<pid_t>(first.process.processId()), SIGTERM);
+        first.finish();
+        QCOMPARE(first.exitCode, 128 + SIGTERM);
+    }
+
+    void runWithoutALog_saysSoOnItsFirstLine_data()
+    {
+        QTest::addColumn<QByteArray>("settings"); // ACL3.INI, none when empty
+        QTest::addColumn<QString>("reason");
+        QTest::newRow("log switch off")
+            << QByteArray("[ACL3]\nSaveLogFileFlag=0\n") << "SaveLogFileFlag is \"0\"";
+        QTest::newRow("no ACL3.INI") << QByteArray() << "ACL3.INI does not exist";
+    }
+    void runWithoutALog_saysSoOnItsFirstLine()
+    {
+        QFETCH(QByteArray, settings);
+        QFETCH(QString, reason);
+        Runner r;
+        QVERIFY(QDir().mkpath(r.path("station/TestLog")));
+        if (!settings.isEmpty())
+            writeFile(r.path("station/ACL3.INI"), settings);
+        // Loop markers alone: a progress line a second at most, not one per marker.
+        writeFile(r.path("p.INI"), program({"FOR||||20000", "LOOP", kTwoSteps}));
+        r.run({"--program", r.path("p.INI"), "--simulate"});
+        QCOMPARE(r.exitCode, 0);
+        const QString first = r.out.section('\n', 0, 0);
+        QVERIFY2(first.contains("No CSV log") && first.contains(reason), qPrintable(first));
+        QVERIFY2(r.out.count("Step ") < 10, qPrintable(r.out.left(2000)));
     }
 };
 

@@ -4,6 +4,7 @@
 #include "support/TestMain.h"
 
 #include <QDir>
+#include <QRegularExpression>
 
 namespace {
 
@@ -256,7 +257,8 @@ private slots:
         RunBench b(1, SourceKind::Ac, SimStation::Link::Gpib);
         b.program({loadLevel("CC", "1", "1"),
                    {"PlusLoad", "20", "2", "500", "500", "300", "2", "50", "4"},
-                   loadLevel("CC", "7", "1"), loadLevel("CC", "9", "1")});
+                   loadLevel("CC", "7", "1"),
+                   loadLevel("CC", "9", "1")});
         QCOMPARE(b.run(), RunEnd::Finished);
         const QStringList lines = b.received();
         QVERIFY(lines.contains("DYNC ON"));
@@ -396,6 +398,66 @@ private slots:
         QTest::qWait(300);
         QCOMPARE(b.received(), lines);
         QVERIFY2(!b.messages().contains("Lost Connect!"), qPrintable(b.messages().join('|')));
+    }
+
+    void valuesNotMeasured_areEmptyFieldsAndCounted_data()
+    {
+        QTest::addColumn<int>("form");
+        QTest::addColumn<QString>("currents"); // "n" where a phase's current is a number
+        QTest::newRow("garbage") << int(SimFaults::ReplyForm::Garbage) << ",,";
+        QTest::newRow("empty line") << int(SimFaults::ReplyForm::Empty) << ",,";
+        QTest::newRow("one field") << int(SimFaults::ReplyForm::SingleField) << "n,,";
+        QTest::newRow("no reply") << int(SimFaults::ReplyForm::None) << ",,";
+    }
+    void valuesNotMeasured_areEmptyFieldsAndCounted()
+    {
+        QFETCH(int, form);
+        QFETCH(QString, currents);
+        RunBench b(200);
+        SimFaults faults;
+        faults.form = static_cast<SimFaults::ReplyForm>(form);
+        faults.only = QStringLiteral("GLOB:MEAS:CURR?");
+        b.sim().setFaults(faults);
+        b.program({loadLevel("CC", "5", "3")});
+        QCOMPARE(b.run(), RunEnd::Finished);
+        const QList<QStringList> records = b.records();
+        QVERIFY(!records.isEmpty());
+        for (const QStringList& r : records) {
+            QVERIFY(isNumberText(r[4]) && isNumberText(r[10])); // voltage and power were read
+            QStringList shape = r.mid(7, 3);
+            shape.replaceInStrings(QRegularExpression("^[0-9.]+$"), "n");
+            QCOMPARE(shape.join(','), currents);
+        }
+        QCOMPARE(b.station().run.UnmeasuredValues, records.size() * (3 - currents.count('n')));
+    }
+
+    void stepWithALongerMeasureTime_endsAtItsDwellTime_data()
+    {
+        QTest::addColumn<QString>("action");
+        QTest::addColumn<double>("dwell");
+        QTest::addColumn<QString>("measure");
+        QTest::newRow("load level from the pre-run, 2 s, measure time 10 s")
+            << "LoadLevel" << 2.0 << "10";
+        QTest::newRow("discharge on the timer, 0.6 s, measure time 1e20")
+            << "DisCharge" << 0.6 << "1e20";
+    }
+    void stepWithALongerMeasureTime_endsAtItsDwellTime()
+    {
+        QFETCH(QString, action);
+        QFETCH(double, dwell);
+        QFETCH(QString, measure);
+        RunBench b(5);
+        const QStringList step = {action, "CC", "5", QString::number(dwell),
+                                  "0",    "0",  "0", measure};
+        b.program(action == actions::LoadLevel ? QList<QStringList>{step, loadLevel("CC", "2", "1")}
+                                               : QList<QStringList>{loadLevel("CC", "1", "1"), step,
+                                                                    loadLevel("CC", "2", "1")});
+        QList<double> starts;
+        QObject::connect(&b.rc, &RunControl::stepStarted, &b.rc,
+                         [&] { starts << b.fixture.clock.monotonicMs(); });
+        QCOMPARE(b.run(), RunEnd::Finished);
+        const double lasted = (starts.last() - starts[starts.size() - 2]) / 1000.0;
+        QVERIFY2(std::abs(lasted - dwell) < 0.2, qPrintable(QString::number(lasted)));
     }
 
     void runAcrossMidnight_keepsItsMeasuringInterval()

@@ -78,10 +78,12 @@ private slots:
         f.clock.advance(100 * 3600); // 100 hours later
         log.RecordResult();
         log.close();
+        // "Err" and "ErrRec" were not measured: empty fields, never 0.
         QCOMPARE(readFile(s.run.LogFileName),
-                 kHeader + "1,2,,10:00:05,230.1,229.9,230,10,10.5,9.75,2301,0,0,00:00:05,CC\r\n"
-                           "2,2,3,14:00:05,230.1,229.9,230,10,10.5,9.75,2301,0,0,100:00:05,CC\r\n");
+                 kHeader + "1,2,,10:00:05,230.1,229.9,230,10,10.5,9.75,2301,,,00:00:05,CC\r\n"
+                           "2,2,3,14:00:05,230.1,229.9,230,10,10.5,9.75,2301,,,100:00:05,CC\r\n");
         QCOMPARE(s.run.RecordNo, 3);
+        QCOMPARE(s.run.UnmeasuredValues, 4);
         QVERIFY(f.prompts.shown.empty());
     }
 
@@ -181,8 +183,9 @@ private slots:
         const GridModel& list = s.form.RecordList;
         QCOMPARE(list.rows(), 3);
         QCOMPARE(list.rowTexts(0), RunLog::recordListHeaders());
+        // Phases B and C of the power were not measured: no total power is shown.
         QCOMPARE(list.rowTexts(1), QStringList({"1", "2", "", "", "00:00:02", "230.0000", "0.0000",
-                                                "0.0000", "0", "0", "00:00:05"}));
+                                                "", "0", "0", "00:00:05"}));
         QCOMPARE(list.text(2, 9), QStringLiteral("0.50000000"));
         QCOMPARE(s.run.RecordNo, 3);
         QVERIFY(!QFileInfo::exists(s.run.LogFileName));

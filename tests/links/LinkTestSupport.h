@@ -3,6 +3,6 @@
 #include "LinkPeers.h"
 
 // The rows (QByteArray reply, QString expected) that every line link reads the same way: the
-// terminator goes, a reply without one is taken as it came, fewer than two characters is no
-// reply.
-void addReplyFramingRows();
+// terminator goes, fewer than two characters is no reply; a reply without a terminator reads as
+// `unterminated` when the window ends.
+void addReplyFramingRows(const QString& unterminated);

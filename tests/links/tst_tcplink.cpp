@@ -99,7 +99,7 @@ class TcpLinkTest : public QObject
     Q_OBJECT
 
 private slots:
-    void query_sendsLine_andReadsReply_data() { addReplyFramingRows(); }
+    void query_sendsLine_andReadsReply_data() { addReplyFramingRows(QStringLiteral("12.5")); }
     void query_sendsLine_andReadsReply()
     {
         QFETCH(QByteArray, reply);

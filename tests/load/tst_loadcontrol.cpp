@@ -76,13 +76,21 @@ private slots:
         QCOMPARE(s.loadLink().PORT, int(bench.sim().tcpPort()));
     }
 
-    void AllConnect_failsWhenTheLoadDoesNotAnswer()
+    void AllConnect_failsWhenTheLoadDoesNotAnswerWithAVoltage_data()
     {
+        QTest::addColumn<int>("form");
+        QTest::newRow("no reply") << int(SimFaults::ReplyForm::None);
+        QTest::newRow("garbage") << int(SimFaults::ReplyForm::Garbage);
+        QTest::newRow("empty line") << int(SimFaults::ReplyForm::Empty);
+    }
+    void AllConnect_failsWhenTheLoadDoesNotAnswerWithAVoltage()
+    {
+        QFETCH(int, form);
         SimStation bench;
         Station& s = bench.station();
         bench.fixture.clock.setSpeed(100); // the 10 s reply window passes in 0.1 s
         SimFaults silent;
-        silent.form = SimFaults::ReplyForm::None;
+        silent.form = static_cast<SimFaults::ReplyForm>(form);
         bench.sim().setFaults(silent);
         s.form.LoadStatusGrid.setText(1, 1, QStringLiteral("kept"));
         AllConnect(s);
@@ -115,9 +123,10 @@ private slots:
         QTest::addColumn<QString>("port");
         QTest::newRow("empty") << "";
         QTest::newRow("text") << "abc";
-        QTest::newRow("too big") << "40000";
+        QTest::newRow("text after the number") << "5025abc";
+        QTest::newRow("too big") << "65536";
         QTest::newRow("zero") << "0";
-        QTest::newRow("fraction") << "4001.5";
+        QTest::newRow("fraction") << "5025.5";
     }
     void AllConnect_refusesAPortTextTheSocketCannotTake()
     {
@@ -129,8 +138,22 @@ private slots:
         QCOMPARE(s.ConnectedLoadCount, 0);
         QCOMPARE(s.form.LoadStatusGrid.text(1, 2), QStringLiteral("Connect Fail"));
         QCOMPARE(bench.fixture.prompts.messages().size(), 1);
-        QVERIFY(bench.fixture.prompts.messages()[0].contains(QStringLiteral("port")));
+        QVERIFY2(bench.fixture.prompts.messages()[0].contains("TCP port \"" + port + "\""),
+                 qPrintable(bench.fixture.prompts.messages()[0]));
         QVERIFY(bench.received().isEmpty());
+    }
+
+    void AllConnect_connectsToAPortAbove32767()
+    {
+        SimStation bench;
+        quint16 port = bench.sim().listenTcp(40000);
+        if (port == 0)
+            port = bench.sim().listenTcp(0); // from the system's ports, above 32767
+        QVERIFY(port > 32767);
+        useTcpLoad(bench.station(), port);
+        AllConnect(bench.station());
+        QCOMPARE(bench.station().ConnectedLoadCount, 1);
+        QCOMPARE(bench.received().mid(0, 1), QStringList{"MEAS:VOLT?"});
     }
 
     void AllConnect_serialWithTheChannelUntickedLeavesItAlone()
@@ -277,12 +300,31 @@ private slots:
         double start = s.clock.monotonicMs();
         StartStep(s, 0);
         QVERIFY(s.clock.monotonicMs() - start >= 2500);
+    }
 
-        setStep(s, 0, {"DisCharge", "CC", "10", "5", "12", "3600"});
+    void StartStep_stopEndsALongWaitAndNothingFollows_data()
+    {
+        QTest::addColumn<QStringList>("step");
+        QTest::addColumn<QString>("lastLine");
+        QTest::newRow("discharge settling")
+            << QStringList{"DisCharge", "CC", "10", "5", "12", "3600"} << "LOAD ON";
+        QTest::newRow("pulse-load set-up")
+            << QStringList{"PlusLoad", "20", "2", "5", "5", "11.5", "3", "5000", "NextStep"}
+            << "COUNT 3";
+    }
+    void StartStep_stopEndsALongWaitAndNothingFollows()
+    {
+        QFETCH(QStringList, step);
+        QFETCH(QString, lastLine);
+        SimStation bench;
+        Station& s = bench.station();
+        connected(bench);
+        setStep(s, 0, step);
         QTimer::singleShot(20, [&s] { s.run.StopRequested = 1; });
-        start = s.clock.monotonicMs();
+        const double start = s.clock.monotonicMs();
         StartStep(s, 0);
-        QVERIFY2(s.clock.monotonicMs() - start < 3600 * 1000, "Stop ends the settling wait");
+        QVERIFY2(s.clock.monotonicMs() - start < 1000, "Stop ends the wait");
+        QCOMPARE(bench.received().last(), lastLine);
     }
 
     void levels_areSharedByTheLoadCount()

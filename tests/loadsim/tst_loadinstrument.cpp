@@ -313,6 +313,19 @@ private slots:
         QVERIFY(load.execute("DYNC OFF", 2.001).pulseStopped);
         QVERIFY(!load.state().pulseRunning);
     }
+
+    void pulse_ofTheLargestCountRunsItsCycles()
+    {
+        // Twice this count does not fit an int; the sequence must still be under way.
+        LoadInstrument load = quietAc();
+        sendAll(load, {"CCP:HIGH 20", "CC:B 5", "PERD:HIGH 5", "PERD:LOW 5", "COUNT 2147483647"});
+        QVERIFY(load.execute("DYNC ON", 0).pulseStarted);
+        QCOMPARE(ask(load, "GLOB:MEAS:CURR?", 0.012),
+                 QStringLiteral("20.000,20.000,20.000,60.000"));
+        // Cycles without length are over at once, however many.
+        sendAll(load, {"DYNC OFF", "PERD:HIGH 0", "PERD:LOW 0", "DYNC ON"}, 1);
+        QCOMPARE(ask(load, "GLOB:MEAS:CURR?", 2), QStringLiteral("0.000,0.000,0.000,0.000"));
+    }
 };
 
 ACL3_TEST_MAIN(LoadInstrumentTest)

@@ -55,6 +55,17 @@ private slots:
         QVERIFY(!ini.contains("A", "; comment"));
     }
 
+    void write_keepsTheByteOrderMarkAndCrOnlyLineEnds()
+    {
+        const QString path = file(QStringLiteral("cr.ini"));
+        writeFile(path, "\xEF\xBB\xBF[A]\rk=1\r");
+        IniFile ini(path);
+        QVERIFY(ini.load());
+        QCOMPARE(ini.read("A", "k", ""), QStringLiteral("1"));
+        ini.write("A", "n", "2");
+        QCOMPARE(ini.content(), QByteArray("\xEF\xBB\xBF[A]\rk=1\rn=2\r"));
+    }
+
     void write_replacesOneValueAndKeepsEveryOtherByte()
     {
         const QString path = file(QStringLiteral("keep.ini"));

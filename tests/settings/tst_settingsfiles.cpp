@@ -14,6 +14,7 @@ private slots:
     {
         StationFixture f;
         Station& s = *f.station;
+        writeFile(f.programPath(), "[TestStep Option]\n");
         s.form.TestStepActionCombo.setList({"design item"});
         LoadSystemSettings(s);
         QCOMPARE(s.settings.TestFileName, f.programPath());
@@ -72,10 +73,10 @@ private slots:
         QCOMPARE(r.MSCount, 1);
         QCOMPARE(r.RS232toRS485, 0);
         QCOMPARE(r.IP, QStringLiteral("127.0.0.1"));
-        QCOMPARE(r.PORT, 5025);
+        QCOMPARE(r.PORT, 0); // no whole number: refused, quoted, when the load is connected
         // The boxes the connection takes its address from show the stored address.
         QCOMPARE(s.form.txtIP.text(), QStringLiteral("127.0.0.1"));
-        QCOMPARE(s.form.txtPort.text(), QStringLiteral("5025"));
+        QCOMPARE(s.form.txtPort.text(), QStringLiteral("5025.4"));
         QCOMPARE(s.form.GpibAddressText.text(), QStringLiteral("07"));
         QCOMPARE(s.form.LoadComPortText.text(), QStringLiteral("03"));
         QCOMPARE(s.form.LoadBaudRateText.text(), QStringLiteral("9600"));
@@ -84,7 +85,7 @@ private slots:
         const GridModel& g = s.form.LoadStatusGrid;
         QCOMPARE(g.text(0, 1), QStringLiteral("TCPIP"));
         QCOMPARE(g.text(1, 0), QStringLiteral("1"));
-        QCOMPARE(g.text(1, 1), QStringLiteral("127.0.0.1:5025"));
+        QCOMPARE(g.text(1, 1), QStringLiteral("127.0.0.1:5025.4"));
         QCOMPARE(g.text(1, 2), QStringLiteral("Wait"));
         QCOMPARE(g.foreColor(1, 2), gridcolors::Blue);
         QCOMPARE(g.currentRow(), 1);

@@ -213,6 +213,7 @@ private slots:
     {
         StationFixture f;
         Station& s = *f.station;
+        writeFile(f.programPath(), "[TestStep Option]\n");
         InitGrids(s);
         LoadSystemSettings(s);
         s.form.TestStepGrid.setRows(2);

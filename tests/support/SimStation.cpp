@@ -5,7 +5,6 @@
 
 #include <QElapsedTimer>
 
-#include <QRandomGenerator>
 #include <QtTest>
 
 SimStation::SimStation(Link link, SourceKind source)
@@ -43,15 +42,11 @@ SimStation::SimStation(Link link, SourceKind source)
 
 quint16 stationPort()
 {
-    // The station keeps the load's port as a signed 16-bit number, so the simulated load must
-    // listen below the system's ephemeral ports.
-    for (int attempt = 0; attempt < 200; ++attempt) {
-        const auto port = static_cast<quint16>(20000 + QRandomGenerator::global()->bounded(12767));
-        QTcpServer probe;
-        if (probe.listen(QHostAddress::LocalHost, port))
-            return port;
-    }
-    qFatal("no free loopback port below 32768");
+    // A port the system has just handed out, on which nothing listens any more.
+    QTcpServer probe;
+    if (!probe.listen(QHostAddress::LocalHost, 0))
+        qFatal("no free loopback port");
+    return probe.serverPort();
 }
 
 SimStation::~SimStation()
@@ -141,7 +136,7 @@ QStringList resetSequence(bool tcp)
 
 ScriptedLoad::ScriptedLoad()
 {
-    server_.listen(QHostAddress::LocalHost, stationPort());
+    server_.listen(QHostAddress::LocalHost, 0);
     connect(&server_, &QTcpServer::newConnection, this, [this] {
         socket_ = server_.nextPendingConnection();
         connect(socket_, &QTcpSocket::readyRead, this, [this] {

@@ -63,7 +63,7 @@ private:
     std::deque<QString> replies_;
 };
 
-// A free loopback port that the station's port field can hold (1 to 32767).
+// A free loopback port.
 quint16 stationPort();
 
 // Points the station's load link at a TCP port on loopback.

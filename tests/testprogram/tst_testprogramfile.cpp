@@ -3,9 +3,12 @@
 #include "settings/SettingsFiles.h"
 #include "station/InitGrids.h"
 #include "station/ProgramCommands.h"
+#include "station/StationFolder.h"
 #include "support/TestMain.h"
 #include "support/TestSupport.h"
 #include "testprogram/TestProgramFile.h"
+
+#include <sys/stat.h>
 
 namespace {
 
@@ -137,7 +140,7 @@ private slots:
         writeFile(f.programPath(),
                   programFile({{"Charge", "14", "2", "60", "0.1", "1", "1", "1", "-", "99"},
                                {"LoadLevel", "CC", "10", "0", "", "", "", "-", "", "-"},
-                               {"-", "-", "-", "-", "-", "-", "-", "-", "-", "-"}}));
+                               {"Suspend", "-", "-", "-", "-", "-", "-", "-", "-", "-"}}));
         InitGrids(s);
         QVERIFY(LoadTestProgram(s));
         QCOMPARE(s.StepTable[0].GoToStep, QStringLiteral("NextStep"));
@@ -147,8 +150,27 @@ private slots:
         QCOMPARE(s.StepTable[1].Frequency, QStringLiteral("40"));
         QCOMPARE(s.StepTable[1].MeasTime, QStringLiteral("1"));
         QCOMPARE(gridRow(s, 3),
-                 QStringList({"0", "0", "0", "0", "0", "0", "0", "1", "NextStep", ""}));
-        QCOMPARE(s.StepTable[2].ActionMode, QStringLiteral("0"));
+                 QStringList({"Suspend", "0", "0", "0", "0", "0", "0", "1", "NextStep", ""}));
+    }
+
+    void load_readsTheSameProgramWhateverItsLineEndsAndByteOrderMark_data()
+    {
+        QTest::addColumn<QByteArray>("mark");
+        QTest::addColumn<QByteArray>("lineEnd");
+        QTest::newRow("UTF-8 byte-order mark") << QByteArray("\xEF\xBB\xBF") << QByteArray("\r\n");
+        QTest::newRow("CR only") << QByteArray() << QByteArray("\r");
+        QTest::newRow("LF only") << QByteArray() << QByteArray("\n");
+    }
+    void load_readsTheSameProgramWhateverItsLineEndsAndByteOrderMark()
+    {
+        QFETCH(QByteArray, mark);
+        QFETCH(QByteArray, lineEnd);
+        StationFixture f;
+        const QStringList step = {"LoadLevel", "CC", "5", "1", "", "", "", "1", "", "50"};
+        writeFile(f.programPath(), mark + programFile({step, step}).replace("\r\n", lineEnd));
+        QVERIFY(LoadTestProgram(*f.station));
+        QCOMPARE(f.station->TotalStepCount, 2);
+        QCOMPARE(gridRow(*f.station, 2), step);
     }
 
     void load_optionDefaultsAndCheckBoxes()
@@ -166,17 +188,6 @@ private slots:
         QCOMPARE(s.MeasureOptions.MeasureCapability, 1);
         QCOMPARE(s.MeasureOptions.MeasureTime, 0.25);
         QCOMPARE(s.TotalStepCount, 0);
-    }
-
-    void missingFile_isAnEmptyProgram()
-    {
-        StationFixture f;
-        Station& s = *f.station;
-        InitGrids(s);
-        QVERIFY(LoadTestProgram(s));
-        QCOMPARE(s.TotalStepCount, 0);
-        QCOMPARE(s.form.TestStepGrid.rows(), 1);
-        QVERIFY(f.prompts.shown.empty());
     }
 
     void save_keepsKeysItDoesNotWriteAndLeftOverSteps()
@@ -275,21 +286,41 @@ private slots:
 
     void load_refusesUnusableFilesAndKeepsTheProgram_data()
     {
-        QTest::addColumn<QByteArray>("options");
-        QTest::addColumn<QString>("key");
-        QTest::newRow("too many steps") << QByteArray("TotalStepCount=1501\n") << "TotalStepCount";
-        QTest::newRow("negative count") << QByteArray("TotalStepCount=-1\n") << "TotalStepCount";
-        QTest::newRow("count not whole") << QByteArray("TotalStepCount=2.5\n") << "TotalStepCount";
+        QTest::addColumn<QString>("name"); // a file other than the program file, or none
+        QTest::addColumn<QByteArray>("content");
+        QTest::addColumn<QString>("named");
+        const QByteArray step1 = "[Step1]\nActionMode=FOR\n";
+        const auto options = [&](const char* lines) {
+            return "[TestStep Option]\n" + QByteArray(lines) + step1;
+        };
+        QTest::newRow("too many steps")
+            << "" << options("TotalStepCount=1501\n") << "TotalStepCount";
+        QTest::newRow("negative count") << "" << options("TotalStepCount=-1\n") << "TotalStepCount";
+        QTest::newRow("count not whole")
+            << "" << options("TotalStepCount=2.5\n") << "TotalStepCount";
         QTest::newRow("count not a number")
-            << QByteArray("TotalStepCount=abc\n") << "TotalStepCount";
-        QTest::newRow("flag not a number") << QByteArray("MeasureKWH=yes\n") << "MeasureKWH";
-        QTest::newRow("empty flag") << QByteArray("MeasureVoltage=\n") << "MeasureVoltage";
-        QTest::newRow("measure time") << QByteArray("MeasureTime=fast\n") << "MeasureTime";
+            << "" << options("TotalStepCount=abc\n") << "TotalStepCount";
+        QTest::newRow("flag not a number") << "" << options("MeasureKWH=yes\n") << "MeasureKWH";
+        QTest::newRow("empty flag") << "" << options("MeasureVoltage=\n") << "MeasureVoltage";
+        QTest::newRow("measure time") << "" << options("MeasureTime=fast\n") << "MeasureTime";
+        QTest::newRow("step without its section")
+            << "" << options("TotalStepCount=2\n") << "no [Step2] section";
+        QTest::newRow("action not one of the sixteen")
+            << "" << options("TotalStepCount=2\n") + "[Step2]\nActionMode=Discharge\n"
+            << "ActionMode of [Step2] is \"Discharge\"";
+        QTest::newRow("no test program")
+            << "" << QByteArray("[ACL3]\nSaveLogFileFlag=1\n") << "no [TestStep Option] section";
+        QTest::newRow("UTF-16") << "" << QByteArray("\xFF\xFE[\0T\0") << "UTF-16";
+        QTest::newRow("device") << "/dev/zero" << QByteArray() << "not a regular file";
+        QTest::newRow("pipe") << "fifo" << QByteArray() << "not a regular file";
+        QTest::newRow("missing") << "missing.INI" << QByteArray() << "does not exist";
+        QTest::newRow("too large") << "big.INI" << QByteArray() << "larger than 16 MB";
     }
     void load_refusesUnusableFilesAndKeepsTheProgram()
     {
-        QFETCH(QByteArray, options);
-        QFETCH(QString, key);
+        QFETCH(QString, name);
+        QFETCH(QByteArray, content);
+        QFETCH(QString, named);
         StationFixture f;
         Station& s = *f.station;
         writeFile(f.programPath(),
@@ -298,32 +329,50 @@ private slots:
         QVERIFY(LoadTestProgram(s));
         const StepRecords before = s.StepTable;
 
-        writeFile(f.programPath(), "[TestStep Option]\n" + options + "[Step1]\nActionMode=FOR\n");
+        if (name.isEmpty())
+            writeFile(f.programPath(), content);
+        else
+            s.settings.TestFileName = name.startsWith('/') ? name : f.path(name);
+        if (name == "fifo")
+            QCOMPARE(::mkfifo(qPrintable(f.path(name)), 0600), 0);
+        if (name == "big.INI")
+            writeFile(f.path(name), QByteArray(17 << 20, ' '));
         QVERIFY(!LoadTestProgram(s));
         const QStringList messages = f.prompts.messages();
         QCOMPARE(messages.size(), 1);
-        QVERIFY2(messages[0].contains(QDir::toNativeSeparators(f.programPath())),
+        QVERIFY2(messages[0].contains(QDir::toNativeSeparators(s.settings.TestFileName)),
                  qPrintable(messages[0]));
-        QVERIFY2(messages[0].contains(key), qPrintable(messages[0]));
+        QVERIFY2(messages[0].contains(named), qPrintable(messages[0]));
         QCOMPARE(s.TotalStepCount, 1);
         QCOMPARE(s.form.TestStepGrid.rows(), 2);
         QCOMPARE(s.form.TestStepGrid.text(1, 1), QStringLiteral("Suspend"));
         QVERIFY(s.StepTable == before);
     }
 
+    void open_ofARefusedFileChangesNothing_data()
+    {
+        QTest::addColumn<QString>("name");
+        QTest::addColumn<QByteArray>("content");
+        QTest::newRow("too many steps")
+            << "bad.INI" << QByteArray("[TestStep Option]\nTotalStepCount=9999\n");
+        QTest::newRow("the station's own ACL3.INI") << "ACL3.INI" << defaultSettingsFile();
+    }
     void open_ofARefusedFileChangesNothing()
     {
+        QFETCH(QString, name);
+        QFETCH(QByteArray, content);
         StationFixture f;
         Station& s = *f.station;
         writeFile(f.programPath(),
                   programFile({{"Suspend", "", "", "1", "0", "", "", "1", "NextStep", "-"}}));
         LoadSystemSettings(s);
-        writeFile(f.path("bad.INI"), "[TestStep Option]\nTotalStepCount=9999\n");
-        f.prompts.scriptFileNames({f.path("bad.INI")});
+        writeFile(f.path(name), content);
+        f.prompts.scriptFileNames({f.path(name)});
         QVERIFY(!OpenCommand(s));
+        QVERIFY(f.prompts.messages().last().contains(QDir::toNativeSeparators(f.path(name))));
         QCOMPARE(s.settings.TestFileName, f.programPath());
         QCOMPARE(s.form.TestStepGrid.text(1, 1), QStringLiteral("Suspend"));
-        QVERIFY(!QFile::exists(f.path("ACL3.INI")));
+        QCOMPARE(readFile(f.path("ACL3.INI")), name == "ACL3.INI" ? content : QByteArray());
     }
 
     void save_failingHalfWayKeepsTheOldFileAndTable()

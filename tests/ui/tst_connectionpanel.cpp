@@ -173,20 +173,20 @@ private slots:
         QCOMPARE(statusAddress(f), QStringLiteral("127.0.0.1:5025"));
     }
 
-    void ok_refusesAPortThatIsNotAWholeNumberFrom1To32767_data()
+    void ok_refusesAPortThatIsNotAWholeNumberFrom1To65535_data()
     {
         QTest::addColumn<QString>("port");
         QTest::addColumn<bool>("accepted");
         QTest::newRow("0") << "0" << false;
         QTest::newRow("1") << "1" << true;
-        QTest::newRow("32767") << "32767" << true;
-        QTest::newRow("32768") << "32768" << false;
+        QTest::newRow("65535") << "65535" << true;
+        QTest::newRow("65536") << "65536" << false;
         QTest::newRow("negative") << "-5" << false;
         QTest::newRow("fraction") << "4001.5" << false;
         QTest::newRow("letters after digits") << "4001a" << false;
         QTest::newRow("empty") << "" << false;
     }
-    void ok_refusesAPortThatIsNotAWholeNumberFrom1To32767()
+    void ok_refusesAPortThatIsNotAWholeNumberFrom1To65535()
     {
         QFETCH(QString, port);
         QFETCH(bool, accepted);
@@ -208,7 +208,7 @@ private slots:
         }
         QCOMPARE(f.prompts.shown.size(), std::size_t(1));
         const QString message = f.prompts.messages().value(0);
-        QVERIFY2(message.contains("PORT") && message.contains("1 to 32767") &&
+        QVERIFY2(message.contains("TCP port") && message.contains("1 to 65535") &&
                      message.contains('"' + port + '"') && message.contains("Nothing was stored"),
                  qPrintable(message));
         QCOMPARE(readFile(f.path("ACL3.INI")), settings);

@@ -180,9 +180,15 @@ std::optional<QString> LoadInstrument::query(const QString& command, double nowS
     return std::nullopt;
 }
 
+bool LoadInstrument::inPulse() const
+{
+    // In 64 bits: twice a COUNT near the int limit does not fit an int.
+    return state_.pulseRunning && run_.segment < 2 * static_cast<qint64>(state_.pulse.count);
+}
+
 Demand LoadInstrument::demandNow() const
 {
-    if (state_.pulseRunning && run_.segment < 2 * state_.pulse.count) {
+    if (inPulse()) {
         const bool high = run_.segment % 2 == 0;
         return {true, LoadMode::CC, high ? state_.pulse.highAmps : state_.level(LoadMode::CC).b};
     }
@@ -191,11 +197,12 @@ Demand LoadInstrument::demandNow() const
     return {true, state_.mode, state_.level(state_.mode).a};
 }
 
-double LoadInstrument::segmentEnd(int segment) const
+double LoadInstrument::segmentEnd(qint64 segment) const
 {
     const double highS = std::max(state_.pulse.highMs, 0.0) / kMsPerS;
     const double periodS = highS + std::max(state_.pulse.lowMs, 0.0) / kMsPerS;
-    return run_.startS + (segment / 2) * periodS + (segment % 2 == 0 ? highS : periodS);
+    return run_.startS + static_cast<double>(segment / 2) * periodS +
+           (segment % 2 == 0 ? highS : periodS);
 }
 
 double LoadInstrument::pulseSeconds() const
@@ -209,11 +216,15 @@ void LoadInstrument::advanceTo(double nowS)
     while (lastS_ < nowS) {
         double end = nowS;
         bool segmentEnds = false;
-        const bool inPulse = state_.pulseRunning && run_.segment < 2 * state_.pulse.count;
-        if (inPulse) {
+        const bool pulsing = inPulse();
+        if (pulsing) {
             const double segEnd = segmentEnd(run_.segment);
             if (segEnd <= lastS_) { // an empty segment (PERD:HIGH or PERD:LOW of 0)
-                ++run_.segment;
+                // Cycles of no length at all end at once, however many there are.
+                if (pulseSeconds() <= 0)
+                    run_.segment = 2 * static_cast<qint64>(state_.pulse.count);
+                else
+                    ++run_.segment;
                 continue;
             }
             if (segEnd <= nowS) {
@@ -223,7 +234,7 @@ void LoadInstrument::advanceTo(double nowS)
         }
         const Demand demand = demandNow();
         source_.draw(demand, state_.loadOnVolts, end - lastS_);
-        if (inPulse && run_.segment % 2 == 0) {
+        if (pulsing && run_.segment % 2 == 0) {
             const PhaseValues a = source_.operate(demand, state_.loadOnVolts)[0];
             if (!run_.lowest || a.volts < run_.lowest->volts)
                 run_.lowest = a;

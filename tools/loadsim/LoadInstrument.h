@@ -52,12 +52,14 @@ private:
     struct PulseRun
     {
         double startS = 0;
-        int segment = 0; // high segments are even, low segments odd
+        qint64 segment = 0; // high segments are even, low segments odd
         std::optional<PhaseValues> lowest;
     };
 
     Demand demandNow() const;
-    double segmentEnd(int segment) const;
+    // Whether a running sequence has segments left: COUNT cycles of two.
+    bool inPulse() const;
+    double segmentEnd(qint64 segment) const;
     std::optional<QString> query(const QString& command, double nowS);
     bool applySetting(const QString& command);
 

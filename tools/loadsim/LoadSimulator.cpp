@@ -9,7 +9,6 @@
 #include <QDeadlineTimer>
 #include <QDir>
 #include <QFileInfo>
-#include <QRandomGenerator>
 #include <QTcpServer>
 #include <QTcpSocket>
 #include <QThread>
@@ -61,12 +60,6 @@ template <typename F> auto LoadSimulator::inOwnThread(F&& f) -> decltype(f())
 
 // ---- transports
 
-namespace {
-constexpr int kLowestFreePort = 20000;
-constexpr int kHighestStationPort = 32767;
-constexpr int kFreePortAttempts = 200;
-} // namespace
-
 QTcpServer* LoadSimulator::listen(quint16 port, const QHostAddress& address,
                                   const QString& transport, QString* error)
 {
@@ -91,19 +84,7 @@ quint16 LoadSimulator::listenTcp(quint16 port, const QHostAddress& address, QStr
 {
     return inOwnThread([&]() -> quint16 {
         delete tcpServer_;
-        tcpServer_ = nullptr;
-        if (port == 0) {
-            // The station keeps the load's port as a signed 16-bit number: a free port is
-            // chosen below the system's ephemeral range, which starts above 32767.
-            for (int attempt = 0; attempt < kFreePortAttempts && !tcpServer_; ++attempt) {
-                const auto candidate = static_cast<quint16>(
-                    kLowestFreePort +
-                    QRandomGenerator::global()->bounded(kHighestStationPort - kLowestFreePort + 1));
-                tcpServer_ = listen(candidate, address, QStringLiteral("tcp"), error);
-            }
-        } else {
-            tcpServer_ = listen(port, address, QStringLiteral("tcp"), error);
-        }
+        tcpServer_ = listen(port, address, QStringLiteral("tcp"), error);
         return tcpServer_ ? tcpServer_->serverPort() : 0;
     });
 }

@@ -49,8 +49,8 @@ public:
     ~LoadSimulator() override;
 
     // Transports. Each returns 0 / an empty text on failure, with the reason in *error.
-    // A TCP server for the station's TCP/IP link; port 0 picks a free port from 20000 to 32767
-    // (the station keeps a port as a signed 16-bit number). Returns the port.
+    // A TCP server for the station's TCP/IP link; port 0 lets the system pick a free port.
+    // Returns the port.
     quint16 listenTcp(quint16 port = 0, const QHostAddress& address = QHostAddress::LocalHost,
                       QString* error = nullptr);
     // A pseudo-terminal for the station's serial link. Returns its device path.
