@@ -431,33 +431,21 @@ private slots:
         QCOMPARE(b.station().run.UnmeasuredValues, records.size() * (3 - currents.count('n')));
     }
 
-    void stepWithALongerMeasureTime_endsAtItsDwellTime_data()
+    void stepsWithALongerMeasureTime_endAtTheirDwellTimes()
     {
-        QTest::addColumn<QString>("action");
-        QTest::addColumn<double>("dwell");
-        QTest::addColumn<QString>("measure");
-        QTest::newRow("load level from the pre-run, 2 s, measure time 10 s")
-            << "LoadLevel" << 2.0 << "10";
-        QTest::newRow("discharge on the timer, 0.6 s, measure time 1e20")
-            << "DisCharge" << 0.6 << "1e20";
-    }
-    void stepWithALongerMeasureTime_endsAtItsDwellTime()
-    {
-        QFETCH(QString, action);
-        QFETCH(double, dwell);
-        QFETCH(QString, measure);
         RunBench b(5);
-        const QStringList step = {action, "CC", "5", QString::number(dwell),
-                                  "0",    "0",  "0", measure};
-        b.program(action == actions::LoadLevel ? QList<QStringList>{step, loadLevel("CC", "2", "1")}
-                                               : QList<QStringList>{loadLevel("CC", "1", "1"), step,
-                                                                    loadLevel("CC", "2", "1")});
+        // 2 s with a measure time of 10 s from the pre-run; 0.6 s with 1e20 on the timer.
+        b.program({loadLevel("CC", "1", "2", "10"),
+                   {"DisCharge", "CC", "5", "0.6", "0", "0", "0", "1e20", "NextStep"},
+                   loadLevel("CC", "2", "1")});
         QList<double> starts;
         QObject::connect(&b.rc, &RunControl::stepStarted, &b.rc,
-                         [&] { starts << b.fixture.clock.monotonicMs(); });
+                         [&] { starts << b.fixture.clock.monotonicMs() / 1000.0; });
         QCOMPARE(b.run(), RunEnd::Finished);
-        const double lasted = (starts.last() - starts[starts.size() - 2]) / 1000.0;
-        QVERIFY2(std::abs(lasted - dwell) < 0.2, qPrintable(QString::number(lasted)));
+        QCOMPARE(starts.size(), 3);
+        QVERIFY2(std::abs(starts[1] - starts[0] - 2) < 0.2, qPrintable(QString::number(starts[1])));
+        QVERIFY2(std::abs(starts[2] - starts[1] - 0.6) < 0.2,
+                 qPrintable(QString::number(starts[2])));
     }
 
     void runAcrossMidnight_keepsItsMeasuringInterval()

@@ -153,26 +153,6 @@ private slots:
                  QStringList({"Suspend", "0", "0", "0", "0", "0", "0", "1", "NextStep", ""}));
     }
 
-    void load_readsTheSameProgramWhateverItsLineEndsAndByteOrderMark_data()
-    {
-        QTest::addColumn<QByteArray>("mark");
-        QTest::addColumn<QByteArray>("lineEnd");
-        QTest::newRow("UTF-8 byte-order mark") << QByteArray("\xEF\xBB\xBF") << QByteArray("\r\n");
-        QTest::newRow("CR only") << QByteArray() << QByteArray("\r");
-        QTest::newRow("LF only") << QByteArray() << QByteArray("\n");
-    }
-    void load_readsTheSameProgramWhateverItsLineEndsAndByteOrderMark()
-    {
-        QFETCH(QByteArray, mark);
-        QFETCH(QByteArray, lineEnd);
-        StationFixture f;
-        const QStringList step = {"LoadLevel", "CC", "5", "1", "", "", "", "1", "", "50"};
-        writeFile(f.programPath(), mark + programFile({step, step}).replace("\r\n", lineEnd));
-        QVERIFY(LoadTestProgram(*f.station));
-        QCOMPARE(f.station->TotalStepCount, 2);
-        QCOMPARE(gridRow(*f.station, 2), step);
-    }
-
     void load_optionDefaultsAndCheckBoxes()
     {
         StationFixture f;
@@ -286,41 +266,26 @@ private slots:
 
     void load_refusesUnusableFilesAndKeepsTheProgram_data()
     {
-        QTest::addColumn<QString>("name"); // a file other than the program file, or none
-        QTest::addColumn<QByteArray>("content");
-        QTest::addColumn<QString>("named");
-        const QByteArray step1 = "[Step1]\nActionMode=FOR\n";
-        const auto options = [&](const char* lines) {
-            return "[TestStep Option]\n" + QByteArray(lines) + step1;
-        };
-        QTest::newRow("too many steps")
-            << "" << options("TotalStepCount=1501\n") << "TotalStepCount";
-        QTest::newRow("negative count") << "" << options("TotalStepCount=-1\n") << "TotalStepCount";
-        QTest::newRow("count not whole")
-            << "" << options("TotalStepCount=2.5\n") << "TotalStepCount";
+        QTest::addColumn<QByteArray>("options");
+        QTest::addColumn<QString>("key");
+        QTest::newRow("too many steps") << QByteArray("TotalStepCount=1501\n") << "TotalStepCount";
+        QTest::newRow("negative count") << QByteArray("TotalStepCount=-1\n") << "TotalStepCount";
+        QTest::newRow("count not whole") << QByteArray("TotalStepCount=2.5\n") << "TotalStepCount";
         QTest::newRow("count not a number")
-            << "" << options("TotalStepCount=abc\n") << "TotalStepCount";
-        QTest::newRow("flag not a number") << "" << options("MeasureKWH=yes\n") << "MeasureKWH";
-        QTest::newRow("empty flag") << "" << options("MeasureVoltage=\n") << "MeasureVoltage";
-        QTest::newRow("measure time") << "" << options("MeasureTime=fast\n") << "MeasureTime";
+            << QByteArray("TotalStepCount=abc\n") << "TotalStepCount";
+        QTest::newRow("flag not a number") << QByteArray("MeasureKWH=yes\n") << "MeasureKWH";
+        QTest::newRow("empty flag") << QByteArray("MeasureVoltage=\n") << "MeasureVoltage";
+        QTest::newRow("measure time") << QByteArray("MeasureTime=fast\n") << "MeasureTime";
         QTest::newRow("step without its section")
-            << "" << options("TotalStepCount=2\n") << "no [Step2] section";
+            << QByteArray("TotalStepCount=2\n") << "TotalStepCount is 2, but there is no [Step2]";
         QTest::newRow("action not one of the sixteen")
-            << "" << options("TotalStepCount=2\n") + "[Step2]\nActionMode=Discharge\n"
+            << QByteArray("TotalStepCount=2\n[Step2]\nActionMode=Discharge\n")
             << "ActionMode of [Step2] is \"Discharge\"";
-        QTest::newRow("no test program")
-            << "" << QByteArray("[ACL3]\nSaveLogFileFlag=1\n") << "no [TestStep Option] section";
-        QTest::newRow("UTF-16") << "" << QByteArray("\xFF\xFE[\0T\0") << "UTF-16";
-        QTest::newRow("device") << "/dev/zero" << QByteArray() << "not a regular file";
-        QTest::newRow("pipe") << "fifo" << QByteArray() << "not a regular file";
-        QTest::newRow("missing") << "missing.INI" << QByteArray() << "does not exist";
-        QTest::newRow("too large") << "big.INI" << QByteArray() << "larger than 16 MB";
     }
     void load_refusesUnusableFilesAndKeepsTheProgram()
     {
-        QFETCH(QString, name);
-        QFETCH(QByteArray, content);
-        QFETCH(QString, named);
+        QFETCH(QByteArray, options);
+        QFETCH(QString, key);
         StationFixture f;
         Station& s = *f.station;
         writeFile(f.programPath(),
@@ -329,20 +294,13 @@ private slots:
         QVERIFY(LoadTestProgram(s));
         const StepRecords before = s.StepTable;
 
-        if (name.isEmpty())
-            writeFile(f.programPath(), content);
-        else
-            s.settings.TestFileName = name.startsWith('/') ? name : f.path(name);
-        if (name == "fifo")
-            QCOMPARE(::mkfifo(qPrintable(f.path(name)), 0600), 0);
-        if (name == "big.INI")
-            writeFile(f.path(name), QByteArray(17 << 20, ' '));
+        writeFile(f.programPath(), "[TestStep Option]\n" + options + "[Step1]\nActionMode=FOR\n");
         QVERIFY(!LoadTestProgram(s));
         const QStringList messages = f.prompts.messages();
         QCOMPARE(messages.size(), 1);
-        QVERIFY2(messages[0].contains(QDir::toNativeSeparators(s.settings.TestFileName)),
+        QVERIFY2(messages[0].contains(QDir::toNativeSeparators(f.programPath())),
                  qPrintable(messages[0]));
-        QVERIFY2(messages[0].contains(named), qPrintable(messages[0]));
+        QVERIFY2(messages[0].contains(key), qPrintable(messages[0]));
         QCOMPARE(s.TotalStepCount, 1);
         QCOMPARE(s.form.TestStepGrid.rows(), 2);
         QCOMPARE(s.form.TestStepGrid.text(1, 1), QStringLiteral("Suspend"));
@@ -352,24 +310,38 @@ private slots:
     void open_ofARefusedFileChangesNothing_data()
     {
         QTest::addColumn<QString>("name");
-        QTest::addColumn<QByteArray>("content");
+        QTest::addColumn<QByteArray>("content"); // none: the file is not written
+        QTest::addColumn<QString>("reason");
         QTest::newRow("too many steps")
-            << "bad.INI" << QByteArray("[TestStep Option]\nTotalStepCount=9999\n");
-        QTest::newRow("the station's own ACL3.INI") << "ACL3.INI" << defaultSettingsFile();
+            << "bad.INI" << QByteArray("[TestStep Option]\nTotalStepCount=9999\n") << "9999";
+        QTest::newRow("the station's ACL3.INI")
+            << "ACL3.INI" << defaultSettingsFile() << "no [TestStep Option] section";
+        QTest::newRow("UTF-16") << "u.INI" << QByteArray("\xFF\xFE[") << "UTF-16";
+        QTest::newRow("device") << "/dev/zero" << QByteArray() << "not a regular file";
+        QTest::newRow("pipe") << "fifo" << QByteArray() << "not a regular file";
+        QTest::newRow("missing") << "missing.INI" << QByteArray() << "does not exist";
+        QTest::newRow("too large") << "big.INI" << QByteArray(17 << 20, ' ') << "larger than 16 MB";
     }
     void open_ofARefusedFileChangesNothing()
     {
         QFETCH(QString, name);
         QFETCH(QByteArray, content);
+        QFETCH(QString, reason);
         StationFixture f;
         Station& s = *f.station;
         writeFile(f.programPath(),
                   programFile({{"Suspend", "", "", "1", "0", "", "", "1", "NextStep", "-"}}));
         LoadSystemSettings(s);
-        writeFile(f.path(name), content);
+        if (name == "fifo")
+            QCOMPARE(::mkfifo(qPrintable(f.path(name)), 0600), 0);
+        else if (!content.isEmpty())
+            writeFile(f.path(name), content);
         f.prompts.scriptFileNames({f.path(name)});
         QVERIFY(!OpenCommand(s));
-        QVERIFY(f.prompts.messages().last().contains(QDir::toNativeSeparators(f.path(name))));
+        const QString message = f.prompts.messages().value(0);
+        QVERIFY2(message.contains(QDir::toNativeSeparators(f.path(name))) &&
+                     message.contains(reason),
+                 qPrintable(message));
         QCOMPARE(s.settings.TestFileName, f.programPath());
         QCOMPARE(s.form.TestStepGrid.text(1, 1), QStringLiteral("Suspend"));
         QCOMPARE(readFile(f.path("ACL3.INI")), name == "ACL3.INI" ? content : QByteArray());
