@@ -170,7 +170,9 @@ int main(int argc, char** argv)
     if (state.UnmeasuredValues > 0)
         outcome += QStringLiteral(" (%1 values not measured, recorded as empty fields)")
                        .arg(state.UnmeasuredValues);
-    if (station.settings.SaveLogFileFlag == 1) {
+    if (code == kBadInput) {
+        say(stdout, outcome); // nothing ran: there are no records to count
+    } else if (station.settings.SaveLogFileFlag == 1) {
         say(stdout, QStringLiteral("%1: %2 records in %3, run time %4")
                         .arg(outcome)
                         .arg(records)
