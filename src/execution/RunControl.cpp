@@ -190,9 +190,9 @@ void RunControl::StartCommand()
 
     if (!takeRunLock())
         return refuse();
-    noLogNotice_ = noLogNotice(station_);
-    if (!noLogNotice_.isEmpty())
-        form.RunStatus.setText(noLogNotice_);
+    noLogReason_ = noLogReason(station_);
+    if (!noLogReason_.isEmpty())
+        form.RunStatus.setText(noLogNotice(station_));
     if (station_.settings.SaveLogFileFlag == 1) {
         QString sn = form.SNText.text();
         if (sn.isEmpty() || sn == kNoSaveLog) {
@@ -556,7 +556,7 @@ void RunControl::showProgress()
         text += QStringLiteral(", Loop2 %1").arg(grid.text(run.For2Row, 5));
     text += QStringLiteral(", run time ") +
             FormatElapsed(run.TestStartText, dateTimeText(station_.clock.now()));
-    if (!noLogNotice_.isEmpty())
-        text += QStringLiteral(" (no CSV log)");
+    if (!noLogReason_.isEmpty())
+        text += QStringLiteral(" (no CSV log: %1)").arg(noLogReason_);
     station_.form.RunStatus.setText(text);
 }

@@ -115,7 +115,7 @@ private:
     RunLog log_;
     QLockFile runLock_;
     // Why this run has no CSV log; empty when it has one.
-    QString noLogNotice_;
+    QString noLogReason_;
     QTimer RunTimer;
     Phase phase_ = Phase::Idle;
     bool endReported_ = false;

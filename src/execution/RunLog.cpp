@@ -40,14 +40,22 @@ int unmeasuredCells(const GridModel& phases)
 
 } // namespace
 
-QString noLogNotice(const Station& station)
+QString noLogReason(const Station& station)
 {
     const SystemSettings& s = station.settings;
     if (s.SaveLogFileFlag == 1)
         return {};
-    return QStringLiteral("No CSV log for this run: %1. The records go to the record list.")
-        .arg(s.NoLogReason.isEmpty() ? QStringLiteral("the settings' log switch is off")
-                                     : s.NoLogReason);
+    return s.NoLogReason.isEmpty() ? QStringLiteral("the log switch SaveLogFileFlag is off")
+                                   : s.NoLogReason;
+}
+
+QString noLogNotice(const Station& station)
+{
+    const QString reason = noLogReason(station);
+    if (reason.isEmpty())
+        return {};
+    return QStringLiteral("No CSV log for this run: %1 (%2). The records go to the record list.")
+        .arg(reason, QDir::toNativeSeparators(station.settingsFilePath()));
 }
 
 QString FormatElapsed(const QString& start, const QString& end)

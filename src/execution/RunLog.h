@@ -15,8 +15,9 @@ QString FormatElapsed(const QString& start, const QString& end);
 // (<>:"/\|?*). The message says what is wrong.
 bool checkSerialNumber(const QString& serialNumber, QString* message);
 
-// What a run without a CSV log says when it starts: why there is none (the settings' log switch
-// off, ACL3.INI missing or damaged). Empty when the log switch is on.
+// Why a run has no CSV log (the settings' log switch off, ACL3.INI missing or damaged), and what
+// such a run says when it starts. Both empty when the log switch is on.
+QString noLogReason(const Station& station);
 QString noLogNotice(const Station& station);
 
 // The run's record: the CSV log in TestLog (with the settings' log switch on) or the on-screen

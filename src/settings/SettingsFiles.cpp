@@ -116,7 +116,7 @@ void LoadSystemSettings(Station& station)
         ini.read(settingskeys::MainSection, settingskeys::SaveLogFileFlag, QStringLiteral("0"));
     s.SaveLogFileFlag = roundToInt(parseNumber(logSwitch));
     // A run without its CSV log says why when it starts.
-    const QString settingsFile = QDir::toNativeSeparators(s.SettingsFilePath);
+    const QString settingsFile = QFileInfo(s.SettingsFilePath).fileName();
     if (s.SaveLogFileFlag == 1)
         s.NoLogReason.clear();
     else if (!QFileInfo::exists(s.SettingsFilePath))
@@ -126,7 +126,7 @@ void LoadSystemSettings(Station& station)
             QStringLiteral("%1 cannot be read (%2)").arg(settingsFile, ini.loadFailure());
     else if (!ini.contains(settingskeys::MainSection, settingskeys::SaveLogFileFlag))
         s.NoLogReason =
-            QStringLiteral("%1 has no %2 in its [%3] section")
+            QStringLiteral("%1 has no %2 in [%3]")
                 .arg(settingsFile, settingskeys::SaveLogFileFlag, settingskeys::MainSection);
     else
         s.NoLogReason = QStringLiteral("%1 is \"%2\" in %3, not 1")

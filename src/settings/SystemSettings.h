@@ -13,7 +13,7 @@ struct SystemSettings
     int ChannelNo = 1;        // always 1
     QString TestFileName;     // full path of the current test program
     int SaveLogFileFlag = 0;  // 1: each run writes a CSV log; else records go to the on-screen list
-    QString NoLogReason;      // with SaveLogFileFlag not 1: why (the key's value, a missing file)
+    QString NoLogReason;      // with SaveLogFileFlag not 1: why ("ACL3.INI does not exist")
     bool TcpipMode = false;   // the load's ConnectMode at start-up was TCP/IP
     QStringList ActionModeList;
     QStringList LoadModeList;
