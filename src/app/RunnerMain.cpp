@@ -104,6 +104,9 @@ int main(int argc, char** argv)
     startup.tick();
     if (!readTestProgram(station.settings.TestFileName, &error))
         return kBadInput; // the start-up has said why
+    // The runner runs the program as loaded, loops closed by the load included (the step table
+    // holds them), and never rewrites the program file.
+    station.programEdits.markSaved();
     if (parser.isSet(QStringLiteral("sn")))
         station.form.SNText.setText(parser.value(QStringLiteral("sn")));
     // A run whose records will not be on disk says so first.

@@ -73,8 +73,7 @@ int main(int argc, char** argv)
     MainWindow window(station);
     prompts.setParentWidget(&window);
     if (simulate.enabled)
-        window.setWindowTitle(window.windowTitle() + QStringLiteral(" - ") +
-                              simulate.description());
+        window.setTitleNote(simulate.description());
     RunControl run(station);
     new RunBinding(window, run);
     QObject::connect(new StopSignals(&app), &StopSignals::received, &app, [&run](int signo) {

@@ -7,6 +7,7 @@
 #include "load/Measurement.h"
 #include "station/ProgramCommands.h"
 #include "station/Station.h"
+#include "testprogram/ProgramCheck.h"
 #include "testprogram/TestProgramFile.h"
 
 #include <QCoreApplication>
@@ -84,6 +85,8 @@ double RunControl::gridNumber(int row, int col) const
 
 void RunControl::setGridText(int row, int col, const QString& text)
 {
+    // The run's counting in loop and dwell cells is no edit of the program.
+    const auto quiet = station_.programEdits.quiet();
     station_.form.TestStepGrid.setText(row, col, text);
 }
 
@@ -91,7 +94,11 @@ void RunControl::highlightRow(int row)
 {
     GridModel& grid = station_.form.TestStepGrid;
     grid.setTopRow(row);
+    // The running step's row is the only one marked: loop markers passed on the way lose it.
+    if (highlightedRow_ != row)
+        unhighlightRow(highlightedRow_);
     grid.setRowBackColor(row, 1, 9, gridcolors::LightYellow);
+    highlightedRow_ = row;
 }
 
 void RunControl::unhighlightRow(int row)
@@ -181,8 +188,15 @@ void RunControl::StartCommand()
         }
     };
 
+    // A value the load must not get refuses the run before anything is saved, logged or sent.
+    if (const QString refusal = programRefusal(checkProgram(stepsInGrid(form.TestStepGrid)));
+        !refusal.isEmpty()) {
+        station_.prompts.message(refusal);
+        return refuse();
+    }
+
     // The run reads the step table: it must hold what the grid shows.
-    if (form.TestStepGrid.rows() - 1 != station_.TotalStepCount) {
+    if (station_.programEdits.unsaved()) {
         // A cancelled or failed save ends the command: reloading would drop the edits.
         if (!SaveCommand(station_) || !LoadTestProgram(station_))
             return refuse();
@@ -503,6 +517,7 @@ void RunControl::Stop(RunEnd how)
     QCoreApplication::processEvents();
     for (int row = 1; row <= station_.TotalStepCount; ++row)
         unhighlightRow(row);
+    highlightedRow_ = 0;
     station_.links().LinkClose(station_.loadInstrument());
     phase_ = Phase::Idle;
     if (!endReported_) {

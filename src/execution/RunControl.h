@@ -119,6 +119,7 @@ private:
     QTimer RunTimer;
     Phase phase_ = Phase::Idle;
     bool endReported_ = false;
+    int highlightedRow_ = 0;
 };
 
 Q_DECLARE_METATYPE(RunEnd)

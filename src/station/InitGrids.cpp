@@ -5,6 +5,7 @@
 #include "settings/LinkRecord.h"
 #include "settings/SystemSettings.h"
 #include "station/Station.h"
+#include "testprogram/TestStep.h"
 
 namespace {
 
@@ -29,9 +30,10 @@ void InitGrids(Station& station)
 {
     StationForm& form = station.form;
 
+    // Setting the step grid up is no edit of the program.
+    const auto quiet = station.programEdits.quiet();
     setUp(form.TestStepGrid, 2, 11, 1, 1,
-          {"Step", "Action Mode", "Mode", "Value", "Dwell Time(s)", "Loop Times", "Stable(s)",
-           "StopAH", "MeasT(s)", "Go To", "Frequency"},
+          QStringList(kStepGridHeaders.begin(), kStepGridHeaders.end()),
           {1000, 2000, 1400, 1000, 2000, 1800, 0, 0, 1500, 0, 2000});
     form.TestStepGrid.setCurrentCell(1, 1);
 

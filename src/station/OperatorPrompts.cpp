@@ -37,6 +37,22 @@ QString RecordingPrompts::saveFileName(const QString& filter, const QString& pre
     return nextAnswer();
 }
 
+PromptAnswer RecordingPrompts::question(const QString& text, const QList<PromptAnswer>&,
+                                        const QString& title)
+{
+    record({QStringLiteral("question"), text, title});
+    if (questionAnswers_.empty())
+        return PromptAnswer::Cancel;
+    const PromptAnswer answer = questionAnswers_.front();
+    questionAnswers_.pop_front();
+    return answer;
+}
+
+void RecordingPrompts::scriptAnswers(const QList<PromptAnswer>& answers)
+{
+    questionAnswers_.insert(questionAnswers_.end(), answers.begin(), answers.end());
+}
+
 void RecordingPrompts::scriptFileNames(const QStringList& answers)
 {
     for (const QString& a : answers)
@@ -68,4 +84,11 @@ QString ConsolePrompts::openFileName(const QString&, const QString& preset)
 QString ConsolePrompts::saveFileName(const QString&, const QString& preset)
 {
     return preset;
+}
+
+PromptAnswer ConsolePrompts::question(const QString& text, const QList<PromptAnswer>&,
+                                      const QString& title)
+{
+    message(text, title);
+    return PromptAnswer::Cancel;
 }

@@ -3,8 +3,18 @@
 #include <QString>
 #include <QStringList>
 
+#include <QList>
+
 #include <deque>
 #include <functional>
+
+// The answers a question can offer.
+enum class PromptAnswer
+{
+    Save,
+    Discard,
+    Cancel,
+};
 
 // Everything the station asks or tells the operator: message boxes and the open and save file
 // dialogs. The window shows real dialogs, the headless runner prints and answers by itself, and
@@ -20,6 +30,9 @@ public:
     // form ("INI檔(*.ini);;所有檔案(*.*)"); `preset` is the name the dialog starts with.
     virtual QString openFileName(const QString& filter, const QString& preset) = 0;
     virtual QString saveFileName(const QString& filter, const QString& preset) = 0;
+    // A question with the given answers; Cancel when it is closed without one.
+    virtual PromptAnswer question(const QString& text, const QList<PromptAnswer>& answers,
+                                  const QString& title = {}) = 0;
 };
 
 // Records every prompt and answers file dialogs from a script (cancel when the script is empty).
@@ -28,7 +41,7 @@ class RecordingPrompts : public OperatorPrompts
 public:
     struct Shown
     {
-        QString kind; // "message", "open", "save"
+        QString kind; // "message", "open", "save", "question"
         QString text; // message text, or the dialog's preset
         QString title;
     };
@@ -36,9 +49,13 @@ public:
     void message(const QString& text, const QString& title = {}) override;
     QString openFileName(const QString& filter, const QString& preset) override;
     QString saveFileName(const QString& filter, const QString& preset) override;
+    PromptAnswer question(const QString& text, const QList<PromptAnswer>& answers,
+                          const QString& title = {}) override;
 
     // Answers for the next dialogs, in order; "" is a cancel.
     void scriptFileNames(const QStringList& answers);
+    // Answers for the next questions, in order; Cancel when none is left.
+    void scriptAnswers(const QList<PromptAnswer>& answers);
 
     QStringList messages() const; // texts of the messages shown, in order
     std::deque<Shown> shown;
@@ -51,14 +68,18 @@ private:
     void record(Shown prompt);
     QString nextAnswer();
     std::deque<QString> answers_;
+    std::deque<PromptAnswer> questionAnswers_;
 };
 
-// The headless runner's prompts: messages become lines on standard error, and the file dialogs
-// answer with a fixed file (the current program) without asking.
+// The headless runner's prompts: messages become lines on standard error, the file dialogs
+// answer with a fixed file (the current program) without asking, and questions are answered
+// with Cancel, which loses nothing.
 class ConsolePrompts : public OperatorPrompts
 {
 public:
     void message(const QString& text, const QString& title = {}) override;
     QString openFileName(const QString& filter, const QString& preset) override;
     QString saveFileName(const QString& filter, const QString& preset) override;
+    PromptAnswer question(const QString& text, const QList<PromptAnswer>& answers,
+                          const QString& title = {}) override;
 };

@@ -8,6 +8,7 @@
 #include "testprogram/TestProgramFile.h"
 
 #include <QDir>
+#include <QFileInfo>
 
 QString qtFileFilter(const QString& dialogFilter)
 {
@@ -23,7 +24,8 @@ QString qtFileFilter(const QString& dialogFilter)
     return filters.join(QStringLiteral(";;"));
 }
 
-const QString kProgramFileFilter = qtFileFilter(QStringLiteral("INI檔(*.ini)|*.ini|所有檔案(*.*)|*.*"));
+const QString kProgramFileFilter =
+    qtFileFilter(QStringLiteral("INI檔(*.ini)|*.ini|所有檔案(*.*)|*.*"));
 
 namespace {
 
@@ -41,8 +43,29 @@ QString rememberedName(const QString& fileName)
 
 } // namespace
 
+bool settleUnsavedEdits(Station& station)
+{
+    if (!station.programEdits.unsaved())
+        return true;
+    const QString text =
+        QStringLiteral("The test program %1 has changes that are not saved. Save them?")
+            .arg(QFileInfo(station.settings.TestFileName).fileName());
+    switch (station.prompts.question(
+        text, {PromptAnswer::Save, PromptAnswer::Discard, PromptAnswer::Cancel})) {
+    case PromptAnswer::Save:
+        return SaveCommand(station);
+    case PromptAnswer::Discard:
+        return true;
+    case PromptAnswer::Cancel:
+        break;
+    }
+    return false;
+}
+
 bool OpenCommand(Station& station)
 {
+    if (!settleUnsavedEdits(station))
+        return false;
     const QString chosen = station.prompts.openFileName(kProgramFileFilter, dialogPreset(station));
     if (chosen.isEmpty())
         return false;

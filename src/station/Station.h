@@ -4,6 +4,7 @@
 #include "settings/LinkRecord.h"
 #include "settings/SystemSettings.h"
 #include "station/OperatorPrompts.h"
+#include "station/ProgramEdits.h"
 #include "station/RunState.h"
 #include "station/StationForm.h"
 #include "testprogram/TestStep.h"
@@ -11,8 +12,8 @@
 #include <QObject>
 
 #include <array>
-#include <optional>
 #include <memory>
+#include <optional>
 
 class LinkLayer;
 
@@ -38,6 +39,8 @@ public:
     OperatorPrompts& prompts;
 
     StationForm form;
+    // Whether the step grid differs from the program file.
+    ProgramEdits programEdits{form.TestStepGrid};
     StepRecords StepTable;
     int TotalStepCount = 0;
     MeasureOptionSet MeasureOptions;

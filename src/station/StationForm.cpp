@@ -22,12 +22,13 @@ StationForm::StationForm(QObject* parent) : QObject(parent)
 const QStringList& StationForm::switchedControls()
 {
     static const QStringList controls = {
-        QStringLiteral("StartCommand"),   QStringLiteral("AddCommand"),
-        QStringLiteral("DelCommand"),     QStringLiteral("InsCommand"),
-        QStringLiteral("SaveCommand"),    QStringLiteral("OpenCommand"),
+        QStringLiteral("StartCommand"), QStringLiteral("AddCommand"), QStringLiteral("DelCommand"),
+        QStringLiteral("InsCommand"), QStringLiteral("SaveCommand"), QStringLiteral("OpenCommand"),
         QStringLiteral("ConnectCommand"), QStringLiteral("MoveUpCommand"),
-        QStringLiteral("MoveDnCommand"),  QStringLiteral("SNText"),
-        QStringLiteral("StopCommand"),    QStringLiteral("PauseCommand")};
+        QStringLiteral("MoveDnCommand"), QStringLiteral("SNText"),
+        // The step editor may be open when a run starts: its OK must not change the program
+        // while it runs.
+        QStringLiteral("OKCommand"), QStringLiteral("StopCommand"), QStringLiteral("PauseCommand")};
     return controls;
 }
 

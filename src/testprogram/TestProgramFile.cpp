@@ -7,6 +7,7 @@
 #include <QDir>
 #include <QFileInfo>
 
+#include <algorithm>
 #include <optional>
 
 namespace {
@@ -158,6 +159,8 @@ std::optional<ProgramFileContent> readTestProgram(const QString& path, QString* 
 
 void applyTestProgram(Station& station, const ProgramFileContent& content)
 {
+    // What the file holds is no edit; a loop repair is, since the file lacks it.
+    std::optional<ProgramEdits::Quiet> loading(station.programEdits);
     station.MeasureOptions = content.options;
     for (const CheckBinding& b : kCheckBindings)
         (station.form.*b.box).setFlag(content.options.*b.member != 0);
@@ -204,8 +207,12 @@ void applyTestProgram(Station& station, const ProgramFileContent& content)
         station.TotalStepCount = grid.rows() - 1;
     }
     grid.endBulkUpdate();
-    if (!balance.balanced())
+    loading.reset();
+    station.programEdits.markSaved();
+    if (!balance.balanced()) {
+        station.programEdits.markEdited();
         station.prompts.message(kOpenLoopMessage);
+    }
 }
 
 bool LoadTestProgram(Station& station)
@@ -242,19 +249,33 @@ bool writeTestProgram(Station& station, IniFile& file)
     return true;
 }
 
+TestStep stepInGridRow(const GridModel& grid, int row)
+{
+    TestStep step;
+    for (int f = 0; f < TestStep::kFieldCount; ++f)
+        step.field(f) = grid.text(row, f + 1);
+    return step;
+}
+
+std::vector<TestStep> stepsInGrid(const GridModel& grid)
+{
+    std::vector<TestStep> steps;
+    for (int n = 1; n < grid.rows(); ++n)
+        steps.push_back(stepInGridRow(grid, n));
+    return steps;
+}
+
 void programSaved(Station& station)
 {
-    const GridModel& grid = station.form.TestStepGrid;
     for (const CheckBinding& b : kCheckBindings)
         station.MeasureOptions.*b.member = (station.form.*b.box).flag() ? 1 : 0;
-    station.TotalStepCount = grid.rows() - 1;
+    const std::vector<TestStep> steps = stepsInGrid(station.form.TestStepGrid);
+    station.TotalStepCount = static_cast<int>(steps.size());
+    std::copy(steps.begin(), steps.end(), station.StepTable.begin());
+    station.programEdits.markSaved();
     LoopBalance balance;
-    for (int n = 1; n <= station.TotalStepCount; ++n) {
-        TestStep& record = station.StepTable[static_cast<std::size_t>(n - 1)];
-        for (int f = 0; f < TestStep::kFieldCount; ++f)
-            record.field(f) = grid.text(n, f + 1);
-        balance.count(record.ActionMode);
-    }
+    for (const TestStep& step : steps)
+        balance.count(step.ActionMode);
     if (!balance.balanced())
         station.prompts.message(kSaveLoopMessage);
 }

@@ -7,6 +7,7 @@
 #include <optional>
 #include <vector>
 
+class GridModel;
 class IniFile;
 class Station;
 
@@ -50,6 +51,10 @@ bool SaveTestProgram(Station& station);
 // unbalanced loops once the file is on disk.
 bool writeTestProgram(Station& station, IniFile& programFile);
 void programSaved(Station& station);
+
+// The step a row of the step grid shows, and all steps it shows (rows 1 and up).
+TestStep stepInGridRow(const GridModel& grid, int row);
+std::vector<TestStep> stepsInGrid(const GridModel& grid);
 
 namespace programkeys {
 inline const QString OptionSection = QStringLiteral("TestStep Option");

@@ -6,6 +6,12 @@ const std::array<QString, TestStep::kFieldCount> kStepFieldKeys = {
     QStringLiteral("StopAH"),     QStringLiteral("MeasTime"),     QStringLiteral("GoToStep"),
     QStringLiteral("Frequency")};
 
+const std::array<QString, TestStep::kFieldCount + 1> kStepGridHeaders = {
+    QStringLiteral("Step"),      QStringLiteral("Action Mode"),   QStringLiteral("Mode"),
+    QStringLiteral("Value"),     QStringLiteral("Dwell Time(s)"), QStringLiteral("Loop Times"),
+    QStringLiteral("Stable(s)"), QStringLiteral("StopAH"),        QStringLiteral("MeasT(s)"),
+    QStringLiteral("Go To"),     QStringLiteral("Frequency")};
+
 QString& TestStep::field(int i)
 {
     return const_cast<QString&>(static_cast<const TestStep*>(this)->field(i));

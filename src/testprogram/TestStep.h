@@ -31,6 +31,8 @@ struct TestStep
 
 // The file keys of the fields, in field order.
 extern const std::array<QString, TestStep::kFieldCount> kStepFieldKeys;
+// The step grid's column headers: the step number, then the fields.
+extern const std::array<QString, TestStep::kFieldCount + 1> kStepGridHeaders;
 
 // The step table holds 1501 records; step N lives at index N - 1. An edited program has at most
 // 1500 steps.

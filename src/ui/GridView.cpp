@@ -107,6 +107,9 @@ void GridViewBinding::showTopRow()
 
 void GridViewBinding::showCurrentCell()
 {
+    // The operator moved there: the view shows it already, with the rows the operator marked.
+    if (followingView_)
+        return;
     const QModelIndex current = model_.indexOf(model_.currentRow(), model_.currentCol());
     // A grid that shows no selection only moves its current cell.
     QItemSelectionModel::SelectionFlags flags = QItemSelectionModel::Clear;
@@ -127,6 +130,7 @@ void GridViewBinding::viewCurrentChanged(const QModelIndex& current)
 {
     if (syncing_ || !current.isValid())
         return;
+    const QScopedValueRollback<bool> guard(followingView_, true);
     model_.setCurrentCell(model_.gridRow(current), current.column());
 }
 

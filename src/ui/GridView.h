@@ -44,6 +44,8 @@ private:
     // Set while the model changes shape or the binding moves the view itself, so that the
     // view's reactions are not taken for the operator's.
     bool syncing_ = false;
+    // Set while the view's current cell goes into the model.
+    bool followingView_ = false;
 };
 
 // Paints the cells of fixed columns as header cells: button face and button text unless the

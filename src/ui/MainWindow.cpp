@@ -9,7 +9,9 @@
 #include "ui/StepGridEditor.h"
 
 #include <QCheckBox>
+#include <QCloseEvent>
 #include <QComboBox>
+#include <QFileInfo>
 #include <QGridLayout>
 #include <QGroupBox>
 #include <QHBoxLayout>
@@ -91,7 +93,6 @@ void fitToContents(QTableView* view)
 MainWindow::MainWindow(Station& station, QWidget* parent) : QMainWindow(parent), station_(station)
 {
     setObjectName(QStringLiteral("MainForm"));
-    setWindowTitle(kCaption);
 
     auto* frame2 = new QGroupBox(this);
     frame2->setObjectName(QStringLiteral("Frame2"));
@@ -118,7 +119,8 @@ MainWindow::MainWindow(Station& station, QWidget* parent) : QMainWindow(parent),
 
     stepGrid_ = gridView(QStringLiteral("TestStepGrid"));
     stepGrid_->setSelectionBehavior(QAbstractItemView::SelectRows);
-    stepGrid_->setSelectionMode(QAbstractItemView::SingleSelection);
+    // Rows are marked for COPY by dragging over them or with Shift.
+    stepGrid_->setSelectionMode(QAbstractItemView::ContiguousSelection);
     new GridViewBinding(*stepGrid_, station_.form.TestStepGrid);
 
     // Records of runs without a CSV log, below the steps while there are any.
@@ -184,7 +186,36 @@ MainWindow::MainWindow(Station& station, QWidget* parent) : QMainWindow(parent),
     connect(commandButton(QStringLiteral("CSVCommand")), &QToolButton::clicked, this,
             &MainWindow::toggleRecordList);
 
+    connect(&station_.programEdits, &ProgramEdits::changed, this, &MainWindow::showTitle);
+    showTitle();
     resize(kDefaultWidth, kDefaultHeight);
+}
+
+void MainWindow::setTitleNote(const QString& note)
+{
+    titleNote_ = note;
+    showTitle();
+}
+
+void MainWindow::showTitle()
+{
+    QString title =
+        kCaption + QStringLiteral(" - ") + QFileInfo(station_.settings.TestFileName).fileName();
+    if (station_.programEdits.unsaved())
+        title += QLatin1Char('*');
+    if (!titleNote_.isEmpty())
+        title += QStringLiteral(" - ") + titleNote_;
+    setWindowTitle(title);
+}
+
+void MainWindow::closeEvent(QCloseEvent* event)
+{
+    // Unsaved edits are saved or dropped as the operator answers; Cancel keeps the window.
+    if (!settleUnsavedEdits(station_)) {
+        event->ignore();
+        return;
+    }
+    QMainWindow::closeEvent(event);
 }
 
 void MainWindow::buildStepEditing()
@@ -195,6 +226,14 @@ void MainWindow::buildStepEditing()
     connect(stepEditor_, &StepEditor::closeRequested, this, [this] { hidePanel(stepEditor_); });
 
     stepGridEditor_ = new StepGridEditor(*stepGrid_, station_, *rightMenu_, *stepEditor_);
+    // The picture buttons take no focus: an open cell edit is written before any of them acts,
+    // so that Save and Open see it. These connections come before the buttons' own; Start
+    // writes it itself (RunBinding), since a refused edit stops it.
+    for (const CommandButton& b : kCommandButtons) {
+        if (qstrcmp(b.name, "StartCommand") != 0)
+            connect(commandButton(QString::fromLatin1(b.name)), &QToolButton::clicked,
+                    stepGridEditor_, &StepGridEditor::commit);
+    }
     const struct
     {
         const char* button;

@@ -56,8 +56,14 @@ public:
     // Names of the form values that no control of the window shows yet.
     const QStringList& unboundValues() const { return unbound_; }
 
+    // The title: the caption, the program's file name with "*" while the step grid holds unsaved
+    // edits, and a note of the session (a simulated load).
+    void setTitleNote(const QString& note);
+
 protected:
     void resizeEvent(QResizeEvent* event) override;
+    // A window with unsaved edits asks Save / Discard / Cancel before it closes.
+    void closeEvent(QCloseEvent* event) override;
 
 private:
     QWidget* buildCommandRow();
@@ -69,6 +75,7 @@ private:
     void toggleRecordList();
     void followRecordList();
     void buildStepEditing();
+    void showTitle();
 
     Station& station_;
     QWidget* frame2_ = nullptr;
@@ -82,4 +89,5 @@ private:
     QList<QWidget*> panels_;
     QStringList unbound_;
     bool recordListHadRows_ = false;
+    QString titleNote_;
 };

@@ -2,14 +2,20 @@
 
 #include "execution/RunControl.h"
 #include "ui/MainWindow.h"
+#include "ui/StepGridEditor.h"
 
 #include <QCloseEvent>
 #include <QToolButton>
 
 RunBinding::RunBinding(MainWindow& window, RunControl& run) : QObject(&window), run_(run)
 {
+    // A cell edit still open belongs to the program that runs; a refused one stops the Start.
+    StepGridEditor* cells = window.stepGridEditor();
     connect(window.commandButton(QStringLiteral("StartCommand")), &QToolButton::clicked, &run,
-            &RunControl::StartCommand);
+            [cells, &run] {
+                if (cells->commit())
+                    run.StartCommand();
+            });
     connect(window.commandButton(QStringLiteral("StopCommand")), &QToolButton::clicked, &run,
             &RunControl::StopCommand);
     connect(window.commandButton(QStringLiteral("PauseCommand")), &QToolButton::clicked, &run,

@@ -1,6 +1,8 @@
 #include "ui/StepEditor.h"
 
+#include "common/NumberText.h"
 #include "station/Station.h"
+#include "testprogram/StepValues.h"
 #include "testprogram/TestStep.h"
 #include "ui/EditorWidgets.h"
 #include "ui/StepEntryChecks.h"
@@ -22,8 +24,9 @@ namespace {
 constexpr int kLabelColumn = 0;
 constexpr int kBoxColumn = 1;
 constexpr int kUnitColumn = 2;
-
-const QString kLoadValueBox = QStringLiteral("txtLoadValue");
+// The grid columns a panel's boxes write: the first, and the step's value.
+constexpr int kFirstFieldColumn = 2;
+constexpr int kValueColumn = 3;
 
 // The layout of one cell of a panel's grid. The shared frame puts the boxes of both its layouts
 // into the same cells, and a grid cell holds one item.
@@ -296,7 +299,19 @@ void StepEditor::openForModify(int row)
 
 bool StepEditor::accept()
 {
+    const QString action = actionCombo_->currentText();
+    const StepPanel* panel = steppanels::forAction(action);
+    // OK first does what Enter or leaving a box does, and takes no text for a number.
+    if (panel) {
+        correctEntries(*panel);
+        if (!entriesAreNumbers(*panel, action))
+            return false;
+    }
     if (!ValidateLoadLevel(boxText(QStringLiteral("cmbLoadLevel"))))
+        return false;
+    // The Load Level panel has just been checked; every other action's values are checked here.
+    if (panel && action != actions::LoadLevel &&
+        !showFaults(stepvalues::rangeFaults(enteredStep(*panel, action)), *panel))
         return false;
     GridModel& grid = station_.form.TestStepGrid;
     // The header row and 1500 steps: the program is full.
@@ -304,13 +319,64 @@ bool StepEditor::accept()
         station_.prompts.message(stepeditor::TooManyStepsMessage);
         return false;
     }
-    const QString action = actionCombo_->currentText();
     const int row = writeEditedStep(
         grid, editMode_, editRow_,
         steppanels::stepRowTexts(action, [this](const QString& box) { return boxText(box); }));
     grid.setCurrentCell(row, grid.currentCol());
     close();
     return true;
+}
+
+void StepEditor::correctEntries(const StepPanel& panel)
+{
+    for (const StepBox& b : panel.boxes) {
+        if (b.entry != StepBoxEntry::Plain)
+            setBoxText(b.boxName(), correctedEntry(b.entry, boxText(b.boxName())));
+    }
+}
+
+TestStep StepEditor::enteredStep(const StepPanel& panel, const QString& action) const
+{
+    TestStep step;
+    step.ActionMode = action;
+    for (int column = kFirstFieldColumn; column <= TestStep::kFieldCount; ++column) {
+        if (const StepBox* b = panel.boxFor(column))
+            step.field(column - 1) = boxText(b->boxName());
+    }
+    return step;
+}
+
+bool StepEditor::entriesAreNumbers(const StepPanel& panel, const QString& action)
+{
+    for (const StepBox& b : panel.boxes) {
+        const QString text = boxText(b.boxName());
+        if (b.isCombo() || !stepvalues::holdsNumber(action, b.column) || isNumberText(text))
+            continue;
+        station_.prompts.message(stepvalues::notANumberMessage(b.name(), text),
+                                 stepvalues::WarningTitle);
+        QWidget* box = boxes_.value(b.boxName());
+        if (box->isVisible())
+            box->setFocus();
+        return false;
+    }
+    return true;
+}
+
+bool StepEditor::showFaults(const QList<stepvalues::Fault>& faults, const StepPanel& panel)
+{
+    for (const stepvalues::Fault& fault : faults) {
+        station_.prompts.message(fault.message, stepvalues::WarningTitle);
+        const StepBox* b = panel.boxFor(fault.column);
+        if (!b || fault.resetText.isEmpty())
+            continue;
+        setBoxText(b->boxName(), fault.resetText);
+        // Not while another action's panel hides it: keys would go to an unseen box.
+        const StepBox* value = panel.boxFor(kValueColumn) ? panel.boxFor(kValueColumn) : b;
+        QWidget* focus = boxes_.value(value->boxName());
+        if (focus->isVisible())
+            focus->setFocus();
+    }
+    return faults.isEmpty();
 }
 
 void StepEditor::cancel()
@@ -326,18 +392,8 @@ void StepEditor::close()
 
 bool StepEditor::ValidateLoadLevel(const QString& mode)
 {
-    const QList<LoadLevelFault> faults = loadLevelFaults(
-        {mode, boxText(kLoadValueBox), boxText(QStringLiteral("txtLoadLevelStopTime")),
-         boxText(QStringLiteral("txtLoadLevelMeasTime")), boxText(QStringLiteral("txtFrequency"))});
-    for (const LoadLevelFault& fault : faults) {
-        station_.prompts.message(fault.message, stepeditor::WarningTitle);
-        if (!fault.box.isEmpty()) {
-            setBoxText(fault.box, fault.resetText);
-            // Not while another action's panel hides it: keys would go to an unseen box.
-            QWidget* value = boxes_.value(kLoadValueBox);
-            if (value->isVisible())
-                value->setFocus();
-        }
-    }
-    return faults.isEmpty();
+    const StepPanel& panel = steppanels::loadLevel();
+    TestStep entered = enteredStep(panel, actions::LoadLevel);
+    entered.LoadModeVolt = mode;
+    return showFaults(stepvalues::rangeFaults(entered), panel);
 }

@@ -1,5 +1,6 @@
 #pragma once
 
+#include "testprogram/StepValues.h"
 #include "ui/StepGridRows.h"
 #include "ui/StepPanelTable.h"
 
@@ -65,6 +66,15 @@ private:
     void followMode(StepUnitRule rule, QComboBox* mode, QLabel* unit);
     void showLayout(bool loadLevel);
     void prepare(EditMode mode, int row, const QString& caption, const QString& action);
+    // Gives the panel's boxes the corrections of Enter or leaving them.
+    void correctEntries(const StepPanel& panel);
+    // The step as the panel's boxes hold it, texts as typed.
+    TestStep enteredStep(const StepPanel& panel, const QString& action) const;
+    // Refuses the first box that holds no number where one belongs, with a message naming it.
+    bool entriesAreNumbers(const StepPanel& panel, const QString& action);
+    // One "Warning!" message per fault, the failed box set to its safe text, the focus to the
+    // panel's value box; true when there is no fault.
+    bool showFaults(const QList<stepvalues::Fault>& faults, const StepPanel& panel);
     void present();
     void close();
 

@@ -2,10 +2,13 @@
 
 #include "common/NumberText.h"
 #include "station/Station.h"
+#include "testprogram/StepValues.h"
+#include "testprogram/TestProgramFile.h"
 #include "testprogram/TestStep.h"
 #include "ui/EditorWidgets.h"
 #include "ui/StepEditor.h"
 #include "ui/StepEntryChecks.h"
+#include "ui/StepPanelTable.h"
 
 #include <QApplication>
 #include <QComboBox>
@@ -42,6 +45,8 @@ StepGridEditor::StepGridEditor(QTableView& view, Station& station, QMenu& rightM
     inputText_->setObjectName(QStringLiteral("TestStepInputText"));
     for (QComboBox* combo : {actionCombo_, modeCombo_, gotoCombo_}) {
         combo->hide();
+        // The keys reach the box itself (its edit field is its focus proxy's target).
+        combo->installEventFilter(this);
         combo->lineEdit()->installEventFilter(this);
     }
     inputText_->hide();
@@ -49,21 +54,26 @@ StepGridEditor::StepGridEditor(QTableView& view, Station& station, QMenu& rightM
     connect(modeCombo_, &QComboBox::textActivated, this, &StepGridEditor::modeChosen);
 
     viewport->installEventFilter(this);
-    connect(&view, &QAbstractItemView::pressed, this, [this](const QModelIndex& index) {
-        if (leftPress_)
-            rows_.markPressed(grid_.gridRow(index));
-    });
+    // The rows marked for COPY are the rows the grid shows selected: dragged over, extended
+    // with Shift, or the one clicked.
+    connect(view.selectionModel(), &QItemSelectionModel::selectionChanged, this,
+            &StepGridEditor::markSelectedRows);
     connect(&view, &QAbstractItemView::clicked, this, [this](const QModelIndex& index) {
-        openCellEditor(grid_.gridRow(index), index.column());
+        // A click that extends the marked rows opens no editor.
+        if (!(pressModifiers_ & (Qt::ShiftModifier | Qt::ControlModifier)))
+            openCellEditor(grid_.gridRow(index), index.column());
     });
+    // The run switches the edit controls off; the grid's editing goes with them.
+    connect(&station.form.enabled(QStringLiteral("AddCommand")), &FormValue::changed, this,
+            &StepGridEditor::followEditControls);
     connect(&view, &QAbstractItemView::doubleClicked, this, &StepGridEditor::cellDoubleClicked);
     connect(view.verticalScrollBar(), &QScrollBar::valueChanged, this, &StepGridEditor::commit);
     connect(view.horizontalScrollBar(), &QScrollBar::valueChanged, this, &StepGridEditor::commit);
     connect(qApp, &QApplication::focusChanged, this, &StepGridEditor::focusChanged);
     // A program loaded under an open editor: its cell is gone.
-    connect(&grid_, &QAbstractItemModel::modelAboutToBeReset, this, &StepGridEditor::abandon);
-    connect(&grid_, &QAbstractItemModel::rowsAboutToBeInserted, this, &StepGridEditor::abandon);
-    connect(&grid_, &QAbstractItemModel::rowsAboutToBeRemoved, this, &StepGridEditor::abandon);
+    connect(&grid_, &QAbstractItemModel::modelAboutToBeReset, this, &StepGridEditor::dropEditor);
+    connect(&grid_, &QAbstractItemModel::rowsAboutToBeInserted, this, &StepGridEditor::dropEditor);
+    connect(&grid_, &QAbstractItemModel::rowsAboutToBeRemoved, this, &StepGridEditor::dropEditor);
 
     for (QAction* action : rightMenu.actions()) {
         if (action->objectName() == QLatin1String("COPY")) {
@@ -94,18 +104,55 @@ QWidget* StepGridEditor::editorWidget(CellEditor editor) const
     return nullptr;
 }
 
+bool StepGridEditor::editingAllowed() const
+{
+    return station_.form.enabled(QStringLiteral("AddCommand")).flag();
+}
+
+void StepGridEditor::followEditControls()
+{
+    // While a test runs nothing is selected, so that the running step's row shows its colour.
+    if (!editingAllowed()) {
+        abandon();
+        view_.clearSelection();
+        view_.setSelectionMode(QAbstractItemView::NoSelection);
+        return;
+    }
+    view_.setSelectionMode(QAbstractItemView::ContiguousSelection);
+    const QModelIndex current = grid_.indexOf(grid_.currentRow(), grid_.currentCol());
+    if (current.isValid())
+        view_.selectionModel()->setCurrentIndex(current, QItemSelectionModel::ClearAndSelect |
+                                                             QItemSelectionModel::Rows);
+}
+
+void StepGridEditor::markSelectedRows()
+{
+    const QItemSelection selection = view_.selectionModel()->selection();
+    if (selection.isEmpty())
+        return;
+    int top = grid_.rows();
+    int bottom = -1;
+    for (const QItemSelectionRange& range : selection) {
+        top = std::min(top, range.top());
+        bottom = std::max(bottom, range.bottom());
+    }
+    rows_.markPressed(top + grid_.fixedRows());
+    rows_.markReleased(bottom + grid_.fixedRows());
+}
+
 void StepGridEditor::openCellEditor(int row, int col)
 {
     commit();
-    if (row < 1 || row >= grid_.rows())
+    if (!editingAllowed() || row < 1 || row >= grid_.rows())
         return;
     const QString action = grid_.text(row, 1);
     const CellEditor kind = cellEditorFor(col, action);
     if (kind == CellEditor::None)
         return;
     grid_.setCurrentCell(row, col);
+    openedText_ = grid_.text(row, col);
     const QString fallback = emptyCellDefault(kind);
-    if (!fallback.isEmpty() && grid_.text(row, col).isEmpty())
+    if (!fallback.isEmpty() && openedText_.isEmpty())
         grid_.setText(row, col, fallback);
     const QString text = grid_.text(row, col);
 
@@ -135,20 +182,48 @@ void StepGridEditor::hideEditor(QWidget* editor)
     editor->hide();
 }
 
-void StepGridEditor::commit()
+bool StepGridEditor::commit()
 {
     if (open_ == CellEditor::None)
-        return;
+        return true;
     const CellEditor kind = std::exchange(open_, CellEditor::None);
     QWidget* editor = editorWidget(kind);
     QString text = kind == CellEditor::TextBox ? inputText_->text()
                                                : static_cast<QComboBox*>(editor)->currentText();
-    if (kind == CellEditor::TextBox && editCol_ == kDwellColumn)
-        text = ConvertSecToMin(text);
+    if (kind == CellEditor::TextBox) {
+        if (editCol_ == kDwellColumn)
+            text = ConvertSecToMin(text);
+        text = stepvalues::heldInLimits(grid_.text(editRow_, 1), editCol_, text);
+    }
     hideEditor(editor);
+    // A cell left as it was changes nothing: no check, and no row adjusted to its action.
+    if (text == grid_.text(editRow_, editCol_))
+        return true;
+    if (kind != CellEditor::ActionCombo && !cellTextAccepted(text))
+        return false;
     grid_.setText(editRow_, editCol_, text);
     if (kind == CellEditor::ActionCombo)
         adjustRowToAction(grid_, editRow_, text);
+    return true;
+}
+
+bool StepGridEditor::cellTextAccepted(const QString& text) const
+{
+    TestStep step = stepInGridRow(grid_, editRow_);
+    step.field(editCol_ - 1) = text;
+    const QString& action = step.ActionMode;
+    if (stepvalues::holdsNumber(action, editCol_) && !isNumberText(text)) {
+        QString name = steppanels::entryName(action, editCol_);
+        if (name.isEmpty())
+            name = grid_.text(0, editCol_);
+        station_.prompts.message(stepvalues::notANumberMessage(name, text),
+                                 stepvalues::WarningTitle);
+        return false;
+    }
+    const QList<stepvalues::Fault> faults = stepvalues::cellFaults(step, editCol_);
+    for (const stepvalues::Fault& fault : faults)
+        station_.prompts.message(fault.message, stepvalues::WarningTitle);
+    return faults.isEmpty();
 }
 
 void StepGridEditor::abandon()
@@ -156,6 +231,14 @@ void StepGridEditor::abandon()
     if (open_ == CellEditor::None)
         return;
     hideEditor(editorWidget(std::exchange(open_, CellEditor::None)));
+    // A combo box's default written into an empty cell goes with it.
+    grid_.setText(editRow_, editCol_, openedText_);
+}
+
+void StepGridEditor::dropEditor()
+{
+    if (open_ != CellEditor::None)
+        hideEditor(editorWidget(std::exchange(open_, CellEditor::None)));
 }
 
 void StepGridEditor::focusChanged(QWidget* old, QWidget* now)
@@ -175,18 +258,11 @@ bool StepGridEditor::eventFilter(QObject* watched, QEvent* event)
     if (watched == viewport_) {
         if (event->type() == QEvent::MouseButtonPress) {
             auto* mouse = static_cast<QMouseEvent*>(event);
-            leftPress_ = mouse->button() == Qt::LeftButton;
+            pressModifiers_ = mouse->modifiers();
             if (mouse->button() == Qt::RightButton) {
                 rightMenu_.popup(mouse->globalPosition().toPoint());
                 return true;
             }
-            // A press beside the rows leaves the selected row as it is; one on a row is taken
-            // from the view's pressed signal once the row is selected.
-            if (leftPress_)
-                rows_.markPressed(grid_.currentRow());
-        } else if (event->type() == QEvent::MouseButtonRelease &&
-                   static_cast<QMouseEvent*>(event)->button() == Qt::LeftButton) {
-            rows_.markReleased(grid_.currentRow());
         }
         return false;
     }
@@ -206,7 +282,7 @@ bool StepGridEditor::eventFilter(QObject* watched, QEvent* event)
 
 void StepGridEditor::cellDoubleClicked(const QModelIndex& index)
 {
-    if (index.column() != kStepNumberColumn)
+    if (index.column() != kStepNumberColumn || !editingAllowed())
         return;
     commit();
     stepEditor_.openForModify(grid_.gridRow(index));
@@ -260,5 +336,6 @@ void StepGridEditor::copyRows()
 void StepGridEditor::pasteRows()
 {
     commit();
-    rows_.pasteRows();
+    if (editingAllowed())
+        rows_.pasteRows();
 }

@@ -39,10 +39,12 @@ public:
 
     // Opens the editor of a cell (grid row and column), if the cell has one.
     void openCellEditor(int row, int col);
-    // Writes the open editor's text into its cell (minutes from "m:s" in the dwell column) and
-    // brings the row in line with a new action. Nothing when no editor is open.
-    void commit();
-    // Closes the open editor; its cell keeps what it held.
+    // Writes the open editor's text into its cell (minutes from "m:s" in the dwell column, the
+    // pulse-load limits) after the step editor's checks for its column and action, and brings
+    // the row in line with a new action. A refused text leaves the cell as it was and gives
+    // false; a cell left unchanged changes nothing. True when no editor is open.
+    bool commit();
+    // Closes the open editor; its cell keeps what it held before the editor opened.
     void abandon();
 
     CellEditor openEditor() const { return open_; }
@@ -57,6 +59,13 @@ private:
     void focusChanged(QWidget* old, QWidget* now);
     void cellDoubleClicked(const QModelIndex& index);
     void modeChosen(const QString& mode);
+    bool cellTextAccepted(const QString& text) const;
+    // Closes the editor of a cell that moved or went; nothing is written.
+    void dropEditor();
+    // While the run has the edit controls switched off, the grid takes no edits.
+    bool editingAllowed() const;
+    void followEditControls();
+    void markSelectedRows();
 
     QTableView& view_;
     // Compared with, never called: the filter still sees the viewport's last events while the
@@ -76,6 +85,8 @@ private:
     // The cell the open editor belongs to (EditCell).
     int editRow_ = 0;
     int editCol_ = 0;
-    // The press on the grid now being handled is the left button's: it marks rows.
-    bool leftPress_ = false;
+    // The cell's text when its editor opened, before a combo box's default.
+    QString openedText_;
+    // The keys held at the last press on the grid.
+    Qt::KeyboardModifiers pressModifiers_;
 };

@@ -452,6 +452,23 @@ std::vector<StepPanel> buildPanels()
 
 } // namespace
 
+QString StepBox::name() const
+{
+    QString caption = QString::fromUtf8(label).trimmed();
+    if (caption.endsWith(QLatin1Char(':')))
+        caption.chop(1);
+    return caption.trimmed();
+}
+
+const StepBox* StepPanel::boxFor(int column) const
+{
+    for (const StepBox& b : boxes) {
+        if (b.column == column && column != 0 && b.store != StepBoxStore::NotStored)
+            return &b;
+    }
+    return nullptr;
+}
+
 QString StepBox::labelObjectName() const
 {
     return labelName ? QString::fromLatin1(labelName) : boxName() + QStringLiteral("Label");
@@ -487,6 +504,13 @@ const StepPanel& loadLevel()
 const StepPanel& rampOn()
 {
     return *forAction(actions::RampOn);
+}
+
+QString entryName(const QString& action, int column)
+{
+    const StepPanel* panel = forAction(action);
+    const StepBox* box = panel ? panel->boxFor(column) : nullptr;
+    return box ? box->name() : QString();
 }
 
 QStringList comboItems(StepBoxKind kind)

@@ -77,6 +77,8 @@ struct StepBox
     const char* unitName = nullptr;
 
     QString boxName() const { return QString::fromLatin1(box); }
+    // The label's caption without its colon ("Load Value"), for messages about the box.
+    QString name() const;
     QString labelObjectName() const;
     QString unitObjectName() const;
     bool isCombo() const { return kind != StepBoxKind::Text; }
@@ -90,6 +92,8 @@ struct StepPanel
     std::vector<StepBox> boxes;
 
     QString frameName() const { return QString::fromLatin1(frame); }
+    // The box that writes a grid column, or nullptr.
+    const StepBox* boxFor(int column) const;
 };
 
 namespace steppanels {
@@ -103,6 +107,10 @@ const std::vector<StepPanel>& all();
 const StepPanel* forAction(const QString& action);
 const StepPanel& loadLevel();
 const StepPanel& rampOn();
+
+// What the step editor calls the box that writes a grid column of an action's step, or nothing
+// when no box writes it.
+QString entryName(const QString& action, int column);
 
 // The items of a combo box of the given kind (empty for a text box).
 QStringList comboItems(StepBoxKind kind);

@@ -13,6 +13,29 @@ void WidgetPrompts::message(const QString& text, const QString& title)
     box.exec();
 }
 
+PromptAnswer WidgetPrompts::question(const QString& text, const QList<PromptAnswer>& answers,
+                                     const QString& title)
+{
+    static const std::pair<PromptAnswer, QMessageBox::StandardButton> kButtons[] = {
+        {PromptAnswer::Save, QMessageBox::Save},
+        {PromptAnswer::Discard, QMessageBox::Discard},
+        {PromptAnswer::Cancel, QMessageBox::Cancel},
+    };
+    QMessageBox box(QMessageBox::Question, title.isEmpty() ? kDefaultTitle : title, text,
+                    QMessageBox::NoButton, parent_);
+    box.setObjectName(QStringLiteral("OperatorQuestion"));
+    for (const auto& [answer, button] : kButtons) {
+        if (answers.contains(answer))
+            box.addButton(button);
+    }
+    const auto chosen = static_cast<QMessageBox::StandardButton>(box.exec());
+    for (const auto& [answer, button] : kButtons) {
+        if (button == chosen)
+            return answer;
+    }
+    return PromptAnswer::Cancel;
+}
+
 QString WidgetPrompts::openFileName(const QString& filter, const QString& preset)
 {
     return askFileName(false, filter, preset);

@@ -5,8 +5,8 @@
 #include <QPointer>
 #include <QWidget>
 
-// The window's prompts: message boxes with an OK button and the open and save file dialogs,
-// modal to the main window.
+// The window's prompts: message boxes with an OK button, questions with their answers' buttons,
+// and the open and save file dialogs, modal to the main window.
 class WidgetPrompts : public OperatorPrompts
 {
 public:
@@ -18,6 +18,8 @@ public:
     void message(const QString& text, const QString& title = {}) override;
     QString openFileName(const QString& filter, const QString& preset) override;
     QString saveFileName(const QString& filter, const QString& preset) override;
+    PromptAnswer question(const QString& text, const QList<PromptAnswer>& answers,
+                          const QString& title = {}) override;
 
 private:
     QString askFileName(bool save, const QString& filter, const QString& preset);

@@ -62,7 +62,7 @@ struct Runner
     }
 };
 
-const QString kTwoSteps = QStringLiteral("LoadLevel|CC|5|1|||||1||50");
+const QString kTwoSteps = QStringLiteral("LoadLevel|CC|5|1||||1||50");
 
 } // namespace
 
@@ -133,6 +133,18 @@ private slots:
         r.run({"--program", r.path("ramp.INI"), "--simulate", "--sn", "E1"});
         QCOMPARE(r.exitCode, 1);
         QVERIFY2(r.err.contains("measure time"), qPrintable(r.err));
+    }
+
+    void valueTheLoadMustNotGet_exitsWithTwoBeforeAnyLine()
+    {
+        Runner r;
+        writeFile(r.path("cr0.INI"), program({"LoadLevel|CR|0|1||||1||50"}));
+        r.run({"--program", r.path("cr0.INI"), "--simulate", "--sn", "R1", "--sim-log",
+               r.path("sim.log")});
+        QCOMPARE(r.exitCode, 2);
+        QVERIFY2(r.err.contains("Step 1, Value \"0\""), qPrintable(r.err));
+        QVERIFY(readFile(r.path("sim.log")).trimmed().isEmpty());
+        QVERIFY(!QFile::exists(r.path("station/TestLog/R1.CSV")));
     }
 
     void noLoadAnswering_exitsWithThree()

@@ -540,6 +540,57 @@ private slots:
                  QStringLiteral("2"));
     }
 
+    void valuesTheLoadMustNotGet_refuseTheStartBeforeTheLog_data()
+    {
+        QTest::addColumn<QStringList>("step");
+        QTest::addColumn<QString>("finding");
+        QTest::newRow("CR 0") << loadLevel("CR", "0", "1")
+                              << "Step 1, Value \"0\": Load Level must 0.533 ~ 10666(ohm) !";
+        QTest::newRow("abc") << loadLevel("CC", "abc", "1")
+                             << "Step 1, Value \"abc\": not a number";
+    }
+    void valuesTheLoadMustNotGet_refuseTheStartBeforeTheLog()
+    {
+        QFETCH(QStringList, step);
+        QFETCH(QString, finding);
+        RunBench b;
+        const QString log = QDir(b.station().testLogDir()).filePath("SN1.CSV");
+        QVERIFY(QDir().mkpath(b.station().testLogDir()));
+        writeFile(log, "an earlier test\r\n");
+        b.program({loadLevel("CC", "1", "0"), step});
+        QCOMPARE(b.run(), RunEnd::Refused);
+        QCOMPARE(b.messages().size(), 1);
+        QVERIFY2(b.messages()[0].contains(finding.replace("Step 1", "Step 2")),
+                 qPrintable(b.messages()[0]));
+        QVERIFY(b.received().isEmpty());
+        QCOMPARE(QDir(b.station().testLogDir()).entryList(QDir::Files), QStringList{"SN1.CSV"});
+        QCOMPARE(readFile(log), QByteArray("an earlier test\r\n"));
+    }
+
+    void runningRow_isTheOnlyOneHighlighted_andTheRunsCountingIsNoEdit()
+    {
+        RunBench b(20);
+        b.program({{"FOR", "", "", "", "2"},
+                   loadLevel("CC", "1", "1"),
+                   {"LOOP"},
+                   loadLevel("CC", "2", "1")});
+        const GridModel& grid = b.station().form.TestStepGrid;
+        QStringList seen; // per started step: its row, then the highlighted rows
+        bool edited = false;
+        QObject::connect(&b.rc, &RunControl::stepStarted, &b.rc, [&](int step) {
+            QStringList rows;
+            for (int r = 1; r < grid.rows(); ++r) {
+                if (grid.backColor(r, 1) == gridcolors::LightYellow)
+                    rows << QString::number(r);
+            }
+            seen << QStringLiteral("%1:%2").arg(step + 1).arg(rows.join(','));
+            edited = edited || b.station().programEdits.unsaved();
+        });
+        QCOMPARE(b.run(), RunEnd::Finished);
+        QCOMPARE(seen, QStringList({"1:1", "2:2", "3:3", "2:2", "3:3", "4:4"}));
+        QVERIFY(!edited);
+    }
+
     void closingTheWindow_switchesOffAndClosesTheLog()
     {
         RunBench b(20);

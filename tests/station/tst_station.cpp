@@ -199,7 +199,8 @@ private slots:
         s.form.TestStepGrid.setText(1, 1, QStringLiteral("FOR"));
         s.settings.TestFileName.clear();
 
-        QVERIFY(!OpenCommand(s)); // cancelled
+        f.prompts.scriptAnswers({PromptAnswer::Discard}); // the edits above
+        QVERIFY(!OpenCommand(s));                         // cancelled
         QCOMPARE(f.prompts.lastFilter, QStringLiteral("INI檔(*.ini);;所有檔案(*.*)"));
         QCOMPARE(f.prompts.shown.back().text, f.path(QStringLiteral("TESTTMP.INI")));
         QVERIFY(!SaveCommand(s)); // cancelled

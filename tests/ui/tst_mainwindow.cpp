@@ -1,6 +1,7 @@
 #include "WindowFixture.h"
 #include "station/ProgramCommands.h"
 #include "support/TestMain.h"
+#include "ui/StepGridEditor.h"
 
 #include <QCheckBox>
 #include <QComboBox>
@@ -86,7 +87,8 @@ private slots:
         f.writeProgram(2);
         f.startUp();
         MainWindow& w = *f.window;
-        QCOMPARE(w.windowTitle(), QStringLiteral("ACL3 3-Phase Control Program R1.1"));
+        QCOMPARE(w.windowTitle(),
+                 QStringLiteral("ACL3 3-Phase Control Program R1.1 - TestFile01.INI"));
         // The picture buttons, left to right, with their tips.
         const QList<QPair<QString, QString>> buttons = {
             {"AddCommand", "Addition New Step"}, {"DelCommand", "Delete Step"},
@@ -234,6 +236,56 @@ private slots:
         QVERIFY(saved.contains("[Step5]\r\nActionMode=LoadLevel\r\nLoadModeVolt=CC\r\n"
                                "CurrentValue=7.5\r\n"));
         QCOMPARE(f.station->settings.TestFileName, copy);
+    }
+
+    void unsavedEdits_markTheTitle_andAreAskedAboutOnClosingAndOpening_data()
+    {
+        QTest::addColumn<QString>("edit");
+        QTest::addColumn<int>("answer");
+        QTest::newRow("cell, Save") << "cell" << int(PromptAnswer::Save);
+        QTest::newRow("delete, Discard") << "delete" << int(PromptAnswer::Discard);
+        QTest::newRow("move, Cancel") << "move" << int(PromptAnswer::Cancel);
+        QTest::newRow("loop repair, Cancel") << "repair" << int(PromptAnswer::Cancel);
+    }
+    void unsavedEdits_markTheTitle_andAreAskedAboutOnClosingAndOpening()
+    {
+        QFETCH(QString, edit);
+        QFETCH(int, answer);
+        WindowFixture f;
+        f.writeSettings();
+        if (edit == "repair")
+            writeFile(f.programPath(), crlfLines({"[TestStep Option]", "TotalStepCount=1",
+                                                  "[Step1]", "ActionMode=FOR", "StopValue=2"}));
+        else
+            f.writeProgram(3);
+        f.startUp();
+        QCOMPARE(f.window->windowTitle().endsWith(QLatin1Char('*')), edit == "repair");
+        f.station->form.TestStepGrid.setCurrentCell(2, 0);
+        if (edit == "cell") {
+            f.window->stepGridEditor()->openCellEditor(2, 3);
+            f.find<QLineEdit>("TestStepInputText")->setText("7.5");
+            f.window->stepGridEditor()->commit();
+        } else if (edit != "repair") {
+            f.click(edit == "delete" ? "DelCommand" : "MoveDnCommand");
+        }
+        QVERIFY(f.window->windowTitle().endsWith(QStringLiteral(" - TestFile01.INI*")));
+        const QByteArray before = readFile(f.programPath());
+        f.prompts.scriptAnswers({PromptAnswer(answer)});
+        f.prompts.scriptFileNames({f.programPath()});
+
+        QCOMPARE(f.window->close(), answer != int(PromptAnswer::Cancel));
+        const auto questions = [&f] {
+            return std::count_if(f.prompts.shown.begin(), f.prompts.shown.end(),
+                                 [](const auto& p) { return p.kind == "question"; });
+        };
+        QCOMPARE(questions(), 1);
+        QCOMPARE(readFile(f.programPath()) != before, answer == int(PromptAnswer::Save));
+        QCOMPARE(f.window->windowTitle().endsWith('*'), answer != int(PromptAnswer::Save));
+        if (answer == int(PromptAnswer::Cancel)) {
+            f.click("OpenCommand"); // asks the same first, and Cancel opens nothing
+            QCOMPARE(questions(), 2);
+            QCOMPARE(f.prompts.shown.back().kind, QStringLiteral("question"));
+        }
     }
 
     void formValues_showInTheirControlsAndTakeTheOperatorsEdits()

@@ -1,8 +1,11 @@
 #include "WindowFixture.h"
-#include "support/TestMain.h"
 #include "execution/RunControl.h"
 #include "loadsim/LoadSimulator.h"
+#include "support/TestMain.h"
 #include "ui/RunBinding.h"
+#include "ui/StepGridEditor.h"
+
+#include <QLineEdit>
 
 #include <QSignalSpy>
 
@@ -49,6 +52,40 @@ private slots:
         QTRY_COMPARE(b.sim.lines().last(), QStringLiteral("LOAD OFF"));
         QVERIFY(b.find<QWidget>("StartCommand")->isEnabled());
         QVERIFY(!b.find<QWidget>("PauseCommand")->isEnabled());
+    }
+
+    void editedValue_isSavedByStartAndIsWhatTheLoadGets_data()
+    {
+        QTest::addColumn<bool>("saved");
+        QTest::newRow("saved") << true;
+        QTest::newRow("save cancelled") << false;
+    }
+    void editedValue_isSavedByStartAndIsWhatTheLoadGets()
+    {
+        QFETCH(bool, saved);
+        Bench b;
+        QSignalSpy ended(b.run.get(), &RunControl::runEnded);
+        // Step 2 from 2 A to 6 A in place, still open when Start is pressed.
+        b.window->stepGridEditor()->openCellEditor(2, 3);
+        b.find<QLineEdit>("TestStepInputText")->setText(QStringLiteral("6"));
+        b.prompts.scriptFileNames({saved ? b.programPath() : QString()});
+        b.click(QStringLiteral("StartCommand"));
+        QCOMPARE(b.prompts.shown.back().text, b.programPath()); // the dialog proposed it
+        QCOMPARE(b.station->form.TestStepGrid.text(2, 3), QStringLiteral("6"));
+        QCOMPARE(b.window->windowTitle().endsWith(QLatin1Char('*')), !saved);
+        if (!saved) {
+            QCOMPARE(ended.first().first().value<RunEnd>(), RunEnd::Refused);
+            QVERIFY(b.sim.lines().isEmpty());
+            return;
+        }
+        // While it runs nothing is selected over the running row.
+        QTableView* steps = b.window->stepGrid();
+        QVERIFY(!steps->selectionModel()->hasSelection());
+        QTRY_COMPARE_WITH_TIMEOUT(ended.size(), 1, 30000);
+        QVERIFY2(b.sim.lines().contains(QStringLiteral("CC:A 6")),
+                 qPrintable(b.sim.lines().join('|')));
+        QCOMPARE(b.station->form.TestStepGrid.text(2, 3), QStringLiteral("6"));
+        QVERIFY(steps->selectionModel()->hasSelection());
     }
 
     void pause_switchesOffAndEnablesStart()

@@ -182,9 +182,10 @@ private slots:
         QTest::newRow("OverDisCharge fresh")
             << "OverDisCharge" << Entries{}
             << QStringList{"OverDisCharge", "CC", "2.3", "90", "1", "1", "1", "1", "", ""};
+        // OK holds the pulse times in their limits, as leaving their boxes does.
         QTest::newRow("PlusLoad fresh")
             << "PlusLoad" << Entries{}
-            << QStringList{"PlusLoad", "0", "0", "0", "0", "1", "1", "10", "", ""};
+            << QStringList{"PlusLoad", "0", "0", "0.05", "0.05", "1", "1", "10", "", ""};
         QTest::newRow("ACIR fresh")
             << "ACIR" << Entries{} << QStringList{"ACIR", "", "0", "0", "0", "1", "1", "1", "", ""};
         QTest::newRow("LoadLevel")
@@ -249,12 +250,12 @@ private slots:
                                                    "ACIRMeasTimeText=4"}
                               << QStringList{"ACIR", "CC", "1.5", "1", "25", "2", "3", "4", "", ""};
         QTest::newRow("DCIRLow") << "DCIRLow"
-                                 << Entries{"DCIRLowModeCombo=CV",     "DCIRLowCurrentText=2",
+                                 << Entries{"DCIRLowModeCombo=CV",     "DCIRLowCurrentText=60",
                                             "DCIRLowStopTimeText=5",   "DCIRLowStopVoltageText=3.2",
                                             "DCIRLowStableTimeText=7", "DCIRLowStopAHText=8",
                                             "DCIRLowMeasTimeText=9"}
-                                 << QStringList{"DCIRLow", "CV", "2", "5", "3.2",
-                                                "7",       "8",  "9", "",  ""};
+                                 << QStringList{"DCIRLow", "CV", "60", "5", "3.2",
+                                                "7",       "8",  "9",  "",  ""};
         QTest::newRow("DCIRHigh")
             << "DCIRHigh" << Entries{"DCIRHighModeCombo=CP",     "DCIRHighCurrentText=20",
                                      "DCIRHighStopTimeText=6",   "DCIRHighStopVoltageText=2.8",
@@ -267,9 +268,6 @@ private slots:
                                      "PlusLoadStopVoltageText=10.5", "PlusLoadCycleCountText=50",
                                      "PlusLoadStartTimeText=15",     "PlusLoadGotoCombo=NextStep"}
             << QStringList{"PlusLoad", "20", "5", "100", "200", "10.5", "50", "15", "NextStep", ""};
-        QTest::newRow("empty boxes become 0")
-            << "Charge" << Entries{"ChargeVoltageText=", "ChargeCurrentText=abc"}
-            << QStringList{"Charge", "0", "0", "0", "0", "1", "1", "1", "NextStep", ""};
     }
     void ok_writesTheRowOfTheChosenPanel()
     {
@@ -339,6 +337,36 @@ private slots:
         f.click("OKCommand");
         QCOMPARE(f.grid().rows(), 7);
         QCOMPARE(f.row(6).mid(0, 2), QStringList({"6", "Charge"}));
+    }
+
+    void ok_valuesTheEditorRefuses_data()
+    {
+        QTest::addColumn<QString>("action");
+        QTest::addColumn<Entries>("entries");
+        QTest::addColumn<QString>("message");
+        QTest::newRow("text for a number") << "Charge" << Entries{"ChargeCurrentText=abc"}
+                                           << "Charge Current must be a number, not \"abc\" !";
+        QTest::newRow("empty box")
+            << "Suspend" << Entries{"SuspendMeasTimeText="} << "Meas Time must be a number !";
+        QTest::newRow("discharge below the least resistance")
+            << "DisCharge" << Entries{"DisChargeModeCombo=CR", "DisChargeCurrentText=0.3"}
+            << "Load Level must 0.533 ~ 10666(ohm) !";
+        QTest::newRow("loop count 0") << "FOR" << Entries{"ForTimesText=0"}
+                                      << "Loop Times must be a whole number 1 ~ 32767 !";
+    }
+    void ok_valuesTheEditorRefuses()
+    {
+        QFETCH(QString, action);
+        QFETCH(Entries, entries);
+        QFETCH(QString, message);
+        EditorFixture f(2);
+        f.addWith(action);
+        enter(f, entries);
+        f.click("OKCommand");
+        QCOMPARE(f.prompts.messages(), QStringList{message});
+        QCOMPARE(f.prompts.shown.back().title, kWarning);
+        QCOMPARE(f.grid().rows(), 3);
+        QVERIFY(f.find("SetStepFrame")->isVisible());
     }
 
     void validateLoadLevel_data()

@@ -119,13 +119,71 @@ private slots:
         QTest::keyClick(input, Qt::Key_Return);
         QCOMPARE(f.grid().text(2, 4), QStringLiteral("1.5000"));
         QVERIFY(!input->isVisible());
-
-        // Other columns take the text as typed.
         f.clickCell(2, 8);
         QCOMPARE(input->toolTip(), QString());
-        QTest::keyClicks(input, "0:30");
-        QTest::keyClick(input, Qt::Key_Return);
-        QCOMPARE(f.grid().text(2, 8), QStringLiteral("0:30"));
+    }
+
+    void inPlaceValues_getTheStepEditorsChecks_data()
+    {
+        QTest::addColumn<QStringList>("step");
+        QTest::addColumn<int>("col");
+        QTest::addColumn<QString>("typed");
+        QTest::addColumn<QString>("message"); // empty: accepted
+        QTest::addColumn<QString>("cell");    // the cell afterwards
+        const QStringList cr = {"LoadLevel", "CR", "50", "3", "", "", "", "1", "", "50"};
+        const QStringList cc = {"LoadLevel", "CC", "5", "3", "", "", "", "1", "", "50"};
+        QTest::newRow("abc for a CR value") << cr << 3 << "abc"
+                                            << "Load Value must be a number, not \"abc\" !"
+                                            << "50";
+        QTest::newRow("CR value 0") << cr << 3 << "0"
+                                    << "Load Level must 0.533 ~ 10666(ohm) !"
+                                    << "50";
+        QTest::newRow("dwell 999999") << cc << 4 << "999999"
+                                      << "Dwell Time must 0 ~ 86400 !"
+                                      << "3";
+        QTest::newRow("minutes in the measure time")
+            << cc << 8 << "0:30"
+            << "Measure Time must be a number, not \"0:30\" !"
+            << "1";
+        QTest::newRow("frequency 441") << cc << 10 << "441"
+                                       << "Frequency must 40 ~ 440!"
+                                       << "50";
+        QTest::newRow("CC value 6") << cc << 3 << "6"
+                                    << ""
+                                    << "6";
+        QTest::newRow("mode CR over a value of 0")
+            << QStringList{"LoadLevel", "CC", "0", "3"} << 2 << "CR"
+            << "Load Level must 0.533 ~ 10666(ohm) !"
+            << "CC";
+        QTest::newRow("loop count 2.5") << QStringList{"FOR", "", "", "", "2"} << 5 << "2.5"
+                                        << "Loop Times must be a whole number 1 ~ 32767 !"
+                                        << "2";
+        QTest::newRow("cycle count held in its limits")
+            << QStringList{"PlusLoad", "20", "5", "100", "250", "1", "3", "10", "NextStep"} << 7
+            << "5000"
+            << ""
+            << "2400";
+    }
+    void inPlaceValues_getTheStepEditorsChecks()
+    {
+        QFETCH(QStringList, step);
+        QFETCH(int, col);
+        QFETCH(QString, typed);
+        QFETCH(QString, message);
+        QFETCH(QString, cell);
+        EditorFixture f;
+        f.setStep(2, step);
+        f.gridEditor().openCellEditor(2, col);
+        if (f.gridEditor().openEditor() == CellEditor::TextBox)
+            f.box("TestStepInputText")->setText(typed);
+        else
+            f.combo("TestStepModeCombo")->setEditText(typed);
+        QCOMPARE(f.gridEditor().commit(), message.isEmpty());
+        QCOMPARE(f.prompts.messages(), message.isEmpty() ? QStringList() : QStringList{message});
+        for (const auto& shown : f.prompts.shown)
+            QCOMPARE(shown.title, QStringLiteral("Warning!"));
+        QCOMPARE(f.grid().text(2, col), cell);
+        QCOMPARE(f.gridEditor().openEditor(), CellEditor::None);
     }
 
     void pulseLoadTimes_tipInSeconds()
@@ -150,13 +208,52 @@ private slots:
         QVERIFY(!f.box("TestStepInputText")->isVisible());
         QCOMPARE(f.gridEditor().openEditor(), CellEditor::None);
 
+        // The drop-down editor: the keys reach whatever has the focus, as the operator's do.
         f.clickCell(2, 1);
         f.chooseItem(f.combo("TestStepActionCombo"), "FOR");
-        QTest::keyClick(f.combo("TestStepActionCombo")->lineEdit(), Qt::Key_Escape);
+        QTest::keyClick(QApplication::focusWidget(), Qt::Key_Escape);
         QCOMPARE(f.row(2), loadLevelRow(2));
+        QCOMPARE(f.gridEditor().openEditor(), CellEditor::None);
         // Nothing is written later either, when the focus moves on.
         f.find("SNText")->setFocus();
         QCOMPARE(f.row(2), loadLevelRow(2));
+        // An empty action cell got "Charge" when the box opened; Escape takes it back.
+        f.setStep(3, {"", "", "", "", "", "", "", "", "", ""});
+        f.clickCell(3, 1);
+        QTest::keyClick(QApplication::focusWidget(), Qt::Key_Escape);
+        QCOMPARE(f.grid().text(3, 1), QString());
+    }
+
+    void actionBoxLeftUnchanged_changesNothingInTheRow()
+    {
+        EditorFixture f;
+        const QStringList suspend = {"Suspend", "", "", "1", "0", "", "", "1", "NextStep", ""};
+        f.setStep(2, suspend);
+        f.clickCell(2, 1);
+        f.clickCell(4, 0);
+        QCOMPARE(f.row(2), QStringList{"2"} + suspend);
+        QVERIFY(!f.combo("TestStepActionCombo")->isVisible());
+    }
+
+    void draggingOrShiftClicking_marksAndHighlightsTheRange()
+    {
+        EditorFixture f(8);
+        const auto selected = [&f] {
+            QList<int> rows;
+            for (const QModelIndex& i : f.view()->selectionModel()->selectedRows())
+                rows << f.grid().gridRow(i);
+            std::sort(rows.begin(), rows.end());
+            return rows;
+        };
+        markRows(f, 2, 4);
+        QCOMPARE(selected(), QList<int>({2, 3, 4}));
+        QTest::mouseClick(f.view()->viewport(), Qt::LeftButton, Qt::ShiftModifier,
+                          f.cellCentre(6, 3));
+        QCOMPARE(selected(), QList<int>({2, 3, 4, 5, 6}));
+        QCOMPARE(f.gridEditor().rows().CopyEndRow, 6);
+        QCOMPARE(f.gridEditor().openEditor(), CellEditor::None);
+        rightMenuChoose(f, 6, "COPY");
+        QCOMPARE(f.station->form.CopyPasteGrid.rows(), 6);
     }
 
     void cellsWithoutAnEditor_openNothing()

@@ -1,0 +1,243 @@
+#include "testprogram/StepValues.h"
+
+#include "common/NumberText.h"
+
+#include <cmath>
+
+namespace {
+
+constexpr int kModeColumn = 2;
+constexpr int kValueColumn = 3;
+constexpr int kDwellColumn = 4;
+constexpr int kLoopColumn = 5;
+constexpr int kCycleColumn = 7;
+constexpr int kMeasColumn = 8;
+constexpr int kGotoColumn = 9;
+constexpr int kFrequencyColumn = 10;
+
+// Limits of the load: current in A, resistance in ohm, voltage in Vrms, power in W.
+constexpr double kMaxCurrent = 112.5;
+constexpr double kMinResistance = 0.533;
+constexpr double kMaxResistance = 10666;
+constexpr double kMinVoltage = 50;
+constexpr double kMaxVoltage = 350;
+constexpr double kMaxPower = 15000;
+// Limits of a load level's times (s) and frequency (Hz).
+constexpr double kMaxDwellTime = 86400;
+constexpr double kMinMeasTime = 0.1;
+constexpr double kMaxMeasTime = 86400;
+constexpr double kMinFrequency = 40;
+constexpr double kMaxFrequency = 440;
+// The run keeps a loop count in 16 bits.
+constexpr double kMaxLoopCount = 32767;
+// Pulse-load limits: T-High and T-Low in ms, the cycle count.
+constexpr double kMinPulseTime = 0.05;
+constexpr double kMaxPulseTime = 9999;
+constexpr double kMinCycleCount = 1;
+constexpr double kMaxCycleCount = 2400;
+
+struct Range
+{
+    double low;
+    double high;
+    const char* message;
+    const char* resetText;
+    bool whole = false;
+
+    bool holds(const QString& text) const
+    {
+        const double v = parseNumber(text);
+        return v >= low && v <= high && (!whole || v == std::trunc(v));
+    }
+};
+
+const Range kCurrent{0, kMaxCurrent, "Load Level must 0 ~ 112.5(A) !", "0"};
+const Range kResistance{kMinResistance, kMaxResistance, "Load Level must 0.533 ~ 10666(ohm) !",
+                        "0.533"};
+const Range kVoltage{kMinVoltage, kMaxVoltage, "Load Level must 50 ~ 350(Vrms) !", "50"};
+const Range kPower{0, kMaxPower, "Load Level must 0 ~ 15000(W) !", "0"};
+const Range kDwell{0, kMaxDwellTime, "Dwell Time must 0 ~ 86400 !", "0.1"};
+const Range kMeasTime{kMinMeasTime, kMaxMeasTime, "Load Level Meas Time must 0.1 ~ 86400 !", "0.1"};
+const Range kFrequency{kMinFrequency, kMaxFrequency, "Frequency must 40 ~ 440!", "40"};
+const Range kLoopCount{1, kMaxLoopCount, "Loop Times must be a whole number 1 ~ 32767 !", "1",
+                       true};
+const Range kHighCurrent{0, kMaxCurrent, "High Current must 0 ~ 112.5(A) !", "0"};
+const Range kLowCurrent{0, kMaxCurrent, "Low Current must 0 ~ 112.5(A) !", "0"};
+const Range kTHigh{kMinPulseTime, kMaxPulseTime, "T-High must 0.05 ~ 9999(mS) !", "0.05"};
+const Range kTLow{kMinPulseTime, kMaxPulseTime, "T-Low must 0.05 ~ 9999(mS) !", "0.05"};
+const Range kCycleCount{kMinCycleCount, kMaxCycleCount, "Cycle Count must 1 ~ 2400 !", "1"};
+
+using namespace actions;
+
+bool oneOf(const QString& action, std::initializer_list<const QString*> names)
+{
+    for (const QString* name : names) {
+        if (*name == action)
+            return true;
+    }
+    return false;
+}
+
+// The modes in which a step drives the load at its level; none for steps that send no level.
+QStringList levelModes(const QString& action)
+{
+    if (action == LoadLevel)
+        return loadmodes::all();
+    if (oneOf(action, {&DisCharge, &DCIRLow, &DCIRHigh, &RampOn, &RampOff}))
+        return {loadmodes::CC, loadmodes::CR, loadmodes::CV, loadmodes::CP};
+    return {};
+}
+
+const Range* levelRange(const QString& mode)
+{
+    if (mode == loadmodes::CC || mode == loadmodes::LINCC)
+        return &kCurrent;
+    if (mode == loadmodes::CR)
+        return &kResistance;
+    if (mode == loadmodes::CV)
+        return &kVoltage;
+    if (mode == loadmodes::CP)
+        return &kPower;
+    return nullptr;
+}
+
+const Range* columnRange(const TestStep& step, int column)
+{
+    const QString& action = step.ActionMode;
+    const QString& mode = step.LoadModeVolt;
+    if (column == kValueColumn && levelModes(action).contains(mode))
+        return levelRange(mode);
+    if (action == LoadLevel) {
+        // The dwell time is limited where the load level is a current.
+        if (column == kDwellColumn && (mode == loadmodes::CC || mode == loadmodes::LINCC))
+            return &kDwell;
+        if (column == kMeasColumn)
+            return &kMeasTime;
+        if (column == kFrequencyColumn)
+            return &kFrequency;
+    } else if (action == For || action == For2) {
+        if (column == kLoopColumn)
+            return &kLoopCount;
+    } else if (action == PlusLoad) {
+        switch (column) {
+        case kModeColumn:
+            return &kHighCurrent;
+        case kValueColumn:
+            return &kLowCurrent;
+        case kDwellColumn:
+            return &kTHigh;
+        case kLoopColumn:
+            return &kTLow;
+        case kCycleColumn:
+            return &kCycleCount;
+        default:
+            break;
+        }
+    }
+    return nullptr;
+}
+
+QString heldIn(const QString& text, double low, double high)
+{
+    if (!isNumberText(text))
+        return text;
+    const double v = parseNumber(text);
+    if (v < low)
+        return formatGeneral(low);
+    if (v > high)
+        return formatGeneral(high);
+    return text;
+}
+
+} // namespace
+
+namespace stepvalues {
+
+bool holdsNumber(const QString& action, int column)
+{
+    if (column < kModeColumn || column > kFrequencyColumn || column == kGotoColumn)
+        return false;
+    if (action == LoadLevel)
+        return column == kValueColumn || column == kDwellColumn || column == kMeasColumn ||
+               column == kFrequencyColumn;
+    if (action == RampOn || action == RampOff)
+        return column == kValueColumn || column == kDwellColumn || column == kMeasColumn;
+    if (oneOf(action, {&Charge, &CPCharge, &PlusLoad}))
+        return column <= kMeasColumn;
+    if (oneOf(action, {&DisCharge, &OverDisCharge, &ACIR, &DCIRLow, &DCIRHigh}))
+        return column >= kValueColumn && column <= kMeasColumn;
+    if (action == Suspend)
+        return column == kDwellColumn || column == kLoopColumn || column == kMeasColumn;
+    if (action == For || action == For2)
+        return column == kLoopColumn;
+    return false;
+}
+
+bool reachesLoad(const TestStep& step, int column)
+{
+    const QString& action = step.ActionMode;
+    if (action == PlusLoad)
+        return column >= kModeColumn && column <= kCycleColumn;
+    if (levelModes(action).isEmpty())
+        return false;
+    // Only a load level in CC sends its frequency.
+    return column == kModeColumn || column == kValueColumn ||
+           (action == LoadLevel && column == kFrequencyColumn &&
+            step.LoadModeVolt == loadmodes::CC);
+}
+
+QList<Fault> rangeFaults(const TestStep& step)
+{
+    QList<Fault> faults;
+    const QStringList modes = levelModes(step.ActionMode);
+    if (!modes.isEmpty() && !modes.contains(step.LoadModeVolt))
+        faults.append({kModeColumn, QStringLiteral("Load Mode ERROR !"), {}});
+    for (int column = kModeColumn; column <= kFrequencyColumn; ++column) {
+        const QString& text = step.field(column - 1);
+        const Range* range = columnRange(step, column);
+        if (range && isNumberText(text) && !range->holds(text))
+            faults.append(
+                {column, QString::fromUtf8(range->message), QString::fromLatin1(range->resetText)});
+    }
+    return faults;
+}
+
+QList<Fault> cellFaults(const TestStep& step, int column)
+{
+    QList<Fault> faults = rangeFaults(step);
+    const bool modeCell = column == kModeColumn && !levelModes(step.ActionMode).isEmpty();
+    faults.removeIf([&](const Fault& f) {
+        return f.column != column && !(modeCell && f.column == kValueColumn);
+    });
+    return faults;
+}
+
+QString notANumberMessage(const QString& name, const QString& text)
+{
+    if (text.trimmed().isEmpty())
+        return QStringLiteral("%1 must be a number !").arg(name);
+    return QStringLiteral("%1 must be a number, not \"%2\" !").arg(name, text);
+}
+
+QString heldInPulseTime(const QString& text)
+{
+    return heldIn(text, kMinPulseTime, kMaxPulseTime);
+}
+
+QString heldInCycleCount(const QString& text)
+{
+    return heldIn(text, kMinCycleCount, kMaxCycleCount);
+}
+
+QString heldInLimits(const QString& action, int column, const QString& text)
+{
+    if (action != PlusLoad)
+        return text;
+    if (column == kDwellColumn || column == kLoopColumn)
+        return heldInPulseTime(text);
+    if (column == kCycleColumn)
+        return heldInCycleCount(text);
+    return text;
+}
+
+} // namespace stepvalues
