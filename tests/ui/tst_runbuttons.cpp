@@ -70,6 +70,7 @@ private slots:
         b.find<QLineEdit>("TestStepInputText")->setText(QStringLiteral("6"));
         b.prompts.scriptFileNames({saved ? b.programPath() : QString()});
         b.click(QStringLiteral("StartCommand"));
+        QVERIFY(!b.prompts.shown.empty());
         QCOMPARE(b.prompts.shown.back().text, b.programPath()); // the dialog proposed it
         QCOMPARE(b.station->form.TestStepGrid.text(2, 3), QStringLiteral("6"));
         QCOMPARE(b.window->windowTitle().endsWith(QLatin1Char('*')), !saved);
