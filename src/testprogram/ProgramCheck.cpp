@@ -5,7 +5,6 @@
 
 namespace {
 
-constexpr int kFirstValueColumn = 2;
 // A refusal lists this many errors and counts the rest.
 constexpr int kListedErrors = 10;
 
@@ -25,7 +24,7 @@ QList<ProgramFinding> checkProgram(const std::vector<TestStep>& steps)
     for (int n = 1; n <= static_cast<int>(steps.size()); ++n) {
         const TestStep& step = steps[static_cast<std::size_t>(n - 1)];
         const QList<stepvalues::Fault> faults = stepvalues::rangeFaults(step);
-        for (int column = kFirstValueColumn; column <= TestStep::kFieldCount; ++column) {
+        for (int column = stepcolumns::Mode; column <= TestStep::kFieldCount; ++column) {
             if (!stepvalues::reachesLoad(step, column))
                 continue;
             const QString& text = step.field(column - 1);

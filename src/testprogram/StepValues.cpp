@@ -6,15 +6,6 @@
 
 namespace {
 
-constexpr int kModeColumn = 2;
-constexpr int kValueColumn = 3;
-constexpr int kDwellColumn = 4;
-constexpr int kLoopColumn = 5;
-constexpr int kCycleColumn = 7;
-constexpr int kMeasColumn = 8;
-constexpr int kGotoColumn = 9;
-constexpr int kFrequencyColumn = 10;
-
 // Limits of the load: current in A, resistance in ohm, voltage in Vrms, power in W.
 constexpr double kMaxCurrent = 112.5;
 constexpr double kMinResistance = 0.533;
@@ -69,15 +60,6 @@ const Range kCycleCount{kMinCycleCount, kMaxCycleCount, "Cycle Count must 1 ~ 24
 
 using namespace actions;
 
-bool oneOf(const QString& action, std::initializer_list<const QString*> names)
-{
-    for (const QString* name : names) {
-        if (*name == action)
-            return true;
-    }
-    return false;
-}
-
 // The modes in which a step drives the load at its level; none for steps that send no level.
 QStringList levelModes(const QString& action)
 {
@@ -105,30 +87,30 @@ const Range* columnRange(const TestStep& step, int column)
 {
     const QString& action = step.ActionMode;
     const QString& mode = step.LoadModeVolt;
-    if (column == kValueColumn && levelModes(action).contains(mode))
+    if (column == stepcolumns::Value && levelModes(action).contains(mode))
         return levelRange(mode);
     if (action == LoadLevel) {
         // The dwell time is limited where the load level is a current.
-        if (column == kDwellColumn && (mode == loadmodes::CC || mode == loadmodes::LINCC))
+        if (column == stepcolumns::Dwell && (mode == loadmodes::CC || mode == loadmodes::LINCC))
             return &kDwell;
-        if (column == kMeasColumn)
+        if (column == stepcolumns::Meas)
             return &kMeasTime;
-        if (column == kFrequencyColumn)
+        if (column == stepcolumns::Frequency)
             return &kFrequency;
     } else if (action == For || action == For2) {
-        if (column == kLoopColumn)
+        if (column == stepcolumns::Loop)
             return &kLoopCount;
     } else if (action == PlusLoad) {
         switch (column) {
-        case kModeColumn:
+        case stepcolumns::Mode:
             return &kHighCurrent;
-        case kValueColumn:
+        case stepcolumns::Value:
             return &kLowCurrent;
-        case kDwellColumn:
+        case stepcolumns::Dwell:
             return &kTHigh;
-        case kLoopColumn:
+        case stepcolumns::Loop:
             return &kTLow;
-        case kCycleColumn:
+        case stepcolumns::StopAH:
             return &kCycleCount;
         default:
             break;
@@ -155,21 +137,24 @@ namespace stepvalues {
 
 bool holdsNumber(const QString& action, int column)
 {
-    if (column < kModeColumn || column > kFrequencyColumn || column == kGotoColumn)
+    if (column < stepcolumns::Mode || column > stepcolumns::Frequency ||
+        column == stepcolumns::GoTo)
         return false;
     if (action == LoadLevel)
-        return column == kValueColumn || column == kDwellColumn || column == kMeasColumn ||
-               column == kFrequencyColumn;
+        return column == stepcolumns::Value || column == stepcolumns::Dwell ||
+               column == stepcolumns::Meas || column == stepcolumns::Frequency;
     if (action == RampOn || action == RampOff)
-        return column == kValueColumn || column == kDwellColumn || column == kMeasColumn;
+        return column == stepcolumns::Value || column == stepcolumns::Dwell ||
+               column == stepcolumns::Meas;
     if (oneOf(action, {&Charge, &CPCharge, &PlusLoad}))
-        return column <= kMeasColumn;
+        return column <= stepcolumns::Meas;
     if (oneOf(action, {&DisCharge, &OverDisCharge, &ACIR, &DCIRLow, &DCIRHigh}))
-        return column >= kValueColumn && column <= kMeasColumn;
+        return column >= stepcolumns::Value && column <= stepcolumns::Meas;
     if (action == Suspend)
-        return column == kDwellColumn || column == kLoopColumn || column == kMeasColumn;
+        return column == stepcolumns::Dwell || column == stepcolumns::Loop ||
+               column == stepcolumns::Meas;
     if (action == For || action == For2)
-        return column == kLoopColumn;
+        return column == stepcolumns::Loop;
     return false;
 }
 
@@ -177,12 +162,12 @@ bool reachesLoad(const TestStep& step, int column)
 {
     const QString& action = step.ActionMode;
     if (action == PlusLoad)
-        return column >= kModeColumn && column <= kCycleColumn;
+        return column >= stepcolumns::Mode && column <= stepcolumns::StopAH;
     if (levelModes(action).isEmpty())
         return false;
     // Only a load level in CC sends its frequency.
-    return column == kModeColumn || column == kValueColumn ||
-           (action == LoadLevel && column == kFrequencyColumn &&
+    return column == stepcolumns::Mode || column == stepcolumns::Value ||
+           (action == LoadLevel && column == stepcolumns::Frequency &&
             step.LoadModeVolt == loadmodes::CC);
 }
 
@@ -191,8 +176,8 @@ QList<Fault> rangeFaults(const TestStep& step)
     QList<Fault> faults;
     const QStringList modes = levelModes(step.ActionMode);
     if (!modes.isEmpty() && !modes.contains(step.LoadModeVolt))
-        faults.append({kModeColumn, QStringLiteral("Load Mode ERROR !"), {}});
-    for (int column = kModeColumn; column <= kFrequencyColumn; ++column) {
+        faults.append({stepcolumns::Mode, QStringLiteral("Load Mode ERROR !"), {}});
+    for (int column = stepcolumns::Mode; column <= stepcolumns::Frequency; ++column) {
         const QString& text = step.field(column - 1);
         const Range* range = columnRange(step, column);
         if (range && isNumberText(text) && !range->holds(text))
@@ -205,9 +190,9 @@ QList<Fault> rangeFaults(const TestStep& step)
 QList<Fault> cellFaults(const TestStep& step, int column)
 {
     QList<Fault> faults = rangeFaults(step);
-    const bool modeCell = column == kModeColumn && !levelModes(step.ActionMode).isEmpty();
+    const bool modeCell = column == stepcolumns::Mode && !levelModes(step.ActionMode).isEmpty();
     faults.removeIf([&](const Fault& f) {
-        return f.column != column && !(modeCell && f.column == kValueColumn);
+        return f.column != column && !(modeCell && f.column == stepcolumns::Value);
     });
     return faults;
 }
@@ -233,9 +218,9 @@ QString heldInLimits(const QString& action, int column, const QString& text)
 {
     if (action != PlusLoad)
         return text;
-    if (column == kDwellColumn || column == kLoopColumn)
+    if (column == stepcolumns::Dwell || column == stepcolumns::Loop)
         return heldInPulseTime(text);
-    if (column == kCycleColumn)
+    if (column == stepcolumns::StopAH)
         return heldInCycleCount(text);
     return text;
 }

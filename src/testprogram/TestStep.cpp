@@ -1,5 +1,7 @@
 #include "testprogram/TestStep.h"
 
+#include <algorithm>
+
 const std::array<QString, TestStep::kFieldCount> kStepFieldKeys = {
     QStringLiteral("ActionMode"), QStringLiteral("LoadModeVolt"), QStringLiteral("CurrentValue"),
     QStringLiteral("StopTime"),   QStringLiteral("StopValue"),    QStringLiteral("StableTime"),
@@ -47,6 +49,12 @@ QStringList actions::all()
 {
     return {LoadLevel, Charge, CPCharge, DisCharge, OverDisCharge, Suspend,  For,    Loop,
             For2,      Loop2,  ACIR,     DCIRLow,   DCIRHigh,      PlusLoad, RampOn, RampOff};
+}
+
+bool actions::oneOf(const QString& action, std::initializer_list<const QString*> names)
+{
+    return std::any_of(names.begin(), names.end(),
+                       [&](const QString* name) { return *name == action; });
 }
 
 QStringList loadmodes::all()

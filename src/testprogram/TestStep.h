@@ -4,6 +4,7 @@
 #include <QStringList>
 
 #include <array>
+#include <initializer_list>
 
 // One step of a test program: ten text fields, in the order of the step grid's columns 1 to 10
 // and of the keys of a step's section in the program file.
@@ -28,6 +29,20 @@ struct TestStep
 
     bool operator==(const TestStep&) const = default;
 };
+
+// The step grid's columns: the step number, then the fields in their order.
+namespace stepcolumns {
+inline constexpr int Number = 0;
+inline constexpr int Action = 1;
+inline constexpr int Mode = 2;
+inline constexpr int Value = 3;
+inline constexpr int Dwell = 4;
+inline constexpr int Loop = 5;
+inline constexpr int StopAH = 7;
+inline constexpr int Meas = 8;
+inline constexpr int GoTo = 9;
+inline constexpr int Frequency = 10;
+} // namespace stepcolumns
 
 // The file keys of the fields, in field order.
 extern const std::array<QString, TestStep::kFieldCount> kStepFieldKeys;
@@ -80,6 +95,8 @@ inline const QString RampOff = QStringLiteral("RAMP OFF");
 
 // All sixteen, in the order of the default action list.
 QStringList all();
+// Whether an action is one of the names.
+bool oneOf(const QString& action, std::initializer_list<const QString*> names);
 } // namespace actions
 
 // Load modes ("CC", "LINCC", "CR", "CV", "CP") and go-to choices.

@@ -24,9 +24,6 @@ namespace {
 constexpr int kLabelColumn = 0;
 constexpr int kBoxColumn = 1;
 constexpr int kUnitColumn = 2;
-// The grid columns a panel's boxes write: the first, and the step's value.
-constexpr int kFirstFieldColumn = 2;
-constexpr int kValueColumn = 3;
 
 // The layout of one cell of a panel's grid. The shared frame puts the boxes of both its layouts
 // into the same cells, and a grid cell holds one item.
@@ -339,7 +336,7 @@ TestStep StepEditor::enteredStep(const StepPanel& panel, const QString& action) 
 {
     TestStep step;
     step.ActionMode = action;
-    for (int column = kFirstFieldColumn; column <= TestStep::kFieldCount; ++column) {
+    for (int column = stepcolumns::Mode; column <= TestStep::kFieldCount; ++column) {
         if (const StepBox* b = panel.boxFor(column))
             step.field(column - 1) = boxText(b->boxName());
     }
@@ -371,7 +368,8 @@ bool StepEditor::showFaults(const QList<stepvalues::Fault>& faults, const StepPa
             continue;
         setBoxText(b->boxName(), fault.resetText);
         // Not while another action's panel hides it: keys would go to an unseen box.
-        const StepBox* value = panel.boxFor(kValueColumn) ? panel.boxFor(kValueColumn) : b;
+        const StepBox* value =
+            panel.boxFor(stepcolumns::Value) ? panel.boxFor(stepcolumns::Value) : b;
         QWidget* focus = boxes_.value(value->boxName());
         if (focus->isVisible())
             focus->setFocus();

@@ -21,13 +21,6 @@
 
 #include <utility>
 
-namespace {
-
-constexpr int kStepNumberColumn = 0;
-constexpr int kDwellColumn = 4;
-
-} // namespace
-
 StepGridEditor::StepGridEditor(QTableView& view, Station& station, QMenu& rightMenu,
                                StepEditor& stepEditor)
     : QObject(&view), view_(view), station_(station), grid_(station.form.TestStepGrid),
@@ -191,7 +184,7 @@ bool StepGridEditor::commit()
     QString text = kind == CellEditor::TextBox ? inputText_->text()
                                                : static_cast<QComboBox*>(editor)->currentText();
     if (kind == CellEditor::TextBox) {
-        if (editCol_ == kDwellColumn)
+        if (editCol_ == stepcolumns::Dwell)
             text = ConvertSecToMin(text);
         text = stepvalues::heldInLimits(grid_.text(editRow_, 1), editCol_, text);
     }
@@ -282,7 +275,7 @@ bool StepGridEditor::eventFilter(QObject* watched, QEvent* event)
 
 void StepGridEditor::cellDoubleClicked(const QModelIndex& index)
 {
-    if (index.column() != kStepNumberColumn || !editingAllowed())
+    if (index.column() != stepcolumns::Number || !editingAllowed())
         return;
     commit();
     stepEditor_.openForModify(grid_.gridRow(index));

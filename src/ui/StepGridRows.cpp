@@ -10,20 +10,8 @@ namespace {
 
 constexpr int kHeaderRow = 0;
 constexpr int kFirstStepRow = 1;
-constexpr int kActionColumn = 1;
-constexpr int kModeColumn = 2;
-constexpr int kDwellColumn = 4;
-constexpr int kLoopColumn = 5;
-constexpr int kGotoColumn = 9;
-constexpr int kFrequencyColumn = 10;
 constexpr double kSecondsPerMinute = 60;
 constexpr double kMsPerSecond = 1000;
-
-bool oneOf(const QString& action, std::initializer_list<const QString*> names)
-{
-    return std::any_of(names.begin(), names.end(),
-                       [&](const QString* name) { return *name == action; });
-}
 
 } // namespace
 
@@ -83,17 +71,17 @@ int writeEditedStep(GridModel& grid, EditMode mode, int row, const steppanels::S
 CellEditor cellEditorFor(int column, const QString& a)
 {
     switch (column) {
-    case kActionColumn:
+    case stepcolumns::Action:
         return CellEditor::ActionCombo;
-    case kModeColumn:
+    case stepcolumns::Mode:
         if (hasModeColumn(a))
             return CellEditor::ModeCombo;
         return oneOf(a, {&PlusLoad, &CPCharge, &Charge}) ? CellEditor::TextBox : CellEditor::None;
     case 3:
         return hasValueColumn(a) ? CellEditor::TextBox : CellEditor::None;
-    case kDwellColumn:
+    case stepcolumns::Dwell:
         return hasValueColumn(a) || a == Suspend ? CellEditor::TextBox : CellEditor::None;
-    case kLoopColumn:
+    case stepcolumns::Loop:
         return oneOf(a, {&DCIRHigh, &DCIRLow, &ACIR, &For2, &For, &CPCharge, &Charge, &DisCharge,
                          &OverDisCharge, &Suspend, &PlusLoad})
                    ? CellEditor::TextBox
@@ -103,11 +91,11 @@ CellEditor cellEditorFor(int column, const QString& a)
         return hasStopColumns(a) ? CellEditor::TextBox : CellEditor::None;
     case 8:
         return hasValueColumn(a) || a == Suspend ? CellEditor::TextBox : CellEditor::None;
-    case kGotoColumn:
+    case stepcolumns::GoTo:
         return oneOf(a, {&PlusLoad, &Charge, &DisCharge, &OverDisCharge, &Suspend})
                    ? CellEditor::GotoCombo
                    : CellEditor::None;
-    case kFrequencyColumn:
+    case stepcolumns::Frequency:
         return a == LoadLevel ? CellEditor::TextBox : CellEditor::None;
     default:
         return CellEditor::None;
@@ -134,9 +122,9 @@ QString cellTip(int column, const QString& action, const QString& cellText)
 {
     const double value = parseNumber(cellText);
     // T-High and T-Low of a pulse load are milliseconds.
-    if (action == PlusLoad && (column == kDwellColumn || column == kLoopColumn))
+    if (action == PlusLoad && (column == stepcolumns::Dwell || column == stepcolumns::Loop))
         return numberText(value / kMsPerSecond, " Second");
-    if (column == kDwellColumn && cellEditorFor(column, action) == CellEditor::TextBox)
+    if (column == stepcolumns::Dwell && cellEditorFor(column, action) == CellEditor::TextBox)
         return numberText(value * kSecondsPerMinute, " Second");
     return {};
 }
@@ -148,11 +136,12 @@ void adjustRowToAction(GridModel& grid, int row, const QString& action)
             grid.setText(row, c, {});
     };
     if (action == CPCharge || action == Charge) {
-        grid.setText(row, kModeColumn, formatGeneral(parseNumber(grid.text(row, kModeColumn))));
+        grid.setText(row, stepcolumns::Mode,
+                     formatGeneral(parseNumber(grid.text(row, stepcolumns::Mode))));
     } else if (action == DisCharge || action == OverDisCharge) {
-        const QString mode = grid.text(row, kModeColumn);
+        const QString mode = grid.text(row, stepcolumns::Mode);
         if (!oneOf(mode, {&loadmodes::CP, &loadmodes::CV, &loadmodes::CR, &loadmodes::CC}))
-            grid.setText(row, kModeColumn, loadmodes::CC);
+            grid.setText(row, stepcolumns::Mode, loadmodes::CC);
     } else if (action == Suspend) {
         clear({2, 3, 5, 6});
     } else if (oneOf(action, {&For, &For2, &Loop, &Loop2})) {
@@ -180,9 +169,9 @@ bool StepGridRows::deleteStep()
 
 void StepGridRows::swapSteps(int a, int b)
 {
-    const QStringList first = grid_.rowTexts(a, kActionColumn);
-    grid_.setRowTexts(a, grid_.rowTexts(b, kActionColumn), kActionColumn);
-    grid_.setRowTexts(b, first, kActionColumn);
+    const QStringList first = grid_.rowTexts(a, stepcolumns::Action);
+    grid_.setRowTexts(a, grid_.rowTexts(b, stepcolumns::Action), stepcolumns::Action);
+    grid_.setRowTexts(b, first, stepcolumns::Action);
 }
 
 bool StepGridRows::moveStepUp()
@@ -231,7 +220,7 @@ bool StepGridRows::copyRows()
     for (int r = CopyStartRow, k = 1; r <= last; ++r, ++k) {
         copyBuffer_.insertGridRow(k);
         copyBuffer_.setText(k, 0, QString::number(k));
-        copyBuffer_.setRowTexts(k, grid_.rowTexts(r, kActionColumn), kActionColumn);
+        copyBuffer_.setRowTexts(k, grid_.rowTexts(r, stepcolumns::Action), stepcolumns::Action);
     }
     PasteStartRow = CopyStartRow;
     PasteEndRow = last;
@@ -244,7 +233,7 @@ void StepGridRows::appendStep(const QStringList& fields)
     grid_.insertGridRow(row);
     grid_.setCurrentCell(row, grid_.currentCol());
     grid_.setText(row, 0, QString::number(row));
-    grid_.setRowTexts(row, fields, kActionColumn);
+    grid_.setRowTexts(row, fields, stepcolumns::Action);
 }
 
 bool StepGridRows::pasteRows()
@@ -255,11 +244,11 @@ bool StepGridRows::pasteRows()
     if (grid_.currentRow() == lastRow) {
         if (PasteEndRow <= lastRow) {
             for (int r = PasteStartRow; r <= PasteEndRow; ++r)
-                appendStep(grid_.rowTexts(r, kActionColumn));
+                appendStep(grid_.rowTexts(r, stepcolumns::Action));
         } else {
             // The copied rows are gone from the grid: the copy itself is what is left of them.
             for (int k = 1; k < copyBuffer_.rows(); ++k)
-                appendStep(copyBuffer_.rowTexts(k, kActionColumn));
+                appendStep(copyBuffer_.rowTexts(k, stepcolumns::Action));
         }
         return true;
     }
@@ -269,7 +258,7 @@ bool StepGridRows::pasteRows()
         grid_.insertGridRow(row);
         grid_.setCurrentCell(row, grid_.currentCol());
         grid_.setText(row, 0, QString::number(row));
-        grid_.setRowTexts(row, copyBuffer_.rowTexts(k, kActionColumn), kActionColumn);
+        grid_.setRowTexts(row, copyBuffer_.rowTexts(k, stepcolumns::Action), stepcolumns::Action);
     }
     renumberSteps(grid_, row + 1);
     return true;

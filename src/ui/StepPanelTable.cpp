@@ -4,9 +4,6 @@
 
 namespace {
 
-constexpr int kFirstFieldColumn = 2;
-constexpr int kFrequencyColumn = 10;
-
 using Kind = StepBoxKind;
 using Store = StepBoxStore;
 using Reset = StepBoxReset;
@@ -135,7 +132,7 @@ std::vector<StepPanel> buildPanels()
                            .box = "txtFrequency",
                            .unit = "Hz",
                            .initial = "60",
-                           .column = kFrequencyColumn,
+                           .column = stepcolumns::Frequency,
                            .labelName = "lblFrequency"},
                       }});
     panels.push_back({{actions::RampOn}, "RampOnFrame", "RAMP ON Setup", rampBoxes(true)});
@@ -552,7 +549,7 @@ StepRowWrite stepRowTexts(const QString& action,
     const StepPanel* panel = forAction(action);
     if (!panel)
         return row;
-    for (int column = kFirstFieldColumn; column < kFrequencyColumn; ++column)
+    for (int column = stepcolumns::Mode; column < stepcolumns::Frequency; ++column)
         row[column - 1] = QString();
     for (const StepBox& b : panel->boxes) {
         if (b.column == 0 || b.store == StepBoxStore::NotStored)
