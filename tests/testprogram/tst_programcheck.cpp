@@ -13,16 +13,6 @@ TestStep step(const QStringList& fields)
     return s;
 }
 
-QStringList sentences(const QList<ProgramFinding>& findings)
-{
-    QStringList out;
-    for (const ProgramFinding& f : findings) {
-        if (f.severity == ProgramFinding::Severity::Error)
-            out << f.sentence;
-    }
-    return out;
-}
-
 } // namespace
 
 class ProgramCheckTest : public QObject
@@ -35,13 +25,8 @@ private slots:
         QTest::addColumn<QStringList>("fields");
         QTest::addColumn<QStringList>("errors");
         const QStringList none;
-        QTest::newRow("load level") << QStringList{"LoadLevel", "CC", "5", "3", "", "", "", "1",
-                                                   "", "50"}
-                                    << none;
-        QTest::newRow("CR 0") << QStringList{"LoadLevel", "CR", "0", "3"}
-                              << QStringList{"Step 1, Value \"0\": Load Level must 0.533 ~ 10666(ohm) !"};
-        QTest::newRow("abc") << QStringList{"LoadLevel", "CC", "abc", "3", "", "", "", "1", "", "50"}
-                             << QStringList{"Step 1, Value \"abc\": not a number"};
+        QTest::newRow("load level")
+            << QStringList{"LoadLevel", "CC", "5", "3", "", "", "", "1", "", "50"} << none;
         QTest::newRow("CC frequency missing")
             << QStringList{"LoadLevel", "CC", "5", "3", "", "", "", "1", "", ""}
             << QStringList{"Step 1, Frequency \"\": not a number"};
@@ -66,7 +51,10 @@ private slots:
     {
         QFETCH(QStringList, fields);
         QFETCH(QStringList, errors);
-        QCOMPARE(sentences(checkProgram({step(fields)})), errors);
+        QStringList found;
+        for (const ProgramFinding& f : checkProgram({step(fields)}))
+            found << f.sentence;
+        QCOMPARE(found, errors);
     }
 
     void refusal_listsTenErrorsAndCountsTheRest()
