@@ -40,7 +40,7 @@ echo "check-package: the installed runner, the example program of a new station,
 [[ -s $HOME/ACL3/TestLog/PKG-TCP.CSV ]] || fail "no log $HOME/ACL3/TestLog/PKG-TCP.CSV"
 
 echo "check-package: the installed runner over the installed GPIB library to acl3-loadsim"
-coproc loadsim { "$bin/acl3-loadsim" --gpib-bridge 0; }
+coproc loadsim { exec "$bin/acl3-loadsim" --gpib-bridge 0; }
 # shellcheck disable=SC2154 # loadsim_PID is set by coproc
 loadsim_pid=$loadsim_PID
 read -r -u "${loadsim[0]}" _listening
@@ -56,5 +56,5 @@ ACL3_GPIB_LIBRARY=$library ACL3_GPIBSIM=$bridge "$bin/acl3-run" --program gpib.I
 grep -q '^1,1,' "$HOME/ACL3/TestLog/PKG-GPIB.CSV" || fail "no record in the GPIB run's log"
 
 echo "check-package: lintian"
-lintian --fail-on error --no-tag-display-limit "$deb"
+lintian --fail-on error --tag-display-limit 0 "$deb"
 echo "check-package: $deb is good"
