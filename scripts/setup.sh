@@ -9,10 +9,20 @@ packages=(
     libbenchmark-dev
     fonts-dejavu-core
 )
-# The screenshot of the window (docs/) is taken under Xvfb; pass --with-screenshot to get it.
-if [[ "${1:-}" == "--with-screenshot" ]]; then
-    packages+=(xvfb xauth)
-fi
+for option in "$@"; do
+    case "$option" in
+    # The screenshot of the window (docs/) is taken under Xvfb.
+    --with-screenshot) packages+=(xvfb xauth) ;;
+    # The Debian package: CPack's dependency finder (dpkg-shlibdeps, file), the manual pages.
+    --with-package) packages+=(dpkg-dev file help2man) ;;
+    # The check of the package.
+    --with-lintian) packages+=(lintian) ;;
+    *)
+        echo "setup: unknown option $option (--with-screenshot, --with-package, --with-lintian)" >&2
+        exit 2
+        ;;
+    esac
+done
 
 missing=()
 for p in "${packages[@]}"; do

@@ -8,6 +8,8 @@
 #include "station/StationFolder.h"
 #include "testprogram/TestProgramFile.h"
 
+#include "Version.h"
+
 #include <QCommandLineParser>
 #include <QCoreApplication>
 #include <QDir>
@@ -51,6 +53,7 @@ int main(int argc, char** argv)
 {
     QCoreApplication app(argc, argv);
     QCoreApplication::setApplicationName(QStringLiteral("acl3-run"));
+    QCoreApplication::setApplicationVersion(QStringLiteral(ACL3_VERSION));
 
     QCommandLineParser parser;
     parser.setApplicationDescription(QStringLiteral(
@@ -59,6 +62,7 @@ int main(int argc, char** argv)
         "input, 3 no load answered, 128+N stopped by signal N (Ctrl-C, SIGTERM, SIGHUP, "
         "SIGQUIT)."));
     parser.addHelpOption();
+    parser.addVersionOption();
     addStationOption(parser);
     parser.addOptions({
         {QStringLiteral("program"),
@@ -73,6 +77,8 @@ int main(int argc, char** argv)
         refuse(parser.errorText());
     if (parser.isSet(QStringLiteral("help")))
         parser.showHelp(0);
+    if (parser.isSet(QStringLiteral("version")))
+        parser.showVersion();
     if (!parser.positionalArguments().isEmpty())
         refuse(
             QStringLiteral("unexpected argument \"%1\"").arg(parser.positionalArguments().first()));

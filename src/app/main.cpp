@@ -13,6 +13,8 @@
 #include "ui/StepEditor.h"
 #include "ui/WidgetPrompts.h"
 
+#include "Version.h"
+
 #include <QApplication>
 #include <QCommandLineParser>
 #include <QMessageBox>
@@ -30,14 +32,26 @@ constexpr int kScreenshotSettleMs = 300;
 
 const QString kScreenshotOption = QStringLiteral("screenshot");
 
+// --help and --version are answered before the window's application exists, so that they work
+// without a display.
+bool asksForHelpOrVersion(int argc, char** argv)
+{
+    for (int i = 1; i < argc; ++i) {
+        const QByteArrayView arg(argv[i]);
+        for (const char* option : {"-h", "-?", "--help", "--help-all", "-v", "--version"}) {
+            if (arg == option)
+                return true;
+        }
+    }
+    return false;
+}
+
 } // namespace
 
 int main(int argc, char** argv)
 {
-    QApplication app(argc, argv);
-    QApplication::setApplicationName(QStringLiteral("acl3"));
-    QApplication::setApplicationVersion(QStringLiteral("1.1"));
-
+    QCoreApplication::setApplicationName(QStringLiteral("acl3"));
+    QCoreApplication::setApplicationVersion(QStringLiteral(ACL3_VERSION));
     QCommandLineParser parser;
     parser.setApplicationDescription(MainWindow::kCaption);
     parser.addHelpOption();
@@ -48,6 +62,12 @@ int main(int argc, char** argv)
         QStringLiteral("Save a picture of the window after start-up to FILE (PNG) and quit."),
         QStringLiteral("FILE")));
     SimulateOption::addTo(parser);
+    if (asksForHelpOrVersion(argc, argv)) {
+        QCoreApplication console(argc, argv);
+        parser.process(console); // prints the answer and exits
+    }
+    QApplication app(argc, argv);
+    QGuiApplication::setDesktopFileName(QStringLiteral("acl3"));
     parser.process(app);
     SimulateOption simulate;
     QString error;

@@ -10,6 +10,7 @@
 #include "station/Station.h"
 
 #include <QCoreApplication>
+#include <QSerialPort>
 
 #include <algorithm>
 #include <chrono>
@@ -32,6 +33,10 @@ constexpr double kLongestBlockMs = 50;
 constexpr double kSecondsPerDay = 86400;
 
 const QString kConnectFail = QStringLiteral("Connect Fail!");
+// On a new lab PC a serial port that may not be opened nearly always means this.
+const QString kSerialPermissionHint =
+    QStringLiteral("To open serial ports the user must be in the dialout group: "
+                   "sudo adduser $USER dialout, then log out and in again.");
 const QString kLostConnect = QStringLiteral("Lost Connect!");
 const QString kSerialPortsSection = QStringLiteral("Serial Ports");
 const QString kSerialSettingsTail = QStringLiteral(",n,8,1");
@@ -294,6 +299,9 @@ void LinkLayer::SerialOpen(int n)
     if (!port.open(&fault)) {
         errors_.write(fault);
         port.close();
+        if (fault.number == QSerialPort::PermissionError)
+            station_.prompts.message(kConnectFail + u'\n' + fault.text + u'\n' +
+                                     kSerialPermissionHint);
         return;
     }
     SerialSend(n, QStringLiteral("REM"));

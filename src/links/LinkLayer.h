@@ -42,7 +42,8 @@ struct LinkBindings
 // sends command lines and reads reply lines with the link's time-out. A missing reply reads as
 // kErrRec; a closed serial port and a lost TCP connection read as "". Link problems show
 // "Connect Fail!" and "Lost Connect!" through the station's prompts; serial faults and a missing
-// GPIB library go into error records (TestLog/ErrorLog.txt).
+// GPIB library go into error records (TestLog/ErrorLog.txt), and a serial port the user may not
+// open also shows "Connect Fail!" with the fault and the dialout group hint.
 //
 // The waits for a reply process events (timer ticks, clicks and socket data are handled inside
 // them) and sleep between events; every window is measured on the station's clock.

@@ -8,6 +8,7 @@
 
 #include <QDir>
 #include <QRegularExpression>
+#include <QSerialPort>
 #include <QSet>
 #include <QTimer>
 
@@ -47,6 +48,28 @@ struct SerialFixture
 
     StationFixture f;
     PseudoTerminal pty;
+};
+
+// A serial port whose device this user may not open.
+class DeniedSerialPort final : public SerialPortBinding
+{
+public:
+    void configure(const QString& device, const QString&) override { device_ = device; }
+    QString device() const override { return device_; }
+    bool open(LinkFault* fault) override
+    {
+        *fault = {QSerialPort::PermissionError, device_ + QStringLiteral(": Permission denied")};
+        return false;
+    }
+    void close() override {}
+    bool isOpen() override { return false; }
+    void clearInput() override {}
+    bool write(const QByteArray&, LinkFault*) override { return false; }
+    QByteArray readAvailable() override { return {}; }
+    void setLossHandler(std::function<void(const LinkFault&)>) override {}
+
+private:
+    QString device_;
 };
 
 } // namespace
@@ -206,6 +229,24 @@ private slots:
         QVERIFY(records[1].contains(QStringLiteral("invalid settings")));
         QCOMPARE(s.pty.readFor(100), QByteArray());
         QVERIFY(s.f.prompts.shown.empty());
+    }
+
+    void deniedDevice_atConnect_tellsTheOperatorToJoinTheDialoutGroup()
+    {
+        SerialFixture s;
+        LinkBindings bindings = LinkBindings::system();
+        bindings.serialPort = [] { return std::make_unique<DeniedSerialPort>(); };
+        LinkLayer links(*s.f.station, bindings);
+        links.LoadConnect(kInstrument);
+        QCOMPARE(s.f.prompts.messages().size(), 1);
+        const QString shown = s.f.prompts.messages().constFirst();
+        QVERIFY2(shown.startsWith(QStringLiteral("Connect Fail!\n") + s.pty.slavePath() +
+                                  QStringLiteral(": Permission denied\n")),
+                 qPrintable(shown));
+        QVERIFY2(shown.contains(QStringLiteral("dialout group")), qPrintable(shown));
+        // A command's silent reopen only records the fault.
+        links.SendCommand(kInstrument, QStringLiteral("MEAS:VOLT?"));
+        QCOMPARE(s.f.prompts.messages().size(), 1);
     }
 
     void missingDevice_isRecordedWithItsName()

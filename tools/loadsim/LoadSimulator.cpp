@@ -471,11 +471,18 @@ bool parseListenAddress(const QString& text, QHostAddress* address, quint16* por
 
 QString gpibSimLibraryPath()
 {
-    // Built beside the simulator; an installed copy sits beside the program that runs.
+    // An installed program (also one unpacked anywhere) finds the library relative to itself,
+    // before a build tree that may still exist on the same machine.
     const QString built = QStringLiteral(ACL3_GPIBSIM_LIBRARY_PATH);
-    if (QFileInfo::exists(built) || !QCoreApplication::instance())
-        return built;
-    return QDir(QCoreApplication::applicationDirPath()).filePath(QFileInfo(built).fileName());
+    if (QCoreApplication::instance()) {
+        const QString installed =
+            QDir::cleanPath(QDir(QCoreApplication::applicationDirPath())
+                                .filePath(QStringLiteral(ACL3_GPIBSIM_INSTALLED_DIR "/") +
+                                          QFileInfo(built).fileName()));
+        if (QFileInfo::exists(installed))
+            return installed;
+    }
+    return built;
 }
 
 void setGpibSimEnvironment(quint16 bridgePort)

@@ -153,8 +153,9 @@ Q_DECLARE_METATYPE(SimLogEntry)
 // reason in *error for anything else.
 bool parseListenAddress(const QString& text, QHostAddress* address, quint16* port, QString* error);
 
-// The fake GPIB library built beside the simulator, and the environment the station needs to
-// use it: ACL3_GPIB_LIBRARY (which library the station loads) and ACL3_GPIBSIM (where the
-// library finds the simulator's bridge, "127.0.0.1:PORT").
+// The fake GPIB library (an installed program's own copy, else the one built beside the
+// simulator), and the environment the station needs to use it: ACL3_GPIB_LIBRARY (which library
+// the station loads) and ACL3_GPIBSIM (where the library finds the simulator's bridge,
+// "127.0.0.1:PORT").
 QString gpibSimLibraryPath();
 void setGpibSimEnvironment(quint16 bridgePort);

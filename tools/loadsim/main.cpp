@@ -3,6 +3,7 @@
 
 #include "LoadSimulator.h"
 
+#include "Version.h"
 #include "common/NumberText.h"
 
 #include <QCommandLineParser>
@@ -152,10 +153,12 @@ int main(int argc, char** argv)
 {
     QCoreApplication app(argc, argv);
     QCoreApplication::setApplicationName(QStringLiteral("acl3-loadsim"));
+    QCoreApplication::setApplicationVersion(QStringLiteral(ACL3_VERSION));
 
     QCommandLineParser parser;
     parser.setApplicationDescription(QString::fromUtf8(kDescription));
     parser.addHelpOption();
+    parser.addVersionOption();
     parser.addOptions({
         {QStringLiteral("tcp"),
          QStringLiteral("Serve the station's TCP/IP link on [ADDR:]PORT (address 127.0.0.1 "
