@@ -13,6 +13,9 @@ constexpr double kMaxResistance = 10666;
 constexpr double kMinVoltage = 50;
 constexpr double kMaxVoltage = 350;
 constexpr double kMaxPower = 15000;
+// A DC constant-voltage level (a battery or cell discharged in CV) lies far below the AC range;
+// 0 V would have the load short the source.
+constexpr double kMinDcVoltage = 0.1;
 // Limits of a load level's times (s) and frequency (Hz).
 constexpr double kMaxDwellTime = 86400;
 constexpr double kMinMeasTime = 0.1;
@@ -46,6 +49,7 @@ const Range kCurrent{0, kMaxCurrent, "Load Level must 0 ~ 112.5(A) !", "0"};
 const Range kResistance{kMinResistance, kMaxResistance, "Load Level must 0.533 ~ 10666(ohm) !",
                         "0.533"};
 const Range kVoltage{kMinVoltage, kMaxVoltage, "Load Level must 50 ~ 350(Vrms) !", "50"};
+const Range kDcVoltage{kMinDcVoltage, kMaxVoltage, "Load Level must 0.1 ~ 350(V) !", "0.1"};
 const Range kPower{0, kMaxPower, "Load Level must 0 ~ 15000(W) !", "0"};
 const Range kDwell{0, kMaxDwellTime, "Dwell Time must 0 ~ 86400 !", "0.1"};
 const Range kMeasTime{kMinMeasTime, kMaxMeasTime, "Load Level Meas Time must 0.1 ~ 86400 !", "0.1"};
@@ -70,14 +74,14 @@ QStringList levelModes(const QString& action)
     return {};
 }
 
-const Range* levelRange(const QString& mode)
+const Range* levelRange(const QString& action, const QString& mode)
 {
     if (mode == loadmodes::CC || mode == loadmodes::LINCC)
         return &kCurrent;
     if (mode == loadmodes::CR)
         return &kResistance;
     if (mode == loadmodes::CV)
-        return &kVoltage;
+        return action == LoadLevel ? &kVoltage : &kDcVoltage;
     if (mode == loadmodes::CP)
         return &kPower;
     return nullptr;
@@ -88,7 +92,7 @@ const Range* columnRange(const TestStep& step, int column)
     const QString& action = step.ActionMode;
     const QString& mode = step.LoadModeVolt;
     if (column == stepcolumns::Value && levelModes(action).contains(mode))
-        return levelRange(mode);
+        return levelRange(action, mode);
     if (action == LoadLevel) {
         // The dwell time is limited where the load level is a current.
         if (column == stepcolumns::Dwell && (mode == loadmodes::CC || mode == loadmodes::LINCC))

@@ -35,8 +35,13 @@ private slots:
             << QStringList{"LoadLevel", "CR", "50", "999999"} << none;
         QTest::newRow("unknown mode") << QStringList{"LoadLevel", "XX", "5"}
                                       << QStringList{"Step 1, Mode \"XX\": Load Mode ERROR !"};
-        QTest::newRow("discharge CV 10")
-            << QStringList{"DisCharge", "CV", "10", "60"}
+        // A cell discharged in CV holds a few volts; 0 V would short it.
+        QTest::newRow("discharge CV 3.5") << QStringList{"DisCharge", "CV", "3.5", "60"} << none;
+        QTest::newRow("discharge CV 0")
+            << QStringList{"DisCharge", "CV", "0", "60"}
+            << QStringList{"Step 1, Value \"0\": Load Level must 0.1 ~ 350(V) !"};
+        QTest::newRow("load level CV 10")
+            << QStringList{"LoadLevel", "CV", "10", "60", "", "", "", "1", "", "50"}
             << QStringList{"Step 1, Value \"10\": Load Level must 50 ~ 350(Vrms) !"};
         QTest::newRow("ramp CR 0.2")
             << QStringList{"RAMP ON", "CR", "0.2", "5"}

@@ -250,12 +250,12 @@ private slots:
                                                    "ACIRMeasTimeText=4"}
                               << QStringList{"ACIR", "CC", "1.5", "1", "25", "2", "3", "4", "", ""};
         QTest::newRow("DCIRLow") << "DCIRLow"
-                                 << Entries{"DCIRLowModeCombo=CV",     "DCIRLowCurrentText=60",
+                                 << Entries{"DCIRLowModeCombo=CV",     "DCIRLowCurrentText=2",
                                             "DCIRLowStopTimeText=5",   "DCIRLowStopVoltageText=3.2",
                                             "DCIRLowStableTimeText=7", "DCIRLowStopAHText=8",
                                             "DCIRLowMeasTimeText=9"}
-                                 << QStringList{"DCIRLow", "CV", "60", "5", "3.2",
-                                                "7",       "8",  "9",  "",  ""};
+                                 << QStringList{"DCIRLow", "CV", "2", "5", "3.2",
+                                                "7",       "8",  "9", "",  ""};
         QTest::newRow("DCIRHigh")
             << "DCIRHigh" << Entries{"DCIRHighModeCombo=CP",     "DCIRHighCurrentText=20",
                                      "DCIRHighStopTimeText=6",   "DCIRHighStopVoltageText=2.8",
