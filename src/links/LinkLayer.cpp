@@ -76,9 +76,11 @@ int blockSliceMs(const Clock& clock, double clockMs)
 }
 
 // Collects what arrives at an open port until a line ends, the port goes or `wait` gives up. A
-// line whose end has not come by then is no reply: `lateTail` is set, and the rest of that line,
-// whenever it comes, is dropped instead of being read as the next reply.
-QString readSerialLine(SerialPortBinding& port, bool& lateTail,
+// reply that misses its window is no reply, and it must never be read as the next one: when part
+// of a line came, the rest of that line is dropped whenever it comes (`pending.tail`); when
+// nothing came, the next command first gives the reply one more window to turn up late
+// (`pending.overdue`).
+QString readSerialLine(SerialPortBinding& port, SerialReplyState& pending,
                        const std::function<void(const std::function<bool()>&)>& wait)
 {
     if (!port.isOpen())
@@ -88,18 +90,22 @@ QString readSerialLine(SerialPortBinding& port, bool& lateTail,
         if (!port.isOpen())
             return true;
         buffer += port.readAvailable();
-        if (lateTail) {
+        if (pending.tail) {
             const qsizetype end = buffer.indexOf('\n');
             buffer.remove(0, end < 0 ? buffer.size() : end + 1);
-            lateTail = end < 0;
+            pending.tail = end < 0;
         }
         return buffer.endsWith('\n');
     });
     // A device that disappeared during the wait reads as a closed port.
     if (!port.isOpen())
         return {};
-    if (!buffer.isEmpty() && !buffer.endsWith('\n')) {
-        lateTail = true;
+    if (buffer.isEmpty()) {
+        pending.overdue = true;
+        return kErrRec;
+    }
+    if (!buffer.endsWith('\n')) {
+        pending.tail = true;
         return kErrRec;
     }
     return replyOf(buffer);
@@ -293,7 +299,7 @@ void LinkLayer::SerialOpen(int n)
     SerialPortBinding& port = serialPort(n);
     if (port.isOpen())
         port.close();
-    lateTail_[static_cast<std::size_t>(n)] = false;
+    pendingReply_[static_cast<std::size_t>(n)] = {};
     configureSerialPort(n);
     LinkFault fault;
     if (!port.open(&fault)) {
@@ -320,10 +326,19 @@ void LinkLayer::SerialSend(int n, const QString& text)
             return;
         }
     }
-    // The rest of a line cut off by a read window may be here already: clearing it ends it.
-    bool& lateTail = lateTail_[static_cast<std::size_t>(n)];
-    if (lateTail && port.readAvailable().contains('\n'))
-        lateTail = false;
+    // A reply that missed its window may still be on its way: it gets one more window to end
+    // before this command goes out, and is dropped with whatever else arrived.
+    SerialReplyState& pending = pendingReply_[static_cast<std::size_t>(n)];
+    if (pending.tail || pending.overdue) {
+        QByteArray late;
+        WaitUntil(station_.clock, kSerialReplyWindowMs, [&] {
+            late += port.readAvailable();
+            return late.contains('\n') || !port.isOpen();
+        });
+        // Part of a line without its end: the next read drops the rest.
+        pending.tail = !late.contains('\n') && (pending.tail || !late.isEmpty());
+        pending.overdue = false;
+    }
     port.clearInput();
     if (!port.write(commandLine(text), &fault))
         errors_.write(fault);
@@ -332,7 +347,7 @@ void LinkLayer::SerialSend(int n, const QString& text)
 
 QString LinkLayer::SerialRead(int n)
 {
-    return readSerialLine(serialPort(n), lateTail_[static_cast<std::size_t>(n)],
+    return readSerialLine(serialPort(n), pendingReply_[static_cast<std::size_t>(n)],
                           [this](const std::function<bool()>& lineEnded) {
                               WaitUntil(station_.clock, kSerialReplyWindowMs, lineEnded);
                           });
@@ -341,7 +356,7 @@ QString LinkLayer::SerialRead(int n)
 QString LinkLayer::SerialReadTimeout(int n, double seconds)
 {
     Clock& clock = station_.clock;
-    return readSerialLine(serialPort(n), lateTail_[static_cast<std::size_t>(n)],
+    return readSerialLine(serialPort(n), pendingReply_[static_cast<std::size_t>(n)],
                           [&](const std::function<bool()>& lineEnded) {
                               const auto turnAndCheck = [&] {
                                   station_.form.WorkLabel.setText(WorkText[static_cast<std::size_t>(

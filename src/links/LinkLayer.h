@@ -15,6 +15,14 @@ class SerialPortBinding;
 class Station;
 class TcpClientBinding;
 
+// A serial reply that missed its read window: part of its line came (`tail`: the rest is still
+// to come) or nothing came at all (`overdue`: the whole line may still come).
+struct SerialReplyState
+{
+    bool tail = false;
+    bool overdue = false;
+};
+
 // The text a read returns instead of a reply when none could be read.
 inline const QString kErrRec = QStringLiteral("ErrRec");
 
@@ -108,8 +116,8 @@ private:
     ErrorLog errors_;
 
     std::array<std::unique_ptr<SerialPortBinding>, kLinkRecordCount> serialPorts_;
-    // A serial reply line was cut off by the end of its window: its rest is still to come.
-    std::array<bool, kLinkRecordCount> lateTail_{};
+    // Serial replies that missed their window and may still arrive.
+    std::array<SerialReplyState, kLinkRecordCount> pendingReply_{};
     std::array<int, kLinkRecordCount> GpibDevice_{};
     std::unique_ptr<GpibBinding> gpib_;
     bool gpibChecked_ = false;

@@ -167,6 +167,28 @@ private slots:
         QCOMPARE(s.form.CurrentText.text(), QStringLiteral("0.0000"));
     }
 
+    // A serial load that answers after the read window: its late answers must never fill the
+    // column of a later query (a voltage of 230 read as a current).
+    void slowSerialLoad_neverShiftsAColumn()
+    {
+        SimStation bench(SimStation::Link::Serial);
+        Station& s = bench.station();
+        AllConnect(s);
+        QCOMPARE(s.ConnectedLoadCount, 1);
+        SimFaults slow;
+        slow.delayMs = 150;
+        bench.sim().setFaults(slow);
+        for (int cycle = 0; cycle < 3; ++cycle) {
+            MeasurePhases(s, 0);
+            for (int row = 1; row <= 3; ++row) {
+                for (int col = 2; col <= 3; ++col) {
+                    const QString cell = s.form.grdPhase3.text(row, col);
+                    QVERIFY2(!isNumberText(cell) || parseNumber(cell) < 100, qPrintable(cell));
+                }
+            }
+        }
+    }
+
     void notConnected_queriesNothingAndKeepsTheCells()
     {
         SimStation bench;
