@@ -123,6 +123,9 @@ private:
                        QString* error);
     void reply(SimPeer* peer, const QString& command, const QString& text);
     void finishPulse();
+    // After a drop: down as the faults say, and back up after their time.
+    void goDown(SimPeer* dropped);
+    void comeBack();
     // Applies a change to the source unless `problem` says why not.
     bool changeSource(const QString& problem, QString* error,
                       const std::function<void(SourceModel&)>& change);
@@ -145,6 +148,11 @@ private:
     PtyPeer* pty_ = nullptr;
     QTimer pulseTimer_; // a child, so that it moves with the simulator to its thread
     QPointer<SimPeer> pulsePeer_;
+    QTimer downTimer_;
+    bool silent_ = false;
+    // Where the closed servers listened, to listen there again when the load comes back.
+    QHostAddress tcpAddress_, gpibAddress_;
+    quint16 downTcpPort_ = 0, downGpibPort_ = 0;
 };
 
 Q_DECLARE_METATYPE(SimLogEntry)
