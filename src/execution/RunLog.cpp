@@ -144,6 +144,24 @@ void RunLog::close()
         file_.close();
 }
 
+void RunLog::discard()
+{
+    close();
+    const QString path = file_.fileName();
+    if (path.isEmpty())
+        return;
+    QFile unused(path);
+    if (!unused.remove())
+        station_.prompts.message(QStringLiteral("Cannot remove the unused log file %1: %2")
+                                     .arg(QDir::toNativeSeparators(path), unused.errorString()));
+    else if (!keptPrevious_.isEmpty() && !QFile::rename(keptPrevious_, path))
+        station_.prompts.message(
+            QStringLiteral("Cannot give the log %1 its name %2 back")
+                .arg(QDir::toNativeSeparators(keptPrevious_), QDir::toNativeSeparators(path)));
+    keptPrevious_.clear();
+    file_.setFileName(QString());
+}
+
 bool RunLog::writeLine(const QString& line)
 {
     const QByteArray bytes = line.toUtf8() + "\r\n";

@@ -36,6 +36,9 @@ public:
     // without its log would lose its data.
     bool open();
     void close();
+    // Undoes open() for a run that recorded nothing: the log goes, and an earlier log of the same
+    // name gets its name back.
+    void discard();
     bool isOpen() const { return file_.isOpen(); }
     // The name an existing log was kept under by the last open(), or empty.
     const QString& keptPreviousLog() const { return keptPrevious_; }

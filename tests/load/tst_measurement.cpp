@@ -1,4 +1,5 @@
 #include "common/NumberText.h"
+#include "links/LinkLayer.h"
 #include "load/LoadControl.h"
 #include "load/Measurement.h"
 #include "support/SimStation.h"
@@ -137,7 +138,7 @@ private slots:
         QVERIFY(beginsWithNumber(s.form.grdPhase3.text(1, 2)));
         QCOMPARE(column(s, 3), QStringList({"Err", "Err", "Err"}));
         QVERIFY(!s.form.grdPhase3.foreColor(2, 3).isValid());
-        QVERIFY(bench.fixture.prompts.messages().contains(QStringLiteral("Lost Connect!")));
+        QVERIFY(s.links().linkLost(s.loadInstrument()));
     }
 
     void emptyReplyLine_readsAsErrRecOverTcp()
