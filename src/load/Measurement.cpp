@@ -135,6 +135,17 @@ void showMeasurementsLive(Station& station, bool live)
 {
     for (const QString& control : StationForm::measurementControls())
         station.form.enabled(control).setFlag(live);
+    // A grid shows its texts in their cell colours, whatever its Enabled flag: the values are
+    // greyed cell by cell. A cell that shows "Err" keeps the grey the reply gave it.
+    GridModel& grid = station.form.grdPhase3;
+    for (int row = 1; row <= 3; ++row) {
+        for (int col = 1; col <= 3; ++col) {
+            if (!live)
+                grid.setForeColor(row, col, gridcolors::Grey);
+            else if (beginsWithNumber(grid.text(row, col)))
+                grid.setForeColor(row, col, gridcolors::System);
+        }
+    }
 }
 
 void ResetStepAccumulators(Station& station)

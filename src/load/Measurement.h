@@ -10,8 +10,9 @@ class Station;
 // reply held a value that reads as a number.
 bool MeasurePhases(Station& station, int stepIndex);
 
-// Greys the measured values (VoltageText, CurrentText, PowerText, ResText, grdPhase3) while they
-// are not live, so that the last amperes of a load that is off are not read as present ones.
+// Greys the measured values (VoltageText, CurrentText, PowerText, ResText, the values of
+// grdPhase3) while they are not live, so that the last amperes of a load that is off are not
+// read as present ones.
 void showMeasurementsLive(Station& station, bool live);
 
 // Sets the step's ampere-hours and kilowatt-hours back to "0.00000000"; the next measurement

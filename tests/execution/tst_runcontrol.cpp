@@ -370,6 +370,7 @@ private slots:
         QVERIFY(b.rc.isPaused());
         QVERIFY(b.station().form.enabled("StartCommand").flag());
         QVERIFY(!b.station().form.enabled("VoltageText").flag());
+        QCOMPARE(b.station().form.grdPhase3.foreColor(1, 2), gridcolors::Grey); // stale amperes
         QVERIFY(b.station().form.RunStatus.text().startsWith("Paused at step 2: "));
         QCOMPARE(commandsOf(b.received()).last(), QStringLiteral("LOAD OFF"));
         const int paused = static_cast<int>(b.received().size());
