@@ -37,12 +37,6 @@ void say(FILE* stream, const QString& text)
     std::fflush(stream);
 }
 
-bool isLoopMarker(const QString& action)
-{
-    return action == actions::For || action == actions::Loop || action == actions::For2 ||
-           action == actions::Loop2;
-}
-
 [[noreturn]] void refuse(const QString& text)
 {
     say(stderr, text);
@@ -130,7 +124,8 @@ int main(int argc, char** argv)
     double lastLineMs = -kMarkerLineIntervalMs;
     QObject::connect(&run, &RunControl::stepStarted, &app, [&](int stepIndex) {
         const double now = clock.monotonicMs();
-        if (isLoopMarker(station.StepTable[static_cast<std::size_t>(stepIndex)].ActionMode) &&
+        if (actions::isLoopMarker(
+                station.StepTable[static_cast<std::size_t>(stepIndex)].ActionMode) &&
             now - lastLineMs < kMarkerLineIntervalMs)
             return;
         lastLineMs = now;

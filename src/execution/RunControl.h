@@ -61,7 +61,6 @@ public:
         return phase_ == Phase::PreRun || phase_ == Phase::Timed || phase_ == Phase::Reconnecting;
     }
     bool isPaused() const { return phase_ == Phase::Paused; }
-    bool isReconnecting() const { return phase_ == Phase::Reconnecting; }
     RunLog& log() { return log_; }
     // The run timer (a precise single shot, re-armed for each measuring instant).
     const QTimer& runTimer() const { return RunTimer; }

@@ -24,12 +24,6 @@ constexpr double kFirstReconnectPauseMs = 1000.0;
 constexpr double kLongestReconnectPauseMs = 30000.0;
 const QString kLostConnect = QStringLiteral("Lost Connect!");
 
-bool isLoopMarker(const QString& action)
-{
-    return action == actions::For || action == actions::For2 || action == actions::Loop ||
-           action == actions::Loop2;
-}
-
 } // namespace
 
 void RunControl::haltStepClock()
@@ -63,7 +57,7 @@ void RunControl::ResumeRun()
         phase_ = Phase::Timed;
         const TestStep step = station_.StepTable[static_cast<std::size_t>(run.CurrentStep)];
         // A loop marker was counted already: the run goes on with the step after it.
-        if (isLoopMarker(step.ActionMode)) {
+        if (actions::isLoopMarker(step.ActionMode)) {
             advance();
             return;
         }
