@@ -35,6 +35,15 @@ const std::array<QColor, SeriesStore::kPhaseCount> kPhaseColors = {
 const std::array<Qt::PenStyle, SeriesStore::kQuantityCount> kQuantityStyles = {
     Qt::SolidLine, Qt::DashLine, Qt::DotLine};
 
+// One pixel wide: a wider line, dashed, is stroked as a path and takes ten times as long to
+// draw where the envelope zigzags.
+QPen linePen(const QColor& color, Qt::PenStyle style)
+{
+    QPen pen(color, 1, style);
+    pen.setCosmetic(true);
+    return pen;
+}
+
 QString shortName(int series)
 {
     return SeriesStore::quantityName(static_cast<Quantity>(series / SeriesStore::kPhaseCount))
@@ -231,20 +240,18 @@ void TrendPlot::buildPlot()
     for (int s = 0; s < SeriesStore::kSeriesCount; ++s) {
         QCPGraph* graph = plot_->addGraph(plot_->xAxis, axes_[static_cast<std::size_t>(s) / 3]);
         graph->setName(SeriesStore::seriesName(s));
-        graph->setPen(QPen(kPhaseColors[static_cast<std::size_t>(s % 3)], 1.5,
-                           kQuantityStyles[static_cast<std::size_t>(s / 3)]));
+        graph->setPen(linePen(kPhaseColors[static_cast<std::size_t>(s % 3)],
+                              kQuantityStyles[static_cast<std::size_t>(s / 3)]));
         // The store hands over at most two points a pixel column already.
         graph->setAdaptiveSampling(false);
         graphs_[static_cast<std::size_t>(s)] = graph;
     }
     batteryGraph_ = plot_->addGraph(plot_->xAxis, plot_->yAxis);
     batteryGraph_->setName(SeriesStore::seriesName(SeriesStore::series(Quantity::Voltage, 0)));
-    batteryGraph_->setPen(QPen(kPhaseColors[0], 1.5));
+    batteryGraph_->setPen(linePen(kPhaseColors[0], Qt::SolidLine));
     batteryGraph_->setAdaptiveSampling(false);
 
-    // A row per quantity, a column per phase.
     plot_->legend->setVisible(true);
-    plot_->legend->setWrap(SeriesStore::kPhaseCount);
     plot_->legend->setFillOrder(QCPLegend::foColumnsFirst);
     plot_->legend->setBrush(QColor(255, 255, 255, 200));
     plot_->legend->setIconSize(24, 10);
@@ -371,8 +378,12 @@ void TrendPlot::updateVisibility()
         box->setEnabled(!battery_);
     for (QCheckBox* box : quantityBoxes_)
         box->setEnabled(!battery_);
-    // The legend is built again in series order, so each quantity keeps its row.
+    // The legend is built again in series order, a row per quantity.
     plot_->legend->clearItems();
+    int phases = 0;
+    for (QCheckBox* box : phaseBoxes_)
+        phases += box->isChecked() ? 1 : 0;
+    plot_->legend->setWrap(std::max(phases, 1));
     for (int s = 0; s < SeriesStore::kSeriesCount; ++s) {
         QCPGraph* graph = graphs_[static_cast<std::size_t>(s)];
         graph->setVisible(isSeriesShown(s));
