@@ -515,9 +515,10 @@ void TrendPlot::redraw()
             rows[static_cast<qsizetype>(i)] = QCPGraphData(points[i].x(), points[i].y());
         graph->data()->set(rows, true);
     };
+    // The envelope leaves the series not shown empty.
     for (int s = 0; s < SeriesStore::kSeriesCount; ++s) {
         QCPGraph* graph = graphs_[static_cast<std::size_t>(s)];
-        if (battery_ || !isSeriesShown(s))
+        if (battery_)
             graph->data()->clear();
         else
             fill(graph, points_[static_cast<std::size_t>(s)]);

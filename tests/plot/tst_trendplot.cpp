@@ -107,7 +107,7 @@ private slots:
     {
         PlotFixture f(300);
         f.click(QStringLiteral("PlotCurrent"));
-        f.plot.setCursorAt(109.6);
+        f.plot.setCursorAt(110.4);
         QCOMPARE(f.plot.cursorText(),
                  QStringLiteral("0:01:50.0   Step 2 (Loop1 2)   0.2750 Ah   VA 232.5 V   VB — V   "
                                 "VC 234.5 V   PA 690 W   PB 690 W   PC 690 W"));
