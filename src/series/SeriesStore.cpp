@@ -82,8 +82,7 @@ void SeriesStore::append(double seconds, const Values& values, int step, const Q
     }
     chunk.time[o] = seconds;
     chunk.charge[o] = charge;
-    for (std::size_t s = 0; s < values.size(); ++s)
-        chunk.values[s][o] = values[s];
+    chunk.values[o] = values;
 
     if (marks_.empty() || marks_.back().step != step || marks_.back().loop1 != loop1)
         marks_.push_back({size_, step, loop1});
@@ -98,25 +97,13 @@ SeriesStore::Summary::Summary()
     max.fill(-kInfinity);
 }
 
-// NaN fails both comparisons, so a value that was not measured never counts.
-void SeriesStore::Summary::take(const Summary& other)
+// NaN fails both comparisons, so a value that was not measured never counts. Written without
+// branches: noisy values would mispredict most of them.
+void SeriesStore::Summary::take(const Values& low, const Values& high)
 {
     for (std::size_t s = 0; s < kSeriesCount; ++s) {
-        if (other.min[s] < min[s])
-            min[s] = other.min[s];
-        if (other.max[s] > max[s])
-            max[s] = other.max[s];
-    }
-}
-
-void SeriesStore::Summary::take(const Chunk& chunk, std::size_t offset)
-{
-    for (std::size_t s = 0; s < kSeriesCount; ++s) {
-        const double v = chunk.values[s][offset];
-        if (v < min[s])
-            min[s] = v;
-        if (v > max[s])
-            max[s] = v;
+        min[s] = low[s] < min[s] ? low[s] : min[s];
+        max[s] = high[s] > max[s] ? high[s] : max[s];
     }
 }
 
@@ -128,11 +115,11 @@ void SeriesStore::summarise()
         Summary sum;
         if (level == 0) {
             for (qsizetype i = size_ - kBlock; i < size_; ++i)
-                sum.take(at(i), offset(i));
+                sum.take(at(i).values[offset(i)], at(i).values[offset(i)]);
         } else {
             const std::vector<Summary>& below = levels_[level - 1];
             for (auto it = below.end() - kBlock; it != below.end(); ++it)
-                sum.take(*it);
+                sum.take(it->min, it->max);
         }
         levels_[level].push_back(sum);
     }
@@ -182,10 +169,14 @@ void SeriesStore::extremes(qsizetype from, qsizetype to, Summary& sum) const
     // Level 0 is single instants, level k blocks of kBlock^k of them (levels_[k - 1]). Climb
     // while the start is not aligned to the next level's block, then come down again.
     const auto take = [&](std::size_t level, qsizetype i) {
-        if (level == 0)
-            sum.take(at(i), offset(i));
-        else
-            sum.take(levels_[level - 1][static_cast<std::size_t>(i >> (kBlockBits * level))]);
+        if (level == 0) {
+            const Values& v = at(i).values[offset(i)];
+            sum.take(v, v);
+        } else {
+            const Summary& block =
+                levels_[level - 1][static_cast<std::size_t>(i >> (kBlockBits * level))];
+            sum.take(block.min, block.max);
+        }
     };
     qsizetype i = from;
     std::size_t level = 0;

@@ -74,7 +74,7 @@ public:
     double charge(qsizetype instant) const { return at(instant).charge[offset(instant)]; }
     double value(int series, qsizetype instant) const
     {
-        return at(instant).values[static_cast<std::size_t>(series)][offset(instant)];
+        return at(instant).values[offset(instant)][static_cast<std::size_t>(series)];
     }
     double key(Key key, qsizetype instant) const
     {
@@ -125,16 +125,16 @@ private:
     {
         std::array<double, kChunk> time;
         std::array<double, kChunk> charge;
-        std::array<std::array<double, kChunk>, kSeriesCount> values;
+        // An instant's values side by side: a summary reads them in one go.
+        std::array<Values, kChunk> values;
     };
     // The extremes of every series over a block of instants; +inf/-inf when none was measured.
     struct Summary
     {
-        std::array<double, kSeriesCount> min;
-        std::array<double, kSeriesCount> max;
+        Values min;
+        Values max;
         Summary();
-        void take(const Summary& other);
-        void take(const Chunk& chunk, std::size_t offset);
+        void take(const Values& low, const Values& high);
     };
 
     const Chunk& at(qsizetype instant) const
