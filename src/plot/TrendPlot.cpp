@@ -44,10 +44,10 @@ QPen linePen(const QColor& color, Qt::PenStyle style)
     return pen;
 }
 
+// "VA", "IB", "PC": the quantity's symbol and the phase.
 QString shortName(int series)
 {
-    return SeriesStore::quantityName(static_cast<Quantity>(series / SeriesStore::kPhaseCount))
-               .left(1) +
+    return QString(QChar(u"VIP"[series / SeriesStore::kPhaseCount])) +
            QChar(u'A' + series % SeriesStore::kPhaseCount);
 }
 
@@ -132,6 +132,8 @@ TrendPlot::TrendPlot(QWidget* parent) : QWidget(parent)
     cursorLabel_ = new QLabel(this);
     cursorLabel_->setObjectName(QStringLiteral("PlotCursor"));
     cursorLabel_->setTextInteractionFlags(Qt::TextSelectableByMouse);
+    // A long reading is cut at the plot's width; it never widens the window.
+    cursorLabel_->setSizePolicy(QSizePolicy::Ignored, QSizePolicy::Preferred);
     layout->addWidget(cursorLabel_);
 
     drawTimer_.setSingleShot(true);
@@ -251,14 +253,19 @@ void TrendPlot::buildPlot()
     batteryGraph_->setPen(linePen(kPhaseColors[0], Qt::SolidLine));
     batteryGraph_->setAdaptiveSampling(false);
 
+    // The legend in a row of its own above the axes, where it hides no line.
     plot_->legend->setVisible(true);
+    plot_->axisRect()->insetLayout()->take(plot_->legend);
+    plot_->plotLayout()->insertRow(0);
+    plot_->plotLayout()->addElement(0, 0, plot_->legend);
+    plot_->plotLayout()->setRowStretchFactor(0, 0.001);
     plot_->legend->setFillOrder(QCPLegend::foColumnsFirst);
-    plot_->legend->setBrush(QColor(255, 255, 255, 200));
+    plot_->legend->setBorderPen(Qt::NoPen);
     plot_->legend->setIconSize(24, 10);
+    plot_->legend->setMargins(QMargins(4, 2, 4, 0));
     QFont legendFont = font();
     legendFont.setPointSizeF(legendFont.pointSizeF() * 0.85);
     plot_->legend->setFont(legendFont);
-    plot_->axisRect()->insetLayout()->setInsetAlignment(0, Qt::AlignLeft | Qt::AlignBottom);
 
     marks_ = new PlotStepMarks(plot_);
 
@@ -378,12 +385,8 @@ void TrendPlot::updateVisibility()
         box->setEnabled(!battery_);
     for (QCheckBox* box : quantityBoxes_)
         box->setEnabled(!battery_);
-    // The legend is built again in series order, a row per quantity.
+    // The legend is built again in series order.
     plot_->legend->clearItems();
-    int phases = 0;
-    for (QCheckBox* box : phaseBoxes_)
-        phases += box->isChecked() ? 1 : 0;
-    plot_->legend->setWrap(std::max(phases, 1));
     for (int s = 0; s < SeriesStore::kSeriesCount; ++s) {
         QCPGraph* graph = graphs_[static_cast<std::size_t>(s)];
         graph->setVisible(isSeriesShown(s));

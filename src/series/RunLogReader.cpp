@@ -113,8 +113,8 @@ RunLogRead readRunLog(const QString& path, SeriesStore& store)
     if (header.isEmpty() && file.atEnd())
         return refuse(QStringLiteral("the file is empty"));
     if (QString::fromUtf8(header) != kRunLogHeader)
-        return refuse(
-            QStringLiteral("its first line is not the log header \"%1\"").arg(kRunLogHeader));
+        return refuse(QStringLiteral("its first line is not the header of a run log (%1, ...)")
+                          .arg(kRunLogHeader.section(QLatin1Char(','), 0, 4)));
 
     // The records of one whole second of TotalTime, spread over it when the second is over.
     std::vector<Record> second;

@@ -61,8 +61,8 @@ private slots:
         QTest::addColumn<bool>("opens");
         QTest::addColumn<QString>("message");
         QTest::newRow("a program") << QByteArray("[TestStep Option]\r\n") << false
-                                   << "SN.CSV is not a run log: its first line is not the log "
-                                      "header";
+                                   << "SN.CSV is not a run log: its first line is not the header "
+                                      "of a run log";
         QTest::newRow("a torn last line")
             << QByteArray("No.,Step,Loop1,StepTime,VotlageA,VotlageB,VotlageC,CurrentA,CurrentB,"
                           "CurrentC,PowerA,PowerB,PowerC,TotalTime,StepMode\r\n"

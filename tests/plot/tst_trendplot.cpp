@@ -106,11 +106,11 @@ private slots:
     void cursor_readsTheShownValuesAtTheNearestInstant()
     {
         PlotFixture f(300);
-        f.click(QStringLiteral("PlotCurrent"));
+        f.click(QStringLiteral("PlotPower"));
         f.plot.setCursorAt(110.4);
         QCOMPARE(f.plot.cursorText(),
                  QStringLiteral("0:01:50.0   Step 2 (Loop1 2)   0.2750 Ah   VA 232.5 V   VB — V   "
-                                "VC 234.5 V   PA 690 W   PB 690 W   PC 690 W"));
+                                "VC 234.5 V   IA 3 A   IB 3 A   IC 3 A"));
         f.click(QStringLiteral("PlotBattery"));
         f.plot.setCursorAt(0.05);
         QCOMPARE(f.plot.cursorText(), QStringLiteral("0:00:20.0   Step 1   0.0500 Ah   VA 233 V"));

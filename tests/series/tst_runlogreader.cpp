@@ -72,11 +72,14 @@ private slots:
         QTest::addColumn<QString>("reason");
         QTest::newRow("empty") << QByteArray() << "the file is empty";
         QTest::newRow("a program") << QByteArray("[TestStep Option]\r\nTotalStepCount=1\r\n")
-                                   << "its first line is not the log header";
+                                   << "its first line is not the header of a run log "
+                                      "(No.,Step,Loop1,StepTime,VotlageA, ...)";
         QTest::newRow("another CSV") << QByteArray("No.,Step,Loop1,StepTime\r\n1,1,,08:00:00\r\n")
-                                     << "its first line is not the log header";
+                                     << "its first line is not the header of a run log "
+                                        "(No.,Step,Loop1,StepTime,VotlageA, ...)";
         QTest::newRow("binary") << QByteArray("\x89PNG\r\n\x1a\n\0\0\0", 11)
-                                << "its first line is not the log header";
+                                << "its first line is not the header of a run log "
+                                   "(No.,Step,Loop1,StepTime,VotlageA, ...)";
         QTest::newRow("missing") << QByteArray("-") << "No such file";
     }
     void notARunLog_isRefused()
