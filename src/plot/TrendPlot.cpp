@@ -21,6 +21,8 @@
 namespace {
 
 constexpr double kSecondsPerMinute = 60;
+// The battery view's series: phase A's voltage.
+constexpr int kBatterySeries = SeriesStore::series(Quantity::Voltage, 0);
 // Empty space above and below the values on each value axis, as a share of their span.
 constexpr double kValueMargin = 0.05;
 // Step marks closer than this many pixels to the one before are left out.
@@ -249,7 +251,7 @@ void TrendPlot::buildPlot()
         graphs_[static_cast<std::size_t>(s)] = graph;
     }
     batteryGraph_ = plot_->addGraph(plot_->xAxis, plot_->yAxis);
-    batteryGraph_->setName(SeriesStore::seriesName(SeriesStore::series(Quantity::Voltage, 0)));
+    batteryGraph_->setName(SeriesStore::seriesName(kBatterySeries));
     batteryGraph_->setPen(linePen(kPhaseColors[0], Qt::SolidLine));
     batteryGraph_->setAdaptiveSampling(false);
 
@@ -374,6 +376,11 @@ bool TrendPlot::isSeriesShown(int series) const
            quantityBoxes_[static_cast<std::size_t>(series / SeriesStore::kPhaseCount)]->isChecked();
 }
 
+bool TrendPlot::isSeriesDrawn(int series) const
+{
+    return battery_ ? series == kBatterySeries : isSeriesShown(series);
+}
+
 SeriesStore::Key TrendPlot::key() const
 {
     return battery_ ? SeriesStore::Key::Charge : SeriesStore::Key::Time;
@@ -397,9 +404,9 @@ void TrendPlot::updateVisibility()
     if (battery_)
         batteryGraph_->addToLegend();
     for (int q = 0; q < SeriesStore::kQuantityCount; ++q) {
-        bool any = battery_ && q == static_cast<int>(Quantity::Voltage);
+        bool any = false;
         for (int phase = 0; phase < SeriesStore::kPhaseCount; ++phase)
-            any = any || isSeriesShown(q * SeriesStore::kPhaseCount + phase);
+            any = any || isSeriesDrawn(q * SeriesStore::kPhaseCount + phase);
         axes_[static_cast<std::size_t>(q)]->setVisible(any);
     }
     scheduleRedraw(0);
@@ -496,13 +503,9 @@ void TrendPlot::redraw()
     applyRange();
 
     std::vector<int> which;
-    if (battery_) {
-        which.push_back(SeriesStore::series(Quantity::Voltage, 0));
-    } else {
-        for (int s = 0; s < SeriesStore::kSeriesCount; ++s) {
-            if (isSeriesShown(s))
-                which.push_back(s);
-        }
+    for (int s = 0; s < SeriesStore::kSeriesCount; ++s) {
+        if (isSeriesDrawn(s))
+            which.push_back(s);
     }
     const QCPRange shown = plot_->xAxis->range();
     const int columns = std::max(1, plot_->axisRect()->width());
@@ -527,7 +530,7 @@ void TrendPlot::redraw()
             fill(graph, points_[static_cast<std::size_t>(s)]);
     }
     if (battery_)
-        fill(batteryGraph_, points_[static_cast<std::size_t>(which.front())]);
+        fill(batteryGraph_, points_[kBatterySeries]);
     else
         batteryGraph_->data()->clear();
     fitValueAxes();
@@ -543,8 +546,7 @@ void TrendPlot::fitValueAxes()
         double high = -low;
         for (int phase = 0; phase < SeriesStore::kPhaseCount; ++phase) {
             const int s = q * SeriesStore::kPhaseCount + phase;
-            const bool batterySeries = battery_ && s == SeriesStore::series(Quantity::Voltage, 0);
-            if (!isSeriesShown(s) && !batterySeries)
+            if (!isSeriesDrawn(s))
                 continue;
             for (const QPointF& p : points_[static_cast<std::size_t>(s)]) {
                 if (p.y() < low)
@@ -590,8 +592,7 @@ QString TrendPlot::cursorText() const
     }
     parts << QStringLiteral("%1 Ah").arg(QString::number(store_->charge(i), 'f', 4));
     for (int s = 0; s < SeriesStore::kSeriesCount; ++s) {
-        const bool batterySeries = battery_ && s == SeriesStore::series(Quantity::Voltage, 0);
-        if (isSeriesShown(s) || batterySeries)
+        if (isSeriesDrawn(s))
             parts << QStringLiteral("%1 %2 %3")
                          .arg(shortName(s), valueText(store_->value(s, i)),
                               SeriesStore::unit(static_cast<Quantity>(s / 3)));

@@ -100,6 +100,8 @@ private:
     void fitValueAxes();
     void onKeyRangeChanged();
     SeriesStore::Key key() const;
+    // Shown by the tick boxes, or phase A's voltage in the battery view.
+    bool isSeriesDrawn(int series) const;
 
     const SeriesStore* store_ = nullptr;
     OperatorPrompts* prompts_ = nullptr;

@@ -10,32 +10,24 @@ constexpr double kInfinity = std::numeric_limits<double>::infinity();
 constexpr double kNaN = std::numeric_limits<double>::quiet_NaN();
 constexpr double kSecondsPerHour = 3600.0;
 
+struct QuantityText
+{
+    const char* name;
+    const char* unit;
+};
+constexpr std::array<QuantityText, SeriesStore::kQuantityCount> kQuantityTexts = {
+    {{"Voltage", "V"}, {"Current", "A"}, {"Power", "W"}}};
+
 } // namespace
 
 QString SeriesStore::quantityName(Quantity quantity)
 {
-    switch (quantity) {
-    case Quantity::Voltage:
-        return QStringLiteral("Voltage");
-    case Quantity::Current:
-        return QStringLiteral("Current");
-    case Quantity::Power:
-        break;
-    }
-    return QStringLiteral("Power");
+    return QString::fromLatin1(kQuantityTexts[static_cast<std::size_t>(quantity)].name);
 }
 
 QString SeriesStore::unit(Quantity quantity)
 {
-    switch (quantity) {
-    case Quantity::Voltage:
-        return QStringLiteral("V");
-    case Quantity::Current:
-        return QStringLiteral("A");
-    case Quantity::Power:
-        break;
-    }
-    return QStringLiteral("W");
+    return QString::fromLatin1(kQuantityTexts[static_cast<std::size_t>(quantity)].unit);
 }
 
 QString SeriesStore::seriesName(int series)

@@ -7,9 +7,13 @@
 
 namespace {
 
-QByteArray log(const QStringList& records)
+const QString kName = QStringLiteral("SN1.CSV");
+
+// Writes a log of these records into the fixture's folder and reads it.
+RunLogRead readRecords(StationFixture& f, const QStringList& records, SeriesStore& store)
 {
-    return crlfLines(QStringList{kRunLogHeader} << records);
+    writeFile(f.path(kName), crlfLines(QStringList{kRunLogHeader} << records));
+    return readRunLog(f.path(kName), store);
 }
 
 } // namespace
@@ -22,14 +26,15 @@ private slots:
     void records_keepGapsAndSpreadOverTheirSecond()
     {
         StationFixture f;
-        const QString path = f.path(QStringLiteral("SN1.CSV"));
-        writeFile(path, log({"1,1,,08:00:00,230.1,229.9,230,0,0,0,0,0,0,00:00:00,CC",
-                             "2,2,3,08:00:00,229,,228.5,5,5,5,1145,1,2,00:00:00,CC",
-                             "3,2,3,08:00:00,229,229,229,5,5,5,1145,1,2,00:00:00,CC",
-                             "4,2,2,08:00:01,1E-05,-3,4,5,5,5,1145,1,2,00:00:01,CC",
-                             "5,3,2,08:00:01,1,2,3,4,5,6,7,8,9,00:00:01,CR"}));
         SeriesStore store;
-        const RunLogRead read = readRunLog(path, store);
+        const RunLogRead read =
+            readRecords(f,
+                        {"1,1,,08:00:00,230.1,229.9,230,0,0,0,0,0,0,00:00:00,CC",
+                         "2,2,3,08:00:00,229,,228.5,5,5,5,1145,1,2,00:00:00,CC",
+                         "3,2,3,08:00:00,229,229,229,5,5,5,1145,1,2,00:00:00,CC",
+                         "4,2,2,08:00:01,1E-05,-3,4,5,5,5,1145,1,2,00:00:01,CC",
+                         "5,3,2,08:00:01,1,2,3,4,5,6,7,8,9,00:00:01,CR"},
+                        store);
         QVERIFY2(read.ok, qPrintable(read.error));
         QCOMPARE(read.records, 5);
         QCOMPARE(read.badLines, 0);
@@ -50,19 +55,20 @@ private slots:
     void badLines_areLeftOutAndCounted()
     {
         StationFixture f;
-        const QString path = f.path(QStringLiteral("SN1.CSV"));
-        writeFile(path, log({"1,1,,08:00:00,1,2,3,4,5,6,7,8,9,00:00:05,CC",
-                             "2,1,,08:00:00,1,2,abc,4,5,6,7,8,9,00:00:05,CC",
-                             "3,1,,08:00:00,1,2,3,4,5,6,7,8,9,0:5,CC",
-                             "4,1,,08:00:00,1,2,3,4,5,6,7,8,9,00:00:04,CC",
-                             "5,1,,08:00:06,1,2,3,4,5,6,7,8,9,00:00:06,CC", "6,1,,08:0"}));
         SeriesStore store;
-        const RunLogRead read = readRunLog(path, store);
+        const RunLogRead read =
+            readRecords(f,
+                        {"1,1,,08:00:00,1,2,3,4,5,6,7,8,9,00:00:05,CC",
+                         "2,1,,08:00:00,1,2,abc,4,5,6,7,8,9,00:00:05,CC",
+                         "3,1,,08:00:00,1,2,3,4,5,6,7,8,9,0:5,CC",
+                         "4,1,,08:00:00,1,2,3,4,5,6,7,8,9,00:00:04,CC",
+                         "5,1,,08:00:06,1,2,3,4,5,6,7,8,9,00:00:06,CC", "6,1,,08:0"},
+                        store);
         QVERIFY(read.ok);
         QCOMPARE(read.records, 2);
         QCOMPARE(read.badLines, 4);
         QCOMPARE(read.firstBadLine, QStringLiteral("line 3: VotlageC \"abc\" is not a number"));
-        QVERIFY(read.warning(path).startsWith(QStringLiteral("4 line(s) of ")));
+        QVERIFY(read.warning(f.path(kName)).startsWith(QStringLiteral("4 line(s) of ")));
         QCOMPARE(store.time(1), 6.0);
     }
 
@@ -87,7 +93,7 @@ private slots:
         QFETCH(QByteArray, content);
         QFETCH(QString, reason);
         StationFixture f;
-        const QString path = f.path(QStringLiteral("SN1.CSV"));
+        const QString path = f.path(kName);
         if (content != "-")
             writeFile(path, content);
         SeriesStore store;
