@@ -3,6 +3,7 @@
 #include <QFile>
 #include <QString>
 
+class SeriesStore;
 class Station;
 
 // The time from one date-and-time text to another as "hh:mm:ss"; hours are not wrapped at 24
@@ -56,9 +57,17 @@ public:
     QString recordLine() const;
 
     static const QStringList& recordListHeaders();
+    // The record list keeps the most recent records only: the log holds them all, and a list
+    // that grew all day would take the station's memory with it.
+    static constexpr int kRecordListCapacity = 1000;
+
+    // Every record also goes to this store (the window's plot), with its run time, as it is
+    // written or listed; none when null.
+    void setSeriesStore(SeriesStore* store) { series_ = store; }
 
 private:
     bool writeLine(const QString& line);
+    void feedSeries();
 
     Station& station_;
     QFile file_;
@@ -66,4 +75,6 @@ private:
     QString writeError_;
     // The size of the file up to its last whole line: a failed write is cut back to it.
     qint64 wholeLinesSize_ = 0;
+    SeriesStore* series_ = nullptr;
+    double seriesStartMs_ = 0;
 };
