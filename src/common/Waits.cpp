@@ -19,9 +19,10 @@ constexpr double kSpinMs = 1.5;
 // WaitPrecisely stops processing events this long before its end: an event handled there could
 // make it late.
 constexpr double kLastEventMs = 2.0;
-} // namespace
 
-bool WaitUntil(const Clock& clock, double ms, const std::function<bool()>& done)
+using RealMs = double (Clock::*)(double) const;
+
+bool waitFor(const Clock& clock, double ms, const std::function<bool()>& done, RealMs realMs)
 {
     const double end = clock.monotonicMs() + ms;
     QTimer wake;
@@ -35,10 +36,22 @@ bool WaitUntil(const Clock& clock, double ms, const std::function<bool()>& done)
         const double left = end - clock.monotonicMs();
         if (left <= 0)
             return false;
-        const double real = std::min(clock.realMsFor(left), kLongestSleepMs);
+        const double real = std::min((clock.*realMs)(left), kLongestSleepMs);
         wake.start(static_cast<int>(std::ceil(std::max(real, 0.0))));
         QCoreApplication::processEvents(QEventLoop::AllEvents | QEventLoop::WaitForMoreEvents);
     }
+}
+
+} // namespace
+
+bool WaitUntil(const Clock& clock, double ms, const std::function<bool()>& done)
+{
+    return waitFor(clock, ms, done, &Clock::realMsFor);
+}
+
+bool WaitForReply(const Clock& clock, double ms, const std::function<bool()>& done)
+{
+    return waitFor(clock, ms, done, &Clock::realMsForReply);
 }
 
 void DelayMs(const Clock& clock, double ms)

@@ -14,6 +14,10 @@ void DelayMs(const Clock& clock, double ms);
 // Returns whether `done` held at the end.
 bool WaitUntil(const Clock& clock, double ms, const std::function<bool()>& done);
 
+// As WaitUntil, for a wait that an instrument's answer ends (a reply, a connection): it lasts
+// as long in real time as the clock says (Clock::realMsForReply), also on a dry run's clock.
+bool WaitForReply(const Clock& clock, double ms, const std::function<bool()>& done);
+
 // As WaitUntil, but the end is met as precisely as PreciseDelayMs meets it: events are processed
 // until a moment before the end, which is then waited out without them (the pulse-load set-up,
 // which Stop must be able to end).

@@ -188,8 +188,9 @@ void RunControl::StartCommand()
         }
     };
 
-    // A value the load must not get refuses the run before anything is saved, logged or sent.
-    if (const QString refusal = programRefusal(checkProgram(stepsInGrid(form.TestStepGrid)));
+    // A program the check finds errors in is refused before anything is saved, logged or sent.
+    if (const QString refusal =
+            programRefusal(checkProgram(stepsInGrid(form.TestStepGrid)).findings);
         !refusal.isEmpty()) {
         station_.prompts.message(refusal);
         return refuse();

@@ -65,13 +65,13 @@ QString replyOf(const QByteArray& raw)
 // Blocks without processing events for `clockMs` of the clock's time.
 void sleepWithoutEvents(const Clock& clock, double clockMs)
 {
-    const double real = std::min(clock.realMsFor(clockMs), kLongestBlockMs);
+    const double real = std::min(clock.realMsForReply(clockMs), kLongestBlockMs);
     std::this_thread::sleep_for(std::chrono::duration<double, std::milli>(real));
 }
 
 int blockSliceMs(const Clock& clock, double clockMs)
 {
-    const double real = std::min(clock.realMsFor(clockMs), kLongestBlockMs);
+    const double real = std::min(clock.realMsForReply(clockMs), kLongestBlockMs);
     return std::max(1, static_cast<int>(std::ceil(real)));
 }
 
@@ -334,7 +334,7 @@ QString LinkLayer::SerialRead(int n)
 {
     return readSerialLine(serialPort(n), lateTail_[static_cast<std::size_t>(n)],
                           [this](const std::function<bool()>& lineEnded) {
-                              WaitUntil(station_.clock, kSerialReplyWindowMs, lineEnded);
+                              WaitForReply(station_.clock, kSerialReplyWindowMs, lineEnded);
                           });
 }
 
@@ -357,7 +357,7 @@ QString LinkLayer::SerialReadTimeout(int n, double seconds)
                               };
                               for (;;) {
                                   const double left = seconds - spent();
-                                  if (left <= 0 || WaitUntil(clock, left * 1000.0, turnAndCheck))
+                                  if (left <= 0 || WaitForReply(clock, left * 1000.0, turnAndCheck))
                                       return;
                               }
                           });
@@ -509,7 +509,7 @@ QString LinkLayer::TcpReceive(double windowMs)
         return {};
     }
     // A reply may come in several segments: collect up to the end of the line.
-    WaitUntil(station_.clock, windowMs, [&] {
+    WaitForReply(station_.clock, windowMs, [&] {
         RxBuffer_ += socket.takeArrived();
         return RxBuffer_.contains('\n') || !socket.isConnected();
     });
