@@ -194,9 +194,7 @@ int main(int argc, char** argv)
                 .arg(check.errors() == 1 ? QStringLiteral("error") : QStringLiteral("errors")));
         return kBadInput;
     }
-    say(stdout, QStringLiteral("estimated run time %1").arg(estimateText(check.estimate)));
-    // The runner runs the program as loaded, loops closed by the load included (the step table
-    // holds them), and never rewrites the program file.
+    // The runner runs the program as loaded and never rewrites the program file.
     station.programEdits.markSaved();
     if (parser.isSet(QStringLiteral("sn")))
         station.form.SNText.setText(parser.value(QStringLiteral("sn")));
@@ -209,6 +207,7 @@ int main(int argc, char** argv)
                 .arg(simulate.description(), QDir::toNativeSeparators(station.stationDir())));
     else if (simulate.enabled)
         say(stdout, simulate.description());
+    say(stdout, QStringLiteral("estimated run time %1").arg(estimateText(check.estimate)));
 
     RunControl run(station);
     // One line per step; loop markers that repeat without a wait of their own would flood the

@@ -23,8 +23,8 @@ constexpr qint64 kShortestRearm = 10 * kMs;
 constexpr qint64 kLateHandOver = 100 * kMs;
 constexpr qint64 kRampPassAllowance = 16 * kMs;
 constexpr qint64 kPulseLead = 100 * kMs;
-// Longer than any run (about 30 years); times are held below it.
-constexpr qint64 kForever = 1'000'000'000'000'000;
+// Longer than any run (about 3000 years): the walk ends there, and times are held below it.
+constexpr qint64 kForever = 100'000'000'000'000'000;
 // Measuring instants this far apart are counted without a tick each.
 constexpr qint64 kSteadyMeasure = 20 * kMs;
 // The walk gives up after passing this many steps and ticks: loops of loops whose passes keep
@@ -142,7 +142,7 @@ public:
 private:
     bool spend()
     {
-        gaveUp_ = ++visits_ > kMostVisits;
+        gaveUp_ = ++visits_ > kMostVisits || now_ >= kForever;
         return !gaveUp_;
     }
 
@@ -466,11 +466,11 @@ private:
             return;
         const qint64 took = now_ - mark.at;
         const qint64 gave = records_ - mark.records;
-        const qint64 shift = took > 0 ? std::min(skipped * took, kForever - now_) : 0;
-        now_ += shift;
-        measureRef_ += shift;
-        stepStart_ += shift;
-        records_ += skipped * gave;
+        const double shift = std::min(double(skipped) * double(took), double(kForever));
+        now_ += qint64(shift);
+        measureRef_ += qint64(shift);
+        stepStart_ += qint64(shift);
+        records_ += qint64(std::min(double(skipped) * double(gave), double(kForever)));
         cell(row) = n - 1 - double(skipped);
         mark = PassMark{};
     }

@@ -1,7 +1,9 @@
 #include "ui/MainWindow.h"
 
+#include "station/ProgramCheckCommands.h"
 #include "station/ProgramCommands.h"
 #include "station/Station.h"
+#include "ui/CheckPanel.h"
 #include "ui/ConnectionPanel.h"
 #include "ui/FormBinder.h"
 #include "ui/GridView.h"
@@ -51,6 +53,8 @@ const CommandButton kCommandButtons[] = {
     {"ConnectCommand", "Connect", "Device Connect Setup", "network-wired", QStyle::SP_DriveNetIcon},
     {"CSVCommand", "Records", "Show or hide the record list", "x-office-spreadsheet",
      QStyle::SP_FileDialogDetailedView},
+    {"CheckCommand", "Check", "Check the program and estimate its run time", "tools-check-spelling",
+     QStyle::SP_DialogApplyButton},
     {"StartCommand", "Start", "Start Test", "media-playback-start", QStyle::SP_MediaPlay},
     {"StopCommand", "Stop", "Stop Test", "media-playback-stop", QStyle::SP_MediaStop},
     {"PauseCommand", "Pause", "Pause Test", "media-playback-pause", QStyle::SP_MediaPause},
@@ -134,10 +138,15 @@ MainWindow::MainWindow(Station& station, QWidget* parent) : QMainWindow(parent),
     auto* splitter = new QSplitter(Qt::Vertical, content);
     splitter->setObjectName(QStringLiteral("StepSplitter"));
     splitter->setChildrenCollapsible(false);
+    // The program check's findings, below the steps once Check is pressed.
+    checkPanel_ = new CheckPanel(station_, content);
+
     splitter->addWidget(stepGrid_);
     splitter->addWidget(recordList_);
+    splitter->addWidget(checkPanel_);
     splitter->setStretchFactor(0, 3);
     splitter->setStretchFactor(1, 1);
+    splitter->setStretchFactor(2, 1);
     body->addWidget(splitter, 1);
 
     auto* right = new QVBoxLayout;
@@ -159,6 +168,10 @@ MainWindow::MainWindow(Station& station, QWidget* parent) : QMainWindow(parent),
     auto* runStatus = new QLabel(this);
     runStatus->setObjectName(QStringLiteral("RunStatus"));
     statusBar()->addWidget(runStatus, 1);
+    auto* estimate = new QLabel(this);
+    estimate->setObjectName(QStringLiteral("ProgramEstimate"));
+    statusBar()->addPermanentWidget(estimate);
+    new ProgramEstimateWatch(station_, this);
 
     connectionPanel_ = new ConnectionPanel(station_, this);
     addPanel(connectionPanel_);
@@ -185,6 +198,8 @@ MainWindow::MainWindow(Station& station, QWidget* parent) : QMainWindow(parent),
     });
     connect(commandButton(QStringLiteral("CSVCommand")), &QToolButton::clicked, this,
             &MainWindow::toggleRecordList);
+    connect(commandButton(QStringLiteral("CheckCommand")), &QToolButton::clicked, checkPanel_,
+            &CheckPanel::check);
 
     connect(&station_.programEdits, &ProgramEdits::changed, this, &MainWindow::showTitle);
     showTitle();
