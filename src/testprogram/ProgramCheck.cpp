@@ -243,18 +243,24 @@ private:
             return;
         }
         const int next = walk_.goToIndex(i);
+        endless_ = endless_ || walk_.ngRepeats(i);
         if (next == i) {
-            endless_ = true;
             add(Severity::Warning, i + 1, GoTo,
                 QStringLiteral("an \"NG\" starts this step again: while the pulse load fails, "
                                "it repeats without end"));
         } else if (next < i) {
-            endless_ = true;
             add(Severity::Warning, i + 1, GoTo,
                 QStringLiteral("an \"NG\" goes back to step %1: while the pulse load fails, "
                                "steps %1 to %2 repeat without end")
                     .arg(next + 1)
                     .arg(i + 1));
+        } else if (walk_.ngRepeats(i)) {
+            add(Severity::Warning, i + 1, GoTo,
+                QStringLiteral("an \"NG\" lands on the %1 of step %2, which sets its loop's "
+                               "count back to the start: while the pulse load fails, the loop "
+                               "repeats without end (Continue counts the pass instead)")
+                    .arg(at(next).ActionMode)
+                    .arg(next + 1));
         } else if (!choice || target == QLatin1String("NEXTSTEP")) {
             return;
         } else if (const int loop = enclosingLoop(i, target); loop < 0) {

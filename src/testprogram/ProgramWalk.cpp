@@ -344,7 +344,8 @@ private:
                 now_ += std::max<qint64>(micros(step.measure / 1000.0) - kPulseLead, 0);
                 now_ += micros(step.pulseMs / 1000.0);
                 ++records_;
-                const bool ng = shortest_ && program_.goToIndex(current_) > current_ + 1;
+                const bool ng = shortest_ && !program_.ngRepeats(current_) &&
+                                program_.goToIndex(current_) > current_ + 1;
                 stopReason_ = ng ? 2 : 1;
                 if (!isLoopEndOrPulse(kindAt(current_ + 1)))
                     switchOff(current_);
@@ -555,6 +556,18 @@ int ProgramWalk::goToIndex(int index) const
         return index;
     // A target beyond the program ends it.
     return static_cast<int>(std::min(g, double(steps_.size()) + 1)) - 1;
+}
+
+bool ProgramWalk::ngRepeats(int index) const
+{
+    const int next = goToIndex(index);
+    if (next <= index)
+        return true;
+    const QString& target = steps_[static_cast<std::size_t>(index)].goTo;
+    const bool numeric = !gotochoices::all().contains(target, Qt::CaseInsensitive);
+    const Kind landsOn =
+        next < static_cast<int>(steps_.size()) ? steps_[std::size_t(next)].kind : Kind::Timed;
+    return numeric && (landsOn == Kind::Loop || landsOn == Kind::Loop2);
 }
 
 ProgramWalk::Result ProgramWalk::walk(bool shortest) const

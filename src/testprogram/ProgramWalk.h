@@ -80,6 +80,11 @@ public:
     // target: `index` again when the target leads nowhere, steps().size() for the end.
     int goToIndex(int index) const;
 
+    // Whether an "NG" of the pulse load at `index` may start steps again without end: its target
+    // leads back or to the step itself, or a step number lands on a LOOP or LOOP2, whose count
+    // the jump sets back to the start before the loop end counts the pass.
+    bool ngRepeats(int index) const;
+
     // The first "LOOP" (or "LOOP2", or either) after `index`; -1 when none follows.
     int nextLoopEnd(int index, bool outer, bool inner) const;
 

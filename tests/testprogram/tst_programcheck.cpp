@@ -107,6 +107,11 @@ private slots:
             {"warning: Step 4, Go To \"1\": an \"NG\" goes back to step 1: while the pulse load "
              "fails, steps 1 to 4 repeat without end"});
         const QString pause = QStringLiteral("Suspend|||2|0|||1|NextStep");
+        row("go-to onto a loop end",
+            {kLevel, "FOR||||2", "PlusLoad|20|2|50|50|100|3|50|5", pause, "LOOP"},
+            {"warning: Step 3, Go To \"5\": an \"NG\" lands on the LOOP of step 5, which sets its "
+             "loop's count back to the start: while the pulse load fails, the loop repeats without "
+             "end (Continue counts the pass instead)"});
         row("no go-to", {kLevel, "PlusLoad|20|2|50|50|100|3|50|", pause},
             {"warning: Step 2, Go To \"\": an \"NG\" starts this step again: while the pulse load "
              "fails, it repeats without end"});

@@ -178,8 +178,10 @@ void LoadSimulator::handleLine(SimPeer* peer, const QByteArray& received)
         }
         ++linesSinceFaults_;
         drop = peer && faults_.dropAfter > 0 && linesSinceFaults_ == faults_.dropAfter;
+        // A followed clock skips the sequence's time when the sequence begins, and only then.
         const double pulseMs = instrument_.pulseSeconds() * 1000;
-        pulseRealMs = followed_ ? followed_->realMsFor(pulseMs) : pulseMs / speed_;
+        if (outcome.pulseStarted)
+            pulseRealMs = followed_ ? followed_->realMsFor(pulseMs) : pulseMs / speed_;
         logged_.wakeAll();
     }
     emit lineLogged(entry);
