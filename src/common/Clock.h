@@ -68,27 +68,25 @@ private:
     double speed_;
 };
 
-// A dry run's clock: time that the station only waits for (the run timer, settling times, ramp
-// passes, pulse set-up and the pulse sequence of a simulated load that follows this clock)
-// passes at once, so that hours of a program take moments and every wait ends exactly on time;
-// time spent on anything else (a reply of the load, writing the log) passes as in real time.
-// Waits for the clock's time must not overlap: the first one skips its time when it begins.
+// A dry run's clock: time passes only when the station waits for it. A wait for the clock's
+// time alone (the run timer, settling times, ramp passes, a pulse's set-up, and the pulse sequence
+// of a simulated load that follows this clock) skips its time at once, so that hours of a program
+// take moments and every wait ends exactly on time, however busy the machine; replies, writing
+// the log and all other work take none of it. A wait for a reply still ends in real time
+// (realMsForReply), since a reply that does not come makes no time pass. Waits for the clock's
+// time must not overlap: each skips its time when it begins.
 class AcceleratedClock final : public Clock
 {
 public:
     explicit AcceleratedClock(const QDateTime& start = QDateTime::currentDateTime());
 
     QDateTime now() const override;
-    double monotonicMs() const override;
+    double monotonicMs() const override { return skippedMs_.load(); }
     double realMsFor(double clockMs) const override;
     double realMsForReply(double clockMs) const override { return clockMs; }
 
-    // Clock milliseconds that waits have skipped so far.
-    double skippedMs() const { return skippedMs_.load(); }
-
 private:
     QDateTime start_;
-    QElapsedTimer real_;
     mutable std::atomic<double> skippedMs_{0};
 };
 

@@ -3,12 +3,14 @@
 #include "common/Clock.h"
 
 #include <QCoreApplication>
+#include <QElapsedTimer>
 #include <QEventLoop>
 #include <QTimer>
 
 #include <algorithm>
 #include <chrono>
 #include <cmath>
+#include <limits>
 #include <thread>
 
 namespace {
@@ -22,9 +24,12 @@ constexpr double kLastEventMs = 2.0;
 
 using RealMs = double (Clock::*)(double) const;
 
-bool waitFor(const Clock& clock, double ms, const std::function<bool()>& done, RealMs realMs)
+bool waitFor(const Clock& clock, double ms, const std::function<bool()>& done, RealMs realMs,
+             double realBoundMs = std::numeric_limits<double>::infinity())
 {
     const double end = clock.monotonicMs() + ms;
+    QElapsedTimer real;
+    real.start();
     QTimer wake;
     wake.setSingleShot(true);
     wake.setTimerType(Qt::PreciseTimer);
@@ -34,10 +39,11 @@ bool waitFor(const Clock& clock, double ms, const std::function<bool()>& done, R
         if (done && done())
             return true;
         const double left = end - clock.monotonicMs();
-        if (left <= 0)
+        const double realLeft = realBoundMs - real.nsecsElapsed() / 1e6;
+        if (left <= 0 || realLeft <= 0)
             return false;
-        const double real = std::min((clock.*realMs)(left), kLongestSleepMs);
-        wake.start(static_cast<int>(std::ceil(std::max(real, 0.0))));
+        const double sleep = std::min({(clock.*realMs)(left), realLeft, kLongestSleepMs});
+        wake.start(static_cast<int>(std::ceil(std::max(sleep, 0.0))));
         QCoreApplication::processEvents(QEventLoop::AllEvents | QEventLoop::WaitForMoreEvents);
     }
 }
@@ -51,7 +57,7 @@ bool WaitUntil(const Clock& clock, double ms, const std::function<bool()>& done)
 
 bool WaitForReply(const Clock& clock, double ms, const std::function<bool()>& done)
 {
-    return waitFor(clock, ms, done, &Clock::realMsForReply);
+    return waitFor(clock, ms, done, &Clock::realMsForReply, clock.realMsForReply(ms));
 }
 
 void DelayMs(const Clock& clock, double ms)

@@ -21,6 +21,9 @@ using namespace stepcolumns;
 constexpr int kListedErrors = 10;
 // A discharge this long that nothing can end early deserves a second look.
 constexpr double kLongUnguardedDischargeS = 300;
+// The run times a step by the time of day, which starts again at midnight: a step must end
+// before its time of day comes round again.
+constexpr double kLongestStepS = 86400 - 0.05;
 
 bool isLevelAction(const QString& action)
 {
@@ -346,6 +349,11 @@ private:
                 QStringLiteral("longer than the step's dwell time of %1: the step may end before "
                                "it is measured")
                     .arg(seconds(dwell)));
+        if (stepvalues::measures(step.ActionMode) && kind != Kind::RampOn &&
+            kind != Kind::RampOff && dwell >= kLongestStepS)
+            add(Severity::Error, i + 1, Dwell,
+                QStringLiteral("a day or more: the run times a step by the time of day, which "
+                               "starts again at midnight, so the step would never end"));
         if (dwell < kLongUnguardedDischargeS)
             return;
         if (step.ActionMode == actions::DisCharge && !walk_.steps()[std::size_t(i)].mayStop)

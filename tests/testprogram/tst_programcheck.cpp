@@ -80,6 +80,9 @@ private slots:
         row("hold longer than its time", {"LoadLevel|CC|0|0||||1||50", "RAMP OFF|CC|5|3||||4"},
             {"error: Step 2, MeasT(s) \"4\": does not fit the hold's 3 s: the run makes no pass "
              "and does not hold"});
+        row("step of a day", {"Suspend|||86400|0|||1|NextStep"},
+            {"error: Step 1, Dwell Time(s) \"86400\": a day or more: the run times a step by the "
+             "time of day, which starts again at midnight, so the step would never end"});
         row("FOR without LOOP", {"FOR||||2", kLevel},
             {"error: Step 1, Action Mode \"FOR\": has no LOOP after it"});
         row("LOOP without FOR", {kLevel, "LOOP"},
