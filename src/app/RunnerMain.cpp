@@ -3,6 +3,7 @@
 #include "StopSignals.h"
 #include "execution/RunControl.h"
 #include "execution/StartupTimer.h"
+#include "links/LinkLayer.h"
 #include "loadsim/SimulateOption.h"
 #include "settings/SettingsFiles.h"
 #include "station/Station.h"
@@ -31,6 +32,7 @@ constexpr int kRanToEnd = 0;
 constexpr int kEndedOnError = 1;
 constexpr int kBadInput = 2;
 constexpr int kNoLoad = 3;
+constexpr int kLoadLost = 4;
 constexpr int kSignalBase = 128;
 constexpr double kMarkerLineIntervalMs = 1000;
 
@@ -38,12 +40,6 @@ void say(FILE* stream, const QString& text)
 {
     std::fprintf(stream, "acl3-run: %s\n", text.toLocal8Bit().constData());
     std::fflush(stream);
-}
-
-bool isLoopMarker(const QString& action)
-{
-    return action == actions::For || action == actions::Loop || action == actions::For2 ||
-           action == actions::Loop2;
 }
 
 [[noreturn]] void refuse(const QString& text)
@@ -112,7 +108,8 @@ int main(int argc, char** argv)
     parser.setApplicationDescription(QStringLiteral(
         "Runs an ACL3 test program without a window and writes its CSV log.\n"
         "Exit status: 0 the program ran to its end, 1 the run ended on an error, 2 bad usage or "
-        "input, 3 no load answered, 128+N stopped by signal N (Ctrl-C, SIGTERM, SIGHUP, "
+        "input, 3 no load answered, 4 the load was lost (it did not answer again within "
+        "ReconnectSeconds of ACL3.INI), 128+N stopped by signal N (Ctrl-C, SIGTERM, SIGHUP, "
         "SIGQUIT)."));
     parser.addHelpOption();
     parser.addVersionOption();
@@ -222,12 +219,15 @@ int main(int argc, char** argv)
     double lastLineMs = -kMarkerLineIntervalMs;
     QObject::connect(&run, &RunControl::stepStarted, &app, [&](int stepIndex) {
         const double now = clock.monotonicMs();
-        if (isLoopMarker(station.StepTable[static_cast<std::size_t>(stepIndex)].ActionMode) &&
+        if (actions::isLoopMarker(
+                station.StepTable[static_cast<std::size_t>(stepIndex)].ActionMode) &&
             now - lastLineMs < kMarkerLineIntervalMs)
             return;
         lastLineMs = now;
         say(stdout, station.form.RunStatus.text());
     });
+    QObject::connect(&run, &RunControl::reconnectAttempted, &app,
+                     [](const QString& text) { say(stdout, text); });
 
     int stoppedBySignal = 0;
     QObject::connect(new StopSignals(&app), &StopSignals::received, &app, [&](int signo) {
@@ -262,12 +262,20 @@ int main(int argc, char** argv)
             code = kEndedOnError;
             outcome = QStringLiteral("the run ended on an error");
             break;
+        case RunEnd::LoadLost:
+            code = kLoadLost;
+            outcome = QStringLiteral("the load was lost");
+            break;
         }
         QTimer::singleShot(0, &app, [&app, &code] { app.exit(code); });
     });
     QElapsedTimer realTime;
     realTime.start();
-    QTimer::singleShot(0, &run, [&run] { run.StartCommand(); });
+    QTimer::singleShot(0, &run, [&] {
+        say(stdout, QStringLiteral("connecting to the load at %1")
+                        .arg(station.links().linkAddress(station.loadInstrument())));
+        run.StartCommand();
+    });
     app.exec();
 
     const RunState& state = station.run;
@@ -276,23 +284,30 @@ int main(int argc, char** argv)
     if (state.UnmeasuredValues > 0)
         outcome += QStringLiteral(" (%1 values not measured, recorded as empty fields)")
                        .arg(state.UnmeasuredValues);
+    // The times the load was out of reach: no records were taken then.
+    QString gaps;
+    if (state.LinkLosses > 0)
+        gaps = QStringLiteral(", load out of reach %1 time(s) for %2 s")
+                   .arg(state.LinkLosses)
+                   .arg(QString::number(state.LinkLostSeconds, 'f', 1));
     if (code == kBadInput) {
         say(stdout, outcome); // nothing ran: there are no records to count
     } else if (station.settings.SaveLogFileFlag == 1) {
-        say(stdout, QStringLiteral("%1: %2 records in %3, run time %4")
+        say(stdout, QStringLiteral("%1: %2 records in %3, run time %4%5")
                         .arg(outcome)
                         .arg(records)
                         .arg(QDir::toNativeSeparators(state.LogFileName),
-                             FormatElapsed(state.TestStartText, dateTimeText(clock.now()))));
+                             FormatElapsed(state.TestStartText, dateTimeText(clock.now())), gaps));
     } else {
         // Without the log switch the records live in the window's list; here they are printed.
         const GridModel& list = station.form.RecordList;
         for (int row = 0; row < list.rows(); ++row)
             std::printf("%s\n",
                         list.rowTexts(row).join(QLatin1Char(',')).toLocal8Bit().constData());
-        say(stdout, QStringLiteral("%1: %2 records (the settings' log switch is off: no CSV log)")
+        say(stdout, QStringLiteral("%1: %2 records (the settings' log switch is off: no CSV log)%3")
                         .arg(outcome)
-                        .arg(records));
+                        .arg(records)
+                        .arg(gaps));
     }
     if (dryRun && code != kBadInput) {
         const QString end = dateTimeText(clock.now());

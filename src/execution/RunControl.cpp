@@ -60,6 +60,16 @@ RunControl::RunControl(Station& station, QObject* parent)
     RunTimer.setSingleShot(true);
     RunTimer.setTimerType(Qt::PreciseTimer);
     connect(&RunTimer, &QTimer::timeout, this, &RunControl::RunTimerTick);
+    ReconnectTimer.setObjectName(QStringLiteral("ReconnectTimer"));
+    ReconnectTimer.setSingleShot(true);
+    ReconnectTimer.setTimerType(Qt::PreciseTimer);
+    connect(&ReconnectTimer, &QTimer::timeout, this, &RunControl::reconnectAttempt);
+    ReconnectDeadline.setSingleShot(true);
+    ReconnectDeadline.setTimerType(Qt::PreciseTimer);
+    connect(&ReconnectDeadline, &QTimer::timeout, this, [this] {
+        if (phase_ == Phase::Reconnecting)
+            giveUpReconnect();
+    });
 }
 
 RunControl::~RunControl() = default;
@@ -114,8 +124,13 @@ void RunControl::armRunTimer(double clockMs)
 
 void RunControl::fail(const QString& message)
 {
-    Stop(RunEnd::Error);
+    Stop(RunEnd::Error, message);
     station_.prompts.message(message);
+}
+
+double RunControl::secondsBetween(double from, double to)
+{
+    return to >= from ? to - from : kSecondsPerDay - from + to;
 }
 
 bool RunControl::yieldInMarkerLoop(int& passes)
@@ -164,21 +179,29 @@ bool RunControl::endLoopPass(const QString& action)
 
 void RunControl::StartCommand()
 {
-    if (phase_ == Phase::PreRun || phase_ == Phase::Timed || phase_ == Phase::Stopping)
-        return;
     RunState& run = station_.run;
     StationForm& form = station_.form;
+    if (phase_ == Phase::Paused) {
+        form.Frame2Caption.setText(channelCaption(station_));
+        SetEditControlsEnabled(station_, false);
+        ResumeRun();
+        return;
+    }
+    if (phase_ != Phase::Idle)
+        return;
     endReported_ = false;
     run.StopRequested = 0;
-    // A Start after Pause begins a new run that really runs.
     run.PauseRequested = 0;
     form.WorkLabel.setText(WorkText[static_cast<std::size_t>(std::abs(run.RecordNo) % 4)]);
     form.Frame2Caption.setText(channelCaption(station_));
     form.Frame2ForeColor.setColor(gridcolors::System);
-    phase_ = Phase::Idle;
 
-    const auto refuse = [this] {
+    const auto refuse = [this](const QString& message) {
         phase_ = Phase::Idle;
+        if (!message.isEmpty()) {
+            station_.form.RunStatus.setText(message);
+            station_.prompts.message(message);
+        }
         // A paused run keeps its open log, and the lock that guards it.
         if (!log_.isOpen())
             runLock_.unlock();
@@ -188,23 +211,25 @@ void RunControl::StartCommand()
         }
     };
 
-    // A program the check finds errors in is refused before anything is saved, logged or sent.
+    // Every check that can refuse the run comes before the log: a Start that does not run
+    // leaves the logs as they were.
+    // A value the load must not get refuses the run before anything is saved, logged or sent.
     if (const QString refusal =
             programRefusal(checkProgram(stepsInGrid(form.TestStepGrid)).findings);
-        !refusal.isEmpty()) {
-        station_.prompts.message(refusal);
-        return refuse();
-    }
+        !refusal.isEmpty())
+        return refuse(refusal);
 
     // The run reads the step table: it must hold what the grid shows.
     if (station_.programEdits.unsaved()) {
         // A cancelled or failed save ends the command: reloading would drop the edits.
         if (!SaveCommand(station_) || !LoadTestProgram(station_))
-            return refuse();
+            return refuse({});
     }
+    if (station_.TotalStepCount <= 0)
+        return refuse(QStringLiteral("Please setup test step, then press START."));
 
     if (!takeRunLock())
-        return refuse();
+        return refuse({});
     noLogReason_ = noLogReason(station_);
     if (!noLogReason_.isEmpty())
         form.RunStatus.setText(noLogNotice(station_));
@@ -218,19 +243,11 @@ void RunControl::StartCommand()
             run.NoSaveLogFlag = 0;
         }
         QString message;
-        if (!checkSerialNumber(sn, &message)) {
-            station_.prompts.message(message);
-            return refuse();
-        }
+        if (!checkSerialNumber(sn, &message))
+            return refuse(message);
         run.LogFileName = QDir(station_.testLogDir()).filePath(sn + QStringLiteral(".CSV"));
         if (!log_.open())
-            return refuse();
-    }
-
-    if (station_.TotalStepCount <= 0) {
-        log_.close();
-        station_.prompts.message(QStringLiteral("Please setup test step, then press START."));
-        return refuse();
+            return refuse({});
     }
 
     form.Frame2BackColor.setColor(gridcolors::Orange);
@@ -238,17 +255,31 @@ void RunControl::StartCommand()
     ResetStepAccumulators(station_);
     run.RecordNo = 1;
     run.UnmeasuredValues = 0;
+    run.LinkLosses = 0;
+    run.LinkLostSeconds = 0;
+    invalidInstants_ = 0;
+    lossReported_ = false;
+    lossOpen_ = false;
     phase_ = Phase::PreRun;
 
-    AllConnect(station_);
+    const QString failure = AllConnect(station_);
     form.LoadCountLabel.setText(QString::number(station_.ConnectedLoadCount));
-    if (interrupted())
-        return; // Stop or Pause was pressed while the load was being connected
+    if (interrupted()) {
+        // Stop or Pause was pressed while the load was being connected: nothing was recorded.
+        log_.discard();
+        if (phase_ != Phase::Idle)
+            Stop(RunEnd::Stopped);
+        return;
+    }
     if (station_.ConnectedLoadCount < 1) {
         form.Frame2Caption.setText(form.Frame2Caption.text() + QStringLiteral(" - Load Error"));
         form.Frame2ForeColor.setColor(gridcolors::Red);
-        station_.prompts.message(QStringLiteral("Electronic Load Connect Error, Please check it."));
-        Stop(RunEnd::ConnectError);
+        // Only a run that records takes the log's name.
+        log_.discard();
+        const QString message =
+            QStringLiteral("Electronic Load Connect Error, Please check it.\n") + failure;
+        Stop(RunEnd::ConnectError, message);
+        station_.prompts.message(message);
         return;
     }
 
@@ -263,11 +294,15 @@ void RunControl::StartCommand()
     }
 }
 
-void RunControl::preRun()
+void RunControl::preRun(bool resuming)
 {
     RunState& run = station_.run;
     int markerPasses = 0;
     for (;;) {
+        // A ramp taken up again goes on from the passes it has done; any other starts afresh.
+        if (!resuming)
+            run.RampPassesDone = 0;
+        resuming = false;
         run.StepStartText = dateTimeText(station_.clock.now());
         if (run.CurrentStep >= station_.TotalStepCount) {
             Stop(RunEnd::Finished);
@@ -280,6 +315,7 @@ void RunControl::preRun()
         highlightRow(run.CurrentStep + 1);
         run.StepStartTime = roundTo4(station_.clock.secondsSinceMidnight());
         run.MeasureRef = run.StepStartTime;
+        run.TickTime = run.StepStartTime;
 
         // A copy: the waits below may let Stop reload the program.
         const TestStep step = station_.StepTable[static_cast<std::size_t>(run.CurrentStep)];
@@ -334,21 +370,19 @@ void RunControl::preRun()
             handOverToTimer();
             return;
         }
-        // Any other action: the timer carries it once its dwell time has passed. The wait
-        // keeps the window alive and ends on Stop or Pause.
-        const double dwellMs = roundToInt(parseNumber(step.StopTime)) * 1000.0;
-        WaitUntil(station_.clock, dwellMs, [this] { return interrupted(); });
-        if (interrupted())
-            return;
-        handOverToTimer();
+        // Any other action is the timer's from here: started on the load as the timer starts
+        // every later step, its dwell time counting from now.
+        phase_ = Phase::Timed;
+        if (startTimedStep(step))
+            advance(true);
         return;
     }
 }
 
 bool RunControl::commonTail()
 {
-    if (station_.run.NoSaveLogFlag == 0)
-        MeasurePhases(station_, station_.run.CurrentStep);
+    if (station_.run.NoSaveLogFlag == 0 && !measure())
+        return false;
     if (interrupted())
         return false;
     if (station_.run.NoSaveLogFlag == 0)
@@ -394,7 +428,7 @@ bool RunControl::rampOrHold(const TestStep& step, bool ramp)
 {
     RunState& run = station_.run;
     const double seconds = parseNumber(step.StopTime);
-    const double measure = parseNumber(step.MeasTime);
+    const double measureTime = parseNumber(step.MeasTime);
     const double value = parseNumber(step.CurrentValue);
     const QString& mode = step.LoadModeVolt;
     const auto sendLevel = [&](double level) {
@@ -412,14 +446,15 @@ bool RunControl::rampOrHold(const TestStep& step, bool ramp)
         ++run.CurrentStep;
         return true;
     }
-    if (measure <= 0)
+    if (measureTime <= 0)
         throw RunError{QStringLiteral("Step %1 (%2) has a measure time of %3 s: a ramp needs a "
                                       "measure time above 0. The test was stopped.")
                            .arg(run.CurrentStep + 1)
                            .arg(step.ActionMode, step.MeasTime)};
 
-    const double t0 = station_.clock.monotonicMs();
-    const double passes = std::trunc(seconds) / measure;
+    // Taken up again, the ramp goes on from the passes it has done, as if no time had passed.
+    const double t0 = station_.clock.monotonicMs() - run.RampPassesDone * measureTime * 1000.0;
+    const double passes = std::trunc(seconds) / measureTime;
     // The first ramp of a program ramps up from 0.
     const double previous =
         run.CurrentStep >= 1
@@ -427,26 +462,27 @@ bool RunControl::rampOrHold(const TestStep& step, bool ramp)
                   station_.StepTable[static_cast<std::size_t>(run.CurrentStep - 1)].CurrentValue)
             : 0.0;
     const double increment = passes > 0 ? (value - previous) / passes : 0.0;
-    double level = previous;
+    double level = previous + increment * run.RampPassesDone;
     if (!ramp)
         sendLevel(value);
-    double passEnd = t0;
-    for (double i = 1; i <= passes; ++i) {
+    double passEnd = run.RampPassesDone > 0 ? station_.clock.monotonicMs() : t0;
+    for (double i = run.RampPassesDone + 1; i <= passes; ++i) {
         if (passEnd - t0 >= seconds * 1000.0)
             break;
         if (ramp) {
             level += increment;
             sendLevel(level);
         }
-        if (run.NoSaveLogFlag == 0)
-            MeasurePhases(station_, run.CurrentStep);
+        if (run.NoSaveLogFlag == 0 && !measure())
+            return false;
         QCoreApplication::processEvents();
         if (interrupted())
             return false;
         if (run.NoSaveLogFlag == 0)
             record();
+        ++run.RampPassesDone;
         const double wait =
-            measure * 1000.0 - (station_.clock.monotonicMs() - passEnd) - kRampPassAllowanceMs;
+            measureTime * 1000.0 - (station_.clock.monotonicMs() - passEnd) - kRampPassAllowanceMs;
         if (wait > 0) {
             WaitUntil(station_.clock, wait, [this] { return interrupted(); });
             if (interrupted())
@@ -462,12 +498,10 @@ void RunControl::handOverToTimer()
 {
     RunState& run = station_.run;
     const TestStep& step = station_.StepTable[static_cast<std::size_t>(run.CurrentStep)];
-    const double measure = parseNumber(step.MeasTime);
-    double sinceStart = station_.clock.secondsSinceMidnight() - run.StepStartTime;
-    if (sinceStart < 0)
-        sinceStart += 86400.0;
+    const double measureTime = parseNumber(step.MeasTime);
+    const double now = station_.clock.secondsSinceMidnight();
     const double remaining =
-        std::min(measure - sinceStart, stepSecondsLeft(station_.clock.secondsSinceMidnight())) *
+        std::min(measureTime - secondsBetween(run.StepStartTime, now), stepSecondsLeft(now)) *
         1000.0;
     run.StopRequested = 0;
     phase_ = Phase::Timed;
@@ -476,17 +510,24 @@ void RunControl::handOverToTimer()
 
 void RunControl::PauseCommand()
 {
-    if (!isRunning())
+    if (phase_ != Phase::PreRun && phase_ != Phase::Timed)
         return;
     StationForm& form = station_.form;
-    form.enabled(QStringLiteral("StartCommand")).setFlag(true);
+    RunState& run = station_.run;
     form.enabled(QStringLiteral("PauseCommand")).setFlag(false);
     RunTimer.stop();
-    station_.run.PauseRequested = 1;
+    run.PauseRequested = 1;
+    haltStepClock();
     phase_ = Phase::Paused;
     form.Frame2Caption.setText(form.Frame2Caption.text() + QStringLiteral("  Pause"));
     OutputsOff(station_);
+    showMeasurementsLive(station_, false);
+    showEnd(QStringLiteral("Paused at step %1").arg(run.CurrentStep + 1));
     DelayMs(station_.clock, kPauseSettleMs);
+    // Start takes the run up again only after the wait: a step resumed inside it would run
+    // beside the one the pause interrupted.
+    if (phase_ == Phase::Paused)
+        form.enabled(QStringLiteral("StartCommand")).setFlag(true);
 }
 
 void RunControl::StopCommand()
@@ -494,18 +535,24 @@ void RunControl::StopCommand()
     Stop(RunEnd::Stopped);
 }
 
-void RunControl::Stop(RunEnd how)
+void RunControl::Stop(RunEnd how, const QString& reason)
 {
     if (phase_ == Phase::Stopping)
         return;
+    const bool wasReconnecting = phase_ == Phase::Reconnecting;
     phase_ = Phase::Stopping;
     RunState& run = station_.run;
     StationForm& form = station_.form;
     run.PauseRequested = 0;
     run.StopRequested = 1;
     RunTimer.stop();
+    ReconnectTimer.stop();
+    ReconnectDeadline.stop();
+    if (wasReconnecting)
+        run.LinkLostSeconds += (station_.clock.monotonicMs() - reconnectingSinceMs_) / 1000.0;
     form.Frame2Caption.setText(form.Frame2Caption.text() + QStringLiteral("  Stoping......"));
     OutputsOff(station_);
+    showMeasurementsLive(station_, false);
     DelayMs(station_.clock, kStopSettleMs);
     log_.close();
     runLock_.unlock();
@@ -521,10 +568,40 @@ void RunControl::Stop(RunEnd how)
     highlightedRow_ = 0;
     station_.links().LinkClose(station_.loadInstrument());
     phase_ = Phase::Idle;
+    switch (how) {
+    case RunEnd::Finished:
+        showEnd(QStringLiteral("Finished"));
+        break;
+    case RunEnd::Stopped:
+        showEnd(QStringLiteral("Stopped"));
+        break;
+    case RunEnd::ConnectError:
+    case RunEnd::Refused:
+        form.RunStatus.setText(reason);
+        break;
+    case RunEnd::Error:
+    case RunEnd::LoadLost:
+        showEnd(reason);
+        break;
+    }
     if (!endReported_) {
         endReported_ = true;
         emit runEnded(how);
     }
+}
+
+void RunControl::showEnd(const QString& how)
+{
+    const RunState& run = station_.run;
+    const int records = std::max(run.RecordNo - 1, 0);
+    QString text = how.simplified();
+    if (station_.settings.SaveLogFileFlag == 1)
+        text += QStringLiteral(": %1 records in %2")
+                    .arg(records)
+                    .arg(QDir::toNativeSeparators(run.LogFileName));
+    else
+        text += QStringLiteral(": %1 records (no CSV log)").arg(records);
+    station_.form.RunStatus.setText(text);
 }
 
 void RunControl::windowClosing()
@@ -534,6 +611,8 @@ void RunControl::windowClosing()
     StationForm& form = station_.form;
     station_.run.StopRequested = 1;
     RunTimer.stop();
+    ReconnectTimer.stop();
+    ReconnectDeadline.stop();
     form.Frame2Caption.setText(form.Frame2Caption.text() + QStringLiteral("  Stoping......"));
     OutputsOff(station_);
     // The window goes; the log must not stay half-open behind it.

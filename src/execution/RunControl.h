@@ -18,6 +18,7 @@ enum class RunEnd
     ConnectError, // no load answered
     Error,        // an error inside the run ended it
     Refused,      // the run did not start: no steps, a refused serial number, no log, no save
+    LoadLost,     // the load was lost during the run and did not come back in time
 };
 
 // The life of a run: Start (save and reload the program when the grid changed, create the log,
@@ -25,10 +26,15 @@ enum class RunEnd
 // carries the rest (the step sequencer); Pause and Stop, which switch the load off.
 //
 // Everything runs on one thread. Waits that process events (a discharge's settling time, reply
-// waits, ramp passes, the pulse-load result) let Stop, Pause and a closing window in; after
-// every such wait the run checks StopRequested and PauseRequested before it sends anything more
-// or re-arms the timer, and it never holds a reference into the grid or the step table across a
-// wait (Stop reloads the program).
+// waits, ramp passes, the pulse-load result, a connection attempt) let Stop, Pause and a closing
+// window in; after every such wait the run checks StopRequested and PauseRequested before it
+// sends anything more or re-arms the timer, and it never holds a reference into the grid or the
+// step table across a wait (Stop reloads the program).
+//
+// A load that is lost during the run (its link gone, or ten measuring instants in a row without
+// one value) halts the step's clock and is reached for again with growing pauses, for
+// ReconnectSeconds at most; when it answers, the run picks up where it stood (ResumeRun), else
+// it ends with RunEnd::LoadLost.
 class RunControl : public QObject
 {
     Q_OBJECT
@@ -37,13 +43,23 @@ public:
     explicit RunControl(Station& station, QObject* parent = nullptr);
     ~RunControl() override;
 
+    // Starts a run; after Pause, picks the paused run up again.
     void StartCommand();
     void PauseCommand();
     void StopCommand();
     // The window closes while a test runs: the load is switched off and the log closed.
     void windowClosing();
 
-    bool isRunning() const { return phase_ == Phase::PreRun || phase_ == Phase::Timed; }
+    // Starts the current step again on the load where the run stands: its remaining dwell time
+    // (the step's clock stood still since the run halted), the loop counts, the record numbers
+    // and the log as they are, a ramp from the pass it had reached. The load must be connected.
+    // Used by Start after Pause and after a lost load answers again.
+    void ResumeRun();
+
+    bool isRunning() const
+    {
+        return phase_ == Phase::PreRun || phase_ == Phase::Timed || phase_ == Phase::Reconnecting;
+    }
     bool isPaused() const { return phase_ == Phase::Paused; }
     RunLog& log() { return log_; }
     // The run timer (a precise single shot, re-armed for each measuring instant).
@@ -55,6 +71,8 @@ signals:
     // A step begins on the load (or, for loop markers, is passed): for progress lines.
     void stepStarted(int stepIndex);
     void runEnded(RunEnd how);
+    // One attempt to reach a lost load again has ended: a line for the operator.
+    void reconnectAttempted(const QString& text);
 
 private:
     enum class Phase
@@ -63,16 +81,19 @@ private:
         PreRun,
         Timed,
         Paused,
+        Reconnecting,
         Stopping
     };
 
     // The timer is armed this much before a measuring instant; the tick then waits out the rest
     // precisely, since a timer alone wakes a millisecond or two late.
     static constexpr double kTimerLeadMs = 3.0;
+    static constexpr double kSecondsPerDay = 86400.0;
 
     // Start's pre-run phase: loop markers, ramps, holds and load levels without dwell time,
     // until a step that the timer carries.
-    void preRun();
+    // `resuming`: the current step is taken up again, a ramp from the passes it has done.
+    void preRun(bool resuming = false);
     bool rampOrHold(const TestStep& step, bool ramp);
     bool commonTail();
     void handOverToTimer();
@@ -81,9 +102,12 @@ private:
     void RunTimerTick();
     void tick();
     int stopEvaluation(const TestStep& step) const;
-    void advance();
+    // Moves on to the next step; `afterPulse`: a pulse load has just given its result.
+    void advance(bool afterPulse = false);
     void followGoTo();
-    bool beginTimedStep();
+    // Starts a step the timer carries. True when it was a pulse load whose result is in and the
+    // run advances at once; false when the timer is armed for the step or the run halted.
+    bool startTimedStep(const TestStep& step);
     void reArm();
     // Seconds until the running step's dwell time is over at `now` (seconds since midnight);
     // infinite for a step without one, which ends at its first measuring instant.
@@ -94,7 +118,22 @@ private:
     bool takeRunLock();
     int WaitForReceiveTimeOut(int stepIndex);
 
-    void Stop(RunEnd how);
+    // One measuring instant; false when the run halted meanwhile or the load is out of reach.
+    bool measure();
+    // Whether the run can go on with the load; a lost load starts the reconnect (false), or with
+    // reconnecting switched off is reported once and the run goes on without it (true).
+    bool loadReachable();
+    // Stops the current step's clock where it stands.
+    void haltStepClock();
+    void beginReconnect();
+    void scheduleReconnect();
+    void reconnectAttempt();
+    void giveUpReconnect();
+    void tellLostConnect();
+
+    void Stop(RunEnd how, const QString& reason = {});
+    // The status line at the end of a run or at a pause: how, and what was recorded where.
+    void showEnd(const QString& how);
     void armRunTimer(double clockMs);
     void highlightRow(int row);
     void unhighlightRow(int row);
@@ -110,6 +149,7 @@ private:
     // Lets Stop in while loop markers repeat without a step that waits.
     bool yieldInMarkerLoop(int& passes);
     void fail(const QString& message);
+    static double secondsBetween(double from, double to);
 
     Station& station_;
     RunLog log_;
@@ -117,9 +157,22 @@ private:
     // Why this run has no CSV log; empty when it has one.
     QString noLogReason_;
     QTimer RunTimer;
+    QTimer ReconnectTimer;
+    // Ends the reconnecting when its time is over, also in the middle of an attempt.
+    QTimer ReconnectDeadline;
     Phase phase_ = Phase::Idle;
     bool endReported_ = false;
     int highlightedRow_ = 0;
+    // Measuring instants in a row without one value.
+    int invalidInstants_ = 0;
+    // The loss has been reported (with reconnecting switched off, once per run).
+    bool lossReported_ = false;
+    // A loss lasts until the load gives a value again: a load that answers the connection check
+    // and is gone again at once is the same loss, with the same time allowed.
+    bool lossOpen_ = false;
+    int reconnectAttempts_ = 0;
+    double lossStartMs_ = 0;
+    double reconnectingSinceMs_ = 0;
 };
 
 Q_DECLARE_METATYPE(RunEnd)

@@ -3,6 +3,7 @@
 #include <QFile>
 #include <QString>
 
+class SeriesStore;
 class Station;
 
 // The time from one date-and-time text to another as "hh:mm:ss"; hours are not wrapped at 24
@@ -36,6 +37,9 @@ public:
     // without its log would lose its data.
     bool open();
     void close();
+    // Undoes open() for a run that recorded nothing: the log goes, and an earlier log of the same
+    // name gets its name back.
+    void discard();
     bool isOpen() const { return file_.isOpen(); }
     // The name an existing log was kept under by the last open(), or empty.
     const QString& keptPreviousLog() const { return keptPrevious_; }
@@ -53,9 +57,17 @@ public:
     QString recordLine() const;
 
     static const QStringList& recordListHeaders();
+    // The record list keeps the most recent records only: the log holds them all, and a list
+    // that grew all day would take the station's memory with it.
+    static constexpr int kRecordListCapacity = 1000;
+
+    // Every record also goes to this store (the window's plot), with its run time, as it is
+    // written or listed; none when null.
+    void setSeriesStore(SeriesStore* store) { series_ = store; }
 
 private:
     bool writeLine(const QString& line);
+    void feedSeries();
 
     Station& station_;
     QFile file_;
@@ -63,4 +75,6 @@ private:
     QString writeError_;
     // The size of the file up to its last whole line: a failed write is cut back to it.
     qint64 wholeLinesSize_ = 0;
+    SeriesStore* series_ = nullptr;
+    double seriesStartMs_ = 0;
 };

@@ -14,7 +14,6 @@
 
 namespace {
 
-constexpr double kSecondsPerDay = 86400.0;
 // A measurement is due this much before its instant, and a dwell time is over this much early.
 constexpr double kDueTolerance = 0.01;
 constexpr double kDwellTolerance = 0.05;
@@ -37,11 +36,6 @@ bool isDischargeType(const QString& action)
 bool isLoopEndOrPulse(const QString& action)
 {
     return action == actions::Loop || action == actions::PlusLoad || action == actions::Loop2;
-}
-
-double secondsBetween(double from, double to)
-{
-    return to >= from ? to - from : kSecondsPerDay - from + to;
 }
 
 } // namespace
@@ -73,9 +67,9 @@ void RunControl::tick()
         run.MeasureRef -= kSecondsPerDay; // midnight has passed since the last instant
 
     const TestStep step = station_.StepTable[static_cast<std::size_t>(run.CurrentStep)];
-    const double measure = parseNumber(step.MeasTime);
+    const double measureTime = parseNumber(step.MeasTime);
     const double elapsed = run.TickTime - run.MeasureRef;
-    const bool due = measure - kDueTolerance <= elapsed;
+    const bool due = measureTime - kDueTolerance <= elapsed;
     // Between measuring instants the timer wakes only for the end of the step.
     if (!due && stepSecondsLeft(run.TickTime) > kDwellTolerance) {
         reArm();
@@ -84,23 +78,24 @@ void RunControl::tick()
 
     run.StopReason = kNoStop;
     if (due) {
-        if (elapsed < measure)
-            PreciseDelayMs(station_.clock, (measure - elapsed) * 1000.0);
-        MeasurePhases(station_, run.CurrentStep);
-        if (interrupted())
+        if (elapsed < measureTime)
+            PreciseDelayMs(station_.clock, (measureTime - elapsed) * 1000.0);
+        // A load out of reach gives no record: its zeros would read as measured ones.
+        if (!measure())
             return;
         record();
-        run.MeasureRef += measure;
+        run.MeasureRef += measureTime;
         // Instants missed while the run waited (a settling time, a pulse sequence) are skipped,
         // not caught up with a burst of records; the instants keep their places on the schedule.
-        if (measure > 0 && run.TickTime - run.MeasureRef >= measure)
-            run.MeasureRef += measure * std::floor((run.TickTime - run.MeasureRef) / measure);
+        if (measureTime > 0 && run.TickTime - run.MeasureRef >= measureTime)
+            run.MeasureRef +=
+                measureTime * std::floor((run.TickTime - run.MeasureRef) / measureTime);
         showProgress();
 
         run.StopReason = stopEvaluation(step);
         if (step.ActionMode == actions::CPCharge) {
             StartStep(station_, run.CurrentStep);
-            if (interrupted())
+            if (interrupted() || !loadReachable())
                 return;
         }
     }
@@ -159,11 +154,10 @@ int RunControl::stopEvaluation(const TestStep& step) const
     return kNoStop;
 }
 
-void RunControl::advance()
+void RunControl::advance(bool afterPulse)
 {
     RunState& run = station_.run;
     int markerPasses = 0;
-    bool afterPulse = false;
     for (;;) {
         if (!afterPulse) {
             run.StepStartText = dateTimeText(station_.clock.now());
@@ -207,42 +201,48 @@ void RunControl::advance()
                 return;
             continue;
         }
-        if (action == actions::PlusLoad) {
-            StartStep(station_, run.CurrentStep);
-            if (interrupted())
-                return;
-            run.StopReason = WaitForReceiveTimeOut(run.CurrentStep);
-            if (interrupted())
-                return;
-            record();
-            const int next = run.CurrentStep + 1;
-            const QString nextAction =
-                next < station_.TotalStepCount
-                    ? station_.StepTable[static_cast<std::size_t>(next)].ActionMode
-                    : QString();
-            if (!isLoopEndOrPulse(nextAction))
-                LoadOff(station_);
-            run.StepStartText = dateTimeText(station_.clock.now());
-            const double now = station_.clock.secondsSinceMidnight();
-            run.MeasureRef += secondsBetween(run.StepStartTime, now);
-            run.TickTime = now;
-            run.StepStartTime = roundTo4(now);
-            // "NG" follows the step's go-to target; any other reply goes to the next step.
-            afterPulse = true;
-            if (!yieldInMarkerLoop(markerPasses))
-                return;
-            continue;
-        }
-        StartStep(station_, run.CurrentStep);
-        if (interrupted())
+        if (!startTimedStep(step))
             return;
-        // This measurement shows the new step's first values; it is not recorded.
-        MeasurePhases(station_, run.CurrentStep);
-        if (interrupted())
+        // "NG" follows the pulse step's go-to target; any other reply goes to the next step.
+        afterPulse = true;
+        if (!yieldInMarkerLoop(markerPasses))
             return;
-        reArm();
-        return;
     }
+}
+
+bool RunControl::startTimedStep(const TestStep& step)
+{
+    RunState& run = station_.run;
+    if (step.ActionMode == actions::PlusLoad) {
+        StartStep(station_, run.CurrentStep);
+        if (interrupted() || !loadReachable())
+            return false;
+        run.StopReason = WaitForReceiveTimeOut(run.CurrentStep);
+        if (interrupted() || !loadReachable())
+            return false;
+        record();
+        const int next = run.CurrentStep + 1;
+        const QString nextAction =
+            next < station_.TotalStepCount
+                ? station_.StepTable[static_cast<std::size_t>(next)].ActionMode
+                : QString();
+        if (!isLoopEndOrPulse(nextAction))
+            LoadOff(station_);
+        run.StepStartText = dateTimeText(station_.clock.now());
+        const double now = station_.clock.secondsSinceMidnight();
+        run.MeasureRef += secondsBetween(run.StepStartTime, now);
+        run.TickTime = now;
+        run.StepStartTime = roundTo4(now);
+        return true;
+    }
+    StartStep(station_, run.CurrentStep);
+    if (interrupted() || !loadReachable())
+        return false;
+    // This measurement shows the new step's first values; it is not recorded.
+    if (!measure())
+        return false;
+    reArm();
+    return false;
 }
 
 void RunControl::followGoTo()

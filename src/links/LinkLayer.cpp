@@ -13,9 +13,7 @@
 #include <QSerialPort>
 
 #include <algorithm>
-#include <chrono>
 #include <cmath>
-#include <thread>
 
 namespace {
 
@@ -25,11 +23,10 @@ constexpr double kTcpReplyWindowMs = 10000;
 constexpr double kTcpConnectWindowMs = 10000;
 // Pause between two connection attempts after a refusal.
 constexpr double kTcpRetryPauseMs = 10;
+// A GPIB read gives up after the device's time-out of one second, and a missing reply costs two.
+constexpr double kGpibNoReplyMs = 2000;
 // The pause after a serial command, which gives the load a moment between lines.
 constexpr double kSerialCommandPauseMs = 5;
-// The connect loop blocks in slices of at most this many real milliseconds, so that a clock that
-// stands still is looked at again.
-constexpr double kLongestBlockMs = 50;
 constexpr double kSecondsPerDay = 86400;
 
 const QString kConnectFail = QStringLiteral("Connect Fail!");
@@ -37,7 +34,9 @@ const QString kConnectFail = QStringLiteral("Connect Fail!");
 const QString kSerialPermissionHint =
     QStringLiteral("To open serial ports the user must be in the dialout group: "
                    "sudo adduser $USER dialout, then log out and in again.");
-const QString kLostConnect = QStringLiteral("Lost Connect!");
+// QSerialPort's error code for a device that is not there.
+constexpr int kSerialDeviceNotFound = 1;
+
 const QString kSerialPortsSection = QStringLiteral("Serial Ports");
 const QString kSerialSettingsTail = QStringLiteral(",n,8,1");
 
@@ -62,23 +61,27 @@ QString replyOf(const QByteArray& raw)
     return raw.size() < 2 ? kErrRec : trimTerminator(raw);
 }
 
-// Blocks without processing events for `clockMs` of the clock's time.
-void sleepWithoutEvents(const Clock& clock, double clockMs)
+// Why a serial port did not open, in the operator's words.
+QString serialOpenFailure(const LinkFault& fault)
 {
-    const double real = std::min(clock.realMsForReply(clockMs), kLongestBlockMs);
-    std::this_thread::sleep_for(std::chrono::duration<double, std::milli>(real));
-}
-
-int blockSliceMs(const Clock& clock, double clockMs)
-{
-    const double real = std::min(clock.realMsForReply(clockMs), kLongestBlockMs);
-    return std::max(1, static_cast<int>(std::ceil(real)));
+    switch (fault.number) {
+    case kSerialDeviceNotFound:
+        return QStringLiteral("device not found");
+    case QSerialPort::PermissionError:
+        return QStringLiteral("permission denied");
+    case linkerror::kNoSerialPort:
+        return QStringLiteral("no serial port set");
+    default:
+        return fault.text;
+    }
 }
 
 // Collects what arrives at an open port until a line ends, the port goes or `wait` gives up. A
-// line whose end has not come by then is no reply: `lateTail` is set, and the rest of that line,
-// whenever it comes, is dropped instead of being read as the next reply.
-QString readSerialLine(SerialPortBinding& port, bool& lateTail,
+// reply that misses its window is no reply, and it must never be read as the next one: when part
+// of a line came, the rest of that line is dropped whenever it comes (`pending.tail`); when
+// nothing came, the next command first gives the reply one more window to turn up late
+// (`pending.overdue`).
+QString readSerialLine(SerialPortBinding& port, SerialReplyState& pending,
                        const std::function<void(const std::function<bool()>&)>& wait)
 {
     if (!port.isOpen())
@@ -88,18 +91,22 @@ QString readSerialLine(SerialPortBinding& port, bool& lateTail,
         if (!port.isOpen())
             return true;
         buffer += port.readAvailable();
-        if (lateTail) {
+        if (pending.tail) {
             const qsizetype end = buffer.indexOf('\n');
             buffer.remove(0, end < 0 ? buffer.size() : end + 1);
-            lateTail = end < 0;
+            pending.tail = end < 0;
         }
         return buffer.endsWith('\n');
     });
     // A device that disappeared during the wait reads as a closed port.
     if (!port.isOpen())
         return {};
-    if (!buffer.isEmpty() && !buffer.endsWith('\n')) {
-        lateTail = true;
+    if (buffer.isEmpty()) {
+        pending.overdue = true;
+        return kErrRec;
+    }
+    if (!buffer.endsWith('\n')) {
+        pending.tail = true;
         return kErrRec;
     }
     return replyOf(buffer);
@@ -148,25 +155,35 @@ int LinkLayer::LoadConnect(int n)
 {
     if (!validInstrument(n))
         return 0;
+    // Repeats of a fault belong to the link that is closed now.
+    errors_.flush();
     const LinkRecord& rec = record(n);
+    QString& failure = connectFailure_[static_cast<std::size_t>(n)];
+    failure.clear();
     switch (linkKindOf(rec.ConnectMode)) {
     case LinkKind::Serial:
         if (rec.ComPort >= 1)
             SerialOpen(n);
+        else
+            failure = QStringLiteral("no serial port set");
         break;
     case LinkKind::Gpib: {
         int& device = GpibDevice_[static_cast<std::size_t>(n)];
         if (rec.GPIBAddress == 0) {
             device = 0;
+            failure = QStringLiteral("no GPIB address set");
             break;
         }
         device = GPIBConnect(rec.GPIBAddress);
         if (device != -1)
             SendCommand(n, QStringLiteral("REMOTE"));
+        else
+            failure = gpibMissing_ ? QStringLiteral("no GPIB library")
+                                   : QStringLiteral("device not found");
         break;
     }
     case LinkKind::Tcp:
-        TcpConnect(rec.IP, rec.PORT);
+        TcpConnect(rec.IP, rec.PORT, &failure);
         break;
     }
     return 0;
@@ -226,8 +243,10 @@ void LinkLayer::LinkClose(int n)
 {
     if (!validInstrument(n))
         return;
+    errors_.flush();
     switch (linkKindOf(record(n).ConnectMode)) {
     case LinkKind::Serial:
+        serialLost_[static_cast<std::size_t>(n)] = false;
         if (serialPortOpen(n))
             serialPort(n).close();
         break;
@@ -253,6 +272,76 @@ bool LinkLayer::tcpConnected() const
     return tcp_ && tcp_->isConnected();
 }
 
+bool LinkLayer::linkOpen(int n)
+{
+    if (n < 0 || n >= kLinkRecordCount)
+        return false;
+    switch (linkKindOf(record(n).ConnectMode)) {
+    case LinkKind::Serial:
+        return serialPortOpen(n);
+    case LinkKind::Gpib:
+        return GpibDevice_[static_cast<std::size_t>(n)] > 0;
+    case LinkKind::Tcp:
+        return tcpConnected();
+    }
+    return false;
+}
+
+bool LinkLayer::linkLost(int n)
+{
+    if (n < 0 || n >= kLinkRecordCount)
+        return false;
+    switch (linkKindOf(record(n).ConnectMode)) {
+    case LinkKind::Serial:
+        // A device that went away during a wait is noticed when the port is looked at.
+        serialPortOpen(n);
+        return serialLost_[static_cast<std::size_t>(n)];
+    case LinkKind::Gpib:
+        return false;
+    case LinkKind::Tcp:
+        tcpUsable();
+        return tcpState_ == TcpState::Lost;
+    }
+    return false;
+}
+
+QString LinkLayer::connectFailure(int n) const
+{
+    return n >= 0 && n < kLinkRecordCount ? connectFailure_[static_cast<std::size_t>(n)]
+                                          : QString();
+}
+
+QString LinkLayer::linkAddress(int n) const
+{
+    if (n < 0 || n >= kLinkRecordCount)
+        return {};
+    const LinkRecord& rec = record(n);
+    switch (linkKindOf(rec.ConnectMode)) {
+    case LinkKind::Serial:
+        return QStringLiteral("COM%1 (%2)").arg(rec.ComPort).arg(serialDeviceName(rec.ComPort));
+    case LinkKind::Gpib:
+        return QStringLiteral("GPIB %1").arg(rec.GPIBAddress);
+    case LinkKind::Tcp:
+        return rec.IP + QLatin1Char(':') + QString::number(rec.PORT);
+    }
+    return {};
+}
+
+double LinkLayer::replyWindowSeconds(int n) const
+{
+    if (n < 0 || n >= kLinkRecordCount)
+        return 0;
+    switch (linkKindOf(record(n).ConnectMode)) {
+    case LinkKind::Serial:
+        return kSerialReplyWindowMs / 1000;
+    case LinkKind::Gpib:
+        return kGpibNoReplyMs / 1000;
+    case LinkKind::Tcp:
+        return kTcpReplyWindowMs / 1000;
+    }
+    return 0;
+}
+
 int LinkLayer::gpibDevice(int n) const
 {
     if (n < 0 || n >= kLinkRecordCount)
@@ -276,7 +365,7 @@ SerialPortBinding& LinkLayer::serialPort(int n)
     auto& port = serialPorts_[static_cast<std::size_t>(n)];
     if (!port) {
         port = bindings_.serialPort();
-        port->setLossHandler([this](const LinkFault& fault) { errors_.write(fault); });
+        port->setLossHandler([this, n](const LinkFault& fault) { markSerialLost(n, fault); });
     }
     return *port;
 }
@@ -288,16 +377,27 @@ void LinkLayer::configureSerialPort(int n)
                             QString::number(rec.BaudRate) + kSerialSettingsTail);
 }
 
+void LinkLayer::markSerialLost(int n, const LinkFault& fault)
+{
+    bool& lost = serialLost_[static_cast<std::size_t>(n)];
+    if (lost)
+        return;
+    lost = true;
+    errors_.write(fault);
+}
+
 void LinkLayer::SerialOpen(int n)
 {
     SerialPortBinding& port = serialPort(n);
     if (port.isOpen())
         port.close();
-    lateTail_[static_cast<std::size_t>(n)] = false;
+    pendingReply_[static_cast<std::size_t>(n)] = {};
+    serialLost_[static_cast<std::size_t>(n)] = false;
     configureSerialPort(n);
     LinkFault fault;
     if (!port.open(&fault)) {
         errors_.write(fault);
+        connectFailure_[static_cast<std::size_t>(n)] = serialOpenFailure(fault);
         port.close();
         if (fault.number == QSerialPort::PermissionError)
             station_.prompts.message(kConnectFail + u'\n' + fault.text + u'\n' +
@@ -309,6 +409,9 @@ void LinkLayer::SerialOpen(int n)
 
 void LinkLayer::SerialSend(int n, const QString& text)
 {
+    // A gone device is not tried again on every command; opening the link again does that.
+    if (serialLost_[static_cast<std::size_t>(n)])
+        return;
     SerialPortBinding& port = serialPort(n);
     LinkFault fault;
     if (!port.isOpen()) {
@@ -320,47 +423,76 @@ void LinkLayer::SerialSend(int n, const QString& text)
             return;
         }
     }
-    // The rest of a line cut off by a read window may be here already: clearing it ends it.
-    bool& lateTail = lateTail_[static_cast<std::size_t>(n)];
-    if (lateTail && port.readAvailable().contains('\n'))
-        lateTail = false;
+    // A reply that missed its window may still be on its way: it gets one more window to end
+    // before this command goes out, and is dropped with whatever else arrived.
+    SerialReplyState& pending = pendingReply_[static_cast<std::size_t>(n)];
+    if (pending.tail || pending.overdue) {
+        QByteArray late;
+        WaitForReply(station_.clock, kSerialReplyWindowMs, [&] {
+            late += port.readAvailable();
+            return late.contains('\n') || !port.isOpen();
+        });
+        // Part of a line without its end: the next read drops the rest.
+        pending.tail = !late.contains('\n') && (pending.tail || !late.isEmpty());
+        pending.overdue = false;
+    }
     port.clearInput();
-    if (!port.write(commandLine(text), &fault))
-        errors_.write(fault);
+    if (!port.write(commandLine(text), &fault)) {
+        if (port.isOpen())
+            errors_.write(fault);
+        else
+            markSerialLost(n, fault);
+    }
     PreciseDelayMs(station_.clock, kSerialCommandPauseMs);
+}
+
+void LinkLayer::noticeSerialLoss(int n, bool wasOpen)
+{
+    SerialPortBinding& port = serialPort(n);
+    if (wasOpen && !port.isOpen())
+        markSerialLost(n, {static_cast<int>(linkerror::kSerialGone),
+                           port.device() + QStringLiteral(": the device is gone")});
 }
 
 QString LinkLayer::SerialRead(int n)
 {
-    return readSerialLine(serialPort(n), lateTail_[static_cast<std::size_t>(n)],
-                          [this](const std::function<bool()>& lineEnded) {
-                              WaitForReply(station_.clock, kSerialReplyWindowMs, lineEnded);
-                          });
+    const bool wasOpen = serialPort(n).isOpen();
+    const QString reply =
+        readSerialLine(serialPort(n), pendingReply_[static_cast<std::size_t>(n)],
+                       [this](const std::function<bool()>& lineEnded) {
+                           WaitForReply(station_.clock, kSerialReplyWindowMs, lineEnded);
+                       });
+    noticeSerialLoss(n, wasOpen);
+    return reply;
 }
 
 QString LinkLayer::SerialReadTimeout(int n, double seconds)
 {
     Clock& clock = station_.clock;
-    return readSerialLine(serialPort(n), lateTail_[static_cast<std::size_t>(n)],
-                          [&](const std::function<bool()>& lineEnded) {
-                              const auto turnAndCheck = [&] {
-                                  station_.form.WorkLabel.setText(WorkText[static_cast<std::size_t>(
-                                      roundToInt(clock.secondsSinceMidnight()) % 4)]);
-                                  return lineEnded();
-                              };
-                              // The window runs on the time of day; past midnight the part already
-                              // spent carries over.
-                              const double start = clock.secondsSinceMidnight();
-                              const auto spent = [&] {
-                                  const double s = clock.secondsSinceMidnight() - start;
-                                  return s < 0 ? s + kSecondsPerDay : s;
-                              };
-                              for (;;) {
-                                  const double left = seconds - spent();
-                                  if (left <= 0 || WaitForReply(clock, left * 1000.0, turnAndCheck))
-                                      return;
-                              }
-                          });
+    const bool wasOpen = serialPort(n).isOpen();
+    const QString reply =
+        readSerialLine(serialPort(n), pendingReply_[static_cast<std::size_t>(n)],
+                       [&](const std::function<bool()>& lineEnded) {
+                           const auto turnAndCheck = [&] {
+                               station_.form.WorkLabel.setText(WorkText[static_cast<std::size_t>(
+                                   roundToInt(clock.secondsSinceMidnight()) % 4)]);
+                               return lineEnded();
+                           };
+                           // The window runs on the time of day; past midnight the part already
+                           // spent carries over.
+                           const double start = clock.secondsSinceMidnight();
+                           const auto spent = [&] {
+                               const double s = clock.secondsSinceMidnight() - start;
+                               return s < 0 ? s + kSecondsPerDay : s;
+                           };
+                           for (;;) {
+                               const double left = seconds - spent();
+                               if (left <= 0 || WaitForReply(clock, left * 1000.0, turnAndCheck))
+                                   return;
+                           }
+                       });
+    noticeSerialLoss(n, wasOpen);
+    return reply;
 }
 
 // ---- GPIB ---------------------------------------------------------------------------------
@@ -372,7 +504,8 @@ GpibBinding& LinkLayer::gpib()
     if (!gpibChecked_) {
         gpibChecked_ = true;
         QString reason;
-        if (!gpib_->load(&reason))
+        gpibMissing_ = !gpib_->load(&reason);
+        if (gpibMissing_)
             errors_.write({linkerror::kNoGpibLibrary, reason});
     }
     return *gpib_;
@@ -447,53 +580,77 @@ TcpClientBinding& LinkLayer::tcp()
     return *tcp_;
 }
 
-bool LinkLayer::TcpConnect(const QString& ip, int port)
+bool LinkLayer::TcpConnect(const QString& ip, int port, QString* failure)
 {
     TcpClientBinding& socket = tcp();
-    if (socket.isConnected())
+    if (socket.isConnected()) {
+        tcpState_ = TcpState::Open;
         return true;
+    }
+    tcpAddress_ = ip + QLatin1Char(':') + QString::number(port);
     if (port < kLowestTcpPort || port > kHighestTcpPort) {
         errors_.write(
             {linkerror::kBadTcpPort, QStringLiteral("TCP/IP port %1 of %2 is outside 1 to %3")
                                          .arg(port)
                                          .arg(ip)
                                          .arg(kHighestTcpPort)});
-        station_.prompts.message(kConnectFail);
+        *failure = QStringLiteral("port %1 is outside 1 to %2").arg(port).arg(kHighestTcpPort);
         return false;
     }
-    // The window does not process events while it connects: nothing else runs until the load
-    // answers or the attempts give up.
+    // The attempt processes events, so that Stop can end it: closing the link ends it at once.
     const Clock& clock = station_.clock;
     const double deadline = clock.monotonicMs() + kTcpConnectWindowMs;
-    tcpClosedByStation_ = false;
+    tcpState_ = TcpState::Connecting;
     RxBuffer_.clear();
+    const auto closed = [this] { return tcpState_ != TcpState::Connecting; };
+    QString refusal;
     socket.connectToHost(ip, static_cast<quint16>(port));
-    for (;;) {
-        const double left = deadline - clock.monotonicMs();
-        if (left <= 0)
-            break;
-        if (socket.waitForConnected(blockSliceMs(clock, left)))
-            return true;
-        if (!socket.isConnecting()) {
-            sleepWithoutEvents(clock, std::min(kTcpRetryPauseMs, left));
-            socket.abort();
-            socket.connectToHost(ip, static_cast<quint16>(port));
+    while (clock.monotonicMs() < deadline) {
+        WaitForReply(clock, deadline - clock.monotonicMs(),
+                     [&] { return closed() || socket.isConnected() || !socket.isConnecting(); });
+        if (closed()) {
+            *failure = QStringLiteral("closed by the station");
+            return false;
         }
+        if (socket.isConnected()) {
+            tcpState_ = TcpState::Open;
+            return true;
+        }
+        if (socket.isConnecting())
+            break; // the window is over
+        // A load that is starting up listens soon: try again after a short pause.
+        refusal = socket.failureReason();
+        WaitUntil(clock, std::min(kTcpRetryPauseMs, deadline - clock.monotonicMs()), closed);
+        if (closed()) {
+            *failure = QStringLiteral("closed by the station");
+            return false;
+        }
+        socket.abort();
+        socket.connectToHost(ip, static_cast<quint16>(port));
     }
     socket.abort();
-    station_.prompts.message(kConnectFail);
+    tcpState_ = TcpState::Closed;
+    *failure = !refusal.isEmpty()
+                   ? refusal
+                   : QStringLiteral("no answer within %1 s").arg(kTcpConnectWindowMs / 1000);
     return false;
+}
+
+bool LinkLayer::tcpUsable()
+{
+    if (tcpState_ == TcpState::Open && !tcp().isConnected()) {
+        tcpState_ = TcpState::Lost;
+        errors_.write({linkerror::kTcpLost, QStringLiteral("TCP/IP connection to %1 lost: %2")
+                                                .arg(tcpAddress_, tcp().failureReason())});
+    }
+    return tcpState_ == TcpState::Open;
 }
 
 void LinkLayer::TcpSend(const QString& text)
 {
-    TcpClientBinding& socket = tcp();
-    if (!socket.isConnected()) {
-        // A link the station closed itself is not a lost connection.
-        if (!tcpClosedByStation_)
-            station_.prompts.message(kLostConnect);
+    if (!tcpUsable())
         return;
-    }
+    TcpClientBinding& socket = tcp();
     // Whatever is left of an earlier reply would be taken for the answer to this command.
     RxBuffer_.clear();
     socket.discardArrived();
@@ -502,23 +659,16 @@ void LinkLayer::TcpSend(const QString& text)
 
 QString LinkLayer::TcpReceive(double windowMs)
 {
-    TcpClientBinding& socket = tcp();
-    if (!socket.isConnected()) {
-        if (!tcpClosedByStation_)
-            station_.prompts.message(kLostConnect);
+    if (!tcpUsable())
         return {};
-    }
+    TcpClientBinding& socket = tcp();
     // A reply may come in several segments: collect up to the end of the line.
     WaitForReply(station_.clock, windowMs, [&] {
         RxBuffer_ += socket.takeArrived();
         return RxBuffer_.contains('\n') || !socket.isConnected();
     });
-    if (RxBuffer_.isEmpty() && !socket.isConnected()) {
-        // Stop closes the link while a reply is awaited: that is no lost connection.
-        if (!tcpClosedByStation_)
-            station_.prompts.message(kLostConnect);
+    if (RxBuffer_.isEmpty() && !tcpUsable())
         return {};
-    }
     const qsizetype end = RxBuffer_.indexOf('\n');
     const QByteArray line = end < 0 ? RxBuffer_ : RxBuffer_.left(end + 1);
     RxBuffer_.remove(0, line.size());
@@ -527,7 +677,7 @@ QString LinkLayer::TcpReceive(double windowMs)
 
 void LinkLayer::TcpClose()
 {
-    tcpClosedByStation_ = true;
+    tcpState_ = TcpState::Closed;
     tcp().close();
     RxBuffer_.clear();
 }

@@ -15,6 +15,14 @@ class SerialPortBinding;
 class Station;
 class TcpClientBinding;
 
+// A serial reply that missed its read window: part of its line came (`tail`: the rest is still
+// to come) or nothing came at all (`overdue`: the whole line may still come).
+struct SerialReplyState
+{
+    bool tail = false;
+    bool overdue = false;
+};
+
 // The text a read returns instead of a reply when none could be read.
 inline const QString kErrRec = QStringLiteral("ErrRec");
 
@@ -40,13 +48,14 @@ struct LinkBindings
 
 // Talks to an instrument by its number alone, whatever its link: opens and closes the link,
 // sends command lines and reads reply lines with the link's time-out. A missing reply reads as
-// kErrRec; a closed serial port and a lost TCP connection read as "". Link problems show
-// "Connect Fail!" and "Lost Connect!" through the station's prompts; serial faults and a missing
-// GPIB library go into error records (TestLog/ErrorLog.txt), and a serial port the user may not
-// open also shows "Connect Fail!" with the fault and the dialout group hint.
+// kErrRec; a closed serial port and a lost TCP connection read as "". The link layer opens and
+// reports; it tells the operator only of a serial port the user may not open ("Connect Fail!"
+// with the fault and the dialout group hint). Why an open failed is connectFailure(), a link
+// that went away while open is linkLost(); faults go into error records (TestLog/ErrorLog.txt).
 //
-// The waits for a reply process events (timer ticks, clicks and socket data are handled inside
-// them) and sleep between events; every window is measured on the station's clock.
+// The waits for a reply and the TCP connection attempt process events (timer ticks, clicks and
+// socket data are handled inside them) and sleep between events; every window is measured on
+// the station's clock. Closing a link ends a wait on it at once.
 class LinkLayer
 {
 public:
@@ -70,6 +79,21 @@ public:
     // The state of the links.
     bool serialPortOpen(int n);
     bool tcpConnected() const;
+    // Whether the link of instrument n is open: a connected socket, an open serial port, a GPIB
+    // device.
+    bool linkOpen(int n);
+    // Whether the link of instrument n went away while it was open: the TCP connection closed or
+    // reset by the other side, the serial device gone. Until the link is opened again or closed,
+    // sends do nothing and reads return "" at once.
+    bool linkLost(int n);
+    // Why the last LoadConnect of instrument n did not open its link ("connection refused",
+    // "no answer within 10 s", "device not found"); empty when it did.
+    QString connectFailure(int n) const;
+    // The address of instrument n as the operator knows it: "127.0.0.1:5025",
+    // "COM1 (/dev/ttyS0)", "GPIB 5".
+    QString linkAddress(int n) const;
+    // How long ReadReply waits for a reply on the link of instrument n, in seconds.
+    double replyWindowSeconds(int n) const;
     // GpibDevice of n: 0 none, -1 a failed open, else the library's descriptor.
     int gpibDevice(int n) const;
     // The device COM n names: key "COM<n>" of section "Serial Ports" in ACL3.INI, else
@@ -97,23 +121,39 @@ private:
     void GpibOffline(int descriptor);
     GpibBinding& gpib();
 
-    bool TcpConnect(const QString& ip, int port);
+    bool TcpConnect(const QString& ip, int port, QString* failure);
     void TcpSend(const QString& text);
     QString TcpReceive(double windowMs);
     void TcpClose();
     TcpClientBinding& tcp();
+    // Whether the socket can be used; a connection that ended by itself is marked lost here.
+    bool tcpUsable();
+    void markSerialLost(int n, const LinkFault& fault);
+    // A port that was open before a read and is closed after it lost its device meanwhile.
+    void noticeSerialLoss(int n, bool wasOpen);
 
     Station& station_;
     LinkBindings bindings_;
     ErrorLog errors_;
 
     std::array<std::unique_ptr<SerialPortBinding>, kLinkRecordCount> serialPorts_;
-    // A serial reply line was cut off by the end of its window: its rest is still to come.
-    std::array<bool, kLinkRecordCount> lateTail_{};
+    // Serial replies that missed their window and may still arrive.
+    std::array<SerialReplyState, kLinkRecordCount> pendingReply_{};
     std::array<int, kLinkRecordCount> GpibDevice_{};
     std::unique_ptr<GpibBinding> gpib_;
     bool gpibChecked_ = false;
+    bool gpibMissing_ = false;
+    std::array<bool, kLinkRecordCount> serialLost_{};
+    std::array<QString, kLinkRecordCount> connectFailure_;
     std::unique_ptr<TcpClientBinding> tcp_;
     QByteArray RxBuffer_;
-    bool tcpClosedByStation_ = false;
+    enum class TcpState
+    {
+        Closed, // never opened, or closed by the station
+        Connecting,
+        Open,
+        Lost
+    };
+    TcpState tcpState_ = TcpState::Closed;
+    QString tcpAddress_;
 };

@@ -13,6 +13,9 @@ public:
     SystemTcpClient()
     {
         QObject::connect(&socket_, &QTcpSocket::readyRead, &socket_, [this] { readOnce(); });
+        // Commands and replies are single short lines: send each at once.
+        QObject::connect(&socket_, &QTcpSocket::connected, &socket_,
+                         [this] { socket_.setSocketOption(QAbstractSocket::LowDelayOption, 1); });
     }
 
     bool isConnected() const override { return socket_.state() == QAbstractSocket::ConnectedState; }
@@ -24,20 +27,27 @@ public:
         socket_.connectToHost(host, port, QIODevice::ReadWrite | QIODevice::Unbuffered);
     }
 
-    bool waitForConnected(int realMs) override
-    {
-        if (!socket_.waitForConnected(realMs))
-            return false;
-        // Commands and replies are single short lines: send each at once.
-        socket_.setSocketOption(QAbstractSocket::LowDelayOption, 1);
-        return true;
-    }
-
     bool isConnecting() const override
     {
         const auto state = socket_.state();
         return state == QAbstractSocket::HostLookupState ||
                state == QAbstractSocket::ConnectingState;
+    }
+
+    QString failureReason() const override
+    {
+        switch (socket_.error()) {
+        case QAbstractSocket::ConnectionRefusedError:
+            return QStringLiteral("connection refused");
+        case QAbstractSocket::RemoteHostClosedError:
+            return QStringLiteral("closed by the load");
+        case QAbstractSocket::HostNotFoundError:
+            return QStringLiteral("host not found");
+        case QAbstractSocket::NetworkError:
+            return QStringLiteral("network unreachable or connection reset");
+        default:
+            return socket_.errorString();
+        }
     }
 
     void abort() override

@@ -14,13 +14,13 @@ public:
     virtual ~TcpClientBinding() = default;
 
     virtual bool isConnected() const = 0;
-    // Starts a connection attempt and returns at once.
+    // Starts a connection attempt and returns at once; it goes on while events are processed.
     virtual void connectToHost(const QString& host, quint16 port) = 0;
-    // Waits up to `realMs` real milliseconds for the attempt to settle, without processing other
-    // events. True once connected; false when it failed or is still on its way.
-    virtual bool waitForConnected(int realMs) = 0;
     // Whether an attempt is still on its way (neither connected nor failed).
     virtual bool isConnecting() const = 0;
+    // Why the last attempt failed or the connection ended, in the operator's words
+    // ("connection refused").
+    virtual QString failureReason() const = 0;
     // Drops the connection or attempt at once, and whatever arrived.
     virtual void abort() = 0;
     // Closes the connection after what was sent has gone out.

@@ -27,11 +27,16 @@ bool channelReady(const Station& station)
     return station.LoadConnected[0] && station.form.LoadCheck[0]->flag();
 }
 
-void markChannel(Station& station, bool answered)
+// A failed channel shows the address tried and why, never a stale "Wait".
+void markChannel(Station& station, bool answered, const QString& address = {},
+                 const QString& why = {})
 {
     GridModel& grid = station.form.LoadStatusGrid;
     station.LoadConnected[0] = answered;
-    grid.setText(1, 2, answered ? QStringLiteral("Connect OK") : QStringLiteral("Connect Fail"));
+    if (!answered)
+        grid.setText(1, 1, address);
+    grid.setText(1, 2,
+                 answered ? QStringLiteral("Connect OK") : QStringLiteral("Connect Fail: ") + why);
     grid.setForeColor(1, 2, answered ? gridcolors::Green : gridcolors::Red);
 }
 
@@ -72,50 +77,64 @@ QString levelCommand(const QString& command, double value)
     return command + formatGeneral(value);
 }
 
-void AllConnect(Station& station)
+QString AllConnect(Station& station)
 {
     station.ConnectedLoadCount = 0;
     LinkLayer& links = station.links();
+    QString failure;
     for (int channel = 0; channel < kServedLoadChannels; ++channel) {
         const int r = station.LoadChannels[static_cast<std::size_t>(channel)];
         LinkRecord& record = station.LinkRecords[static_cast<std::size_t>(r)];
         QString reply = kErrRec;
+        QString why;
+        const auto query = [&] {
+            links.SendCommand(r, QStringLiteral("MEAS:VOLT?"));
+            reply = links.ReadReply(r);
+            if (reply == kErrRec)
+                why = QStringLiteral("no answer within %1 s").arg(links.replyWindowSeconds(r));
+            else if (links.linkLost(r))
+                why = QStringLiteral("the connection was closed");
+            else
+                why = QStringLiteral("the reply \"%1\" is no voltage").arg(reply);
+        };
         if (record.ConnectMode == kConnectTcp) {
             QString message;
             if (!checkPortText(station.form.txtPort.text(), &message)) {
                 // Nothing is attempted with a port the socket cannot take.
                 station.prompts.message(
                     message + QStringLiteral(" Please check it in the connection set-up."));
+                why = QStringLiteral("invalid port \"%1\"").arg(station.form.txtPort.text());
             } else {
                 record.IP = station.form.txtIP.text();
                 record.PORT = portOf(station.form.txtPort.text());
                 links.LoadConnect(r);
                 // A refused connection is a dead link, not an answer.
-                if (links.tcpConnected()) {
-                    links.SendCommand(r, QStringLiteral("MEAS:VOLT?"));
-                    reply = links.ReadReply(r);
-                }
+                if (links.tcpConnected())
+                    query();
+                else
+                    why = links.connectFailure(r);
             }
         } else if (record.ConnectMode == kConnectGpib) {
             links.LoadConnect(r);
-            if (links.gpibDevice(r) != -1) {
-                links.SendCommand(r, QStringLiteral("MEAS:VOLT?"));
-                reply = links.ReadReply(r);
-            }
+            if (links.gpibDevice(r) != -1)
+                query();
+            else
+                why = links.connectFailure(r);
+        } else if (!station.form.LoadCheck[static_cast<std::size_t>(channel)]->flag()) {
+            why = QStringLiteral("the load's channel is not ticked");
         } else {
-            // Serial: a channel that is not ticked is left alone.
-            if (!station.form.LoadCheck[static_cast<std::size_t>(channel)]->flag())
-                continue;
             links.LoadConnect(r);
-            if (links.serialPortOpen(r)) {
-                links.SendCommand(r, QStringLiteral("MEAS:VOLT?"));
-                reply = links.ReadReply(r);
-            }
+            if (links.serialPortOpen(r))
+                query();
+            else
+                why = links.connectFailure(r);
         }
 
         // Only a voltage is an answer: garbage or an empty line is no load that works.
         if (!isNumberText(reply)) {
-            markChannel(station, false);
+            const QString address = links.linkAddress(r);
+            markChannel(station, false, address, why);
+            failure = address + QStringLiteral(": ") + why;
             continue;
         }
         if (record.ConnectMode == kConnectTcp)
@@ -127,6 +146,7 @@ void AllConnect(Station& station)
                 links.SendCommand(r, QString::fromLatin1(line.command));
         }
     }
+    return station.ConnectedLoadCount > 0 ? QString() : failure;
 }
 
 void StartStep(Station& station, int stepIndex)
@@ -152,9 +172,12 @@ void StartStep(Station& station, int stepIndex)
             WaitUntil(station.clock, stable * 1000.0, [&run] { return run.interrupted(); });
         }
     } else if (action == actions::LoadLevel) {
-        if (channelReady(station))
+        // A level alone draws nothing from a load that an earlier step switched off.
+        if (channelReady(station)) {
             sendLevelAndMode(station, step.LoadModeVolt, parseNumber(step.CurrentValue), count,
                              true, step.Frequency);
+            sendToLoad(station, QStringLiteral("LOAD ON"));
+        }
     } else if (action == actions::PlusLoad) {
         const double start = station.clock.monotonicMs();
         const bool connected = station.LoadConnected[0];

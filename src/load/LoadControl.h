@@ -9,9 +9,11 @@ class Station;
 // and only while that channel answered at connect time.
 
 // Opens the load's link, checks that the load answers "MEAS:VOLT?" with a number, marks the
-// status grid "Connect OK" (green) or "Connect Fail" (red) and, when it answered, sends the
-// reset sequence. Sets LoadConnected[0] and ConnectedLoadCount.
-void AllConnect(Station& station);
+// status grid "Connect OK" (green) or "Connect Fail: <why>" (red, with the address tried) and,
+// when it answered, sends the reset sequence. Sets LoadConnected[0] and ConnectedLoadCount.
+// Returns the address tried and why no load answered ("127.0.0.1:5025: connection refused"), or
+// empty.
+QString AllConnect(Station& station);
 
 // Sends the commands that begin step `stepIndex` of the StepTable and, for a discharge-type
 // step with a settling time or a pulse load, waits before it returns. A settling wait ends

@@ -20,8 +20,9 @@ bool interrupted(const Station& station)
     return station.run.interrupted();
 }
 
-// One query and its reply in one column; false when the run was stopped meanwhile.
-bool measurePass(Station& station, const QString& query, int column)
+// One query and its reply in one column; false when the run was stopped meanwhile. `measured`
+// is set when a field of the reply reads as a number.
+bool measurePass(Station& station, const QString& query, int column, bool& measured)
 {
     LinkLayer& links = station.links();
     const int n = station.loadInstrument();
@@ -36,6 +37,8 @@ bool measurePass(Station& station, const QString& query, int column)
         if (interrupted(station))
             return false;
     }
+    for (const QString& field : std::as_const(fields))
+        measured = measured || beginsWithNumber(field);
     if (fields.size() >= 2) {
         // Phases A, B and C from the first three fields; a further field (the total) is not
         // a phase.
@@ -110,18 +113,39 @@ void updateLiveValues(Station& station)
 
 } // namespace
 
-void MeasurePhases(Station& station, int /*stepIndex*/)
+bool MeasurePhases(Station& station, int /*stepIndex*/)
 {
     StationForm& form = station.form;
     const RunState& run = station.run;
     form.Loop1Text.setText(run.ForRow != 0 ? form.TestStepGrid.text(run.ForRow, 5) : QString());
     form.Loop2Text.setText(run.For2Row != 0 ? form.TestStepGrid.text(run.For2Row, 5) : QString());
     if (!station.LoadConnected[0])
-        return;
-    if (measurePass(station, QStringLiteral("GLOB:MEAS:VOLT?"), 1) &&
-        measurePass(station, QStringLiteral("GLOB:MEAS:CURR?"), 2) &&
-        measurePass(station, QStringLiteral("GLOB:MEAS:POW?"), 3))
-        updateLiveValues(station);
+        return false;
+    bool measured = false;
+    if (!measurePass(station, QStringLiteral("GLOB:MEAS:VOLT?"), 1, measured) ||
+        !measurePass(station, QStringLiteral("GLOB:MEAS:CURR?"), 2, measured) ||
+        !measurePass(station, QStringLiteral("GLOB:MEAS:POW?"), 3, measured))
+        return measured;
+    updateLiveValues(station);
+    showMeasurementsLive(station, measured);
+    return measured;
+}
+
+void showMeasurementsLive(Station& station, bool live)
+{
+    for (const QString& control : StationForm::measurementControls())
+        station.form.enabled(control).setFlag(live);
+    // A grid shows its texts in their cell colours, whatever its Enabled flag: the values are
+    // greyed cell by cell. A cell that shows "Err" keeps the grey the reply gave it.
+    GridModel& grid = station.form.grdPhase3;
+    for (int row = 1; row <= 3; ++row) {
+        for (int col = 1; col <= 3; ++col) {
+            if (!live)
+                grid.setForeColor(row, col, gridcolors::Grey);
+            else if (beginsWithNumber(grid.text(row, col)))
+                grid.setForeColor(row, col, gridcolors::System);
+        }
+    }
 }
 
 void ResetStepAccumulators(Station& station)

@@ -131,6 +131,18 @@ void LoadSystemSettings(Station& station)
     else
         s.NoLogReason = QStringLiteral("%1 is \"%2\" in %3, not 1")
                             .arg(settingskeys::SaveLogFileFlag, logSwitch, settingsFile);
+    const QString reconnect = ini.read(settingskeys::MainSection, settingskeys::ReconnectSeconds,
+                                       QString::number(settingskeys::kDefaultReconnectSeconds));
+    s.ReconnectSeconds = settingskeys::kDefaultReconnectSeconds;
+    if (isWholeNumberText(reconnect) && parseNumber(reconnect) >= 0)
+        s.ReconnectSeconds = roundToInt(parseNumber(reconnect));
+    else
+        station.prompts.message(
+            QStringLiteral("%1: [%2] %3=%4 is not a whole number of seconds from 0 up; %5 s are "
+                           "used.")
+                .arg(QDir::toNativeSeparators(s.SettingsFilePath), settingskeys::MainSection,
+                     settingskeys::ReconnectSeconds, reconnect)
+                .arg(settingskeys::kDefaultReconnectSeconds));
     const int connectMode =
         linkNumber(ini.read(settingskeys::MainSection, settingskeys::ConnectMode, "2"));
     station.loadLink().ConnectMode = connectMode;

@@ -15,6 +15,8 @@ struct SystemSettings
     int SaveLogFileFlag = 0;  // 1: each run writes a CSV log; else records go to the on-screen list
     QString NoLogReason;      // with SaveLogFileFlag not 1: why ("ACL3.INI does not exist")
     bool TcpipMode = false;   // the load's ConnectMode at start-up was TCP/IP
+    // How long a run tries to reach a lost load again before it ends; 0: it goes on without it.
+    int ReconnectSeconds = 300;
     QStringList ActionModeList;
     QStringList LoadModeList;
 };
@@ -25,6 +27,8 @@ inline const QString MainSection = QStringLiteral("ACL3");
 inline const QString ActionSection = QStringLiteral("ACL3 Mode");
 inline const QString LoadModeSection = QStringLiteral("Load Mode");
 inline const QString SaveLogFileFlag = QStringLiteral("SaveLogFileFlag");
+inline const QString ReconnectSeconds = QStringLiteral("ReconnectSeconds");
+inline constexpr int kDefaultReconnectSeconds = 300;
 inline const QString ConnectMode = QStringLiteral("ConnectMode");
 inline const QString Total = QStringLiteral("Total");
 // "TestFileName" followed by the channel number as two digits.

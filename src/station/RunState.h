@@ -31,6 +31,15 @@ struct RunState
     double StepAh = 0;
     double StepKwh = 0;
     double LastMeasureMs = 0;
+    // Where a halted run stands (Pause, a lost link), to pick it up again: whether Start's
+    // pre-run phase was carrying it, how long the current step had run (seconds), and how many
+    // passes of a ramp or hold were done.
+    bool PreRunCarried = false;
+    double StepElapsed = 0;
+    int RampPassesDone = 0;
+    // The times the load was out of reach during the run, and for how long in all (seconds).
+    int LinkLosses = 0;
+    double LinkLostSeconds = 0;
 
     // Stop or Pause was pressed: nothing more is sent or waited for.
     bool interrupted() const { return StopRequested != 0 || PauseRequested != 0; }

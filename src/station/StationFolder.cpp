@@ -44,6 +44,8 @@ QByteArray defaultSettingsFile()
     line(QStringLiteral("[ACL3]"));
     line(settingskeys::SaveLogFileFlag + QStringLiteral("=1"));
     line(settingskeys::ConnectMode + QStringLiteral("=2"));
+    line(settingskeys::ReconnectSeconds + QLatin1Char('=') +
+         QString::number(settingskeys::kDefaultReconnectSeconds));
     line({});
     const auto list = [&](const QString& section, const QStringList& items) {
         line(QLatin1Char('[') + section + QLatin1Char(']'));

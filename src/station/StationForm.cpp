@@ -17,6 +17,8 @@ StationForm::StationForm(QObject* parent) : QObject(parent)
         enabled_.insert(control,
                         new FormValue(control + QStringLiteral(".Enabled"), !runOnly, this));
     }
+    for (const QString& control : measurementControls())
+        enabled_.insert(control, new FormValue(control + QStringLiteral(".Enabled"), false, this));
 }
 
 const QStringList& StationForm::switchedControls()
@@ -29,6 +31,14 @@ const QStringList& StationForm::switchedControls()
         // The step editor may be open when a run starts: its OK must not change the program
         // while it runs.
         QStringLiteral("OKCommand"), QStringLiteral("StopCommand"), QStringLiteral("PauseCommand")};
+    return controls;
+}
+
+const QStringList& StationForm::measurementControls()
+{
+    static const QStringList controls = {QStringLiteral("VoltageText"),
+                                         QStringLiteral("CurrentText"), QStringLiteral("PowerText"),
+                                         QStringLiteral("ResText"), QStringLiteral("grdPhase3")};
     return controls;
 }
 

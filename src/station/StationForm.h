@@ -80,9 +80,11 @@ public:
     FormValue SetStepActionCombo{QStringLiteral("SetStepActionCombo"), QStringList(), this};
     FormValue TestStepModeCombo{QStringLiteral("TestStepModeCombo"), QStringList(), this};
 
-    // Enabled flag of a control, by its object name. The run switches these controls.
+    // Enabled flag of a control, by its object name. The run switches these controls, and greys
+    // the measured values while they are not live (nothing measured yet, the load off or lost).
     FormValue& enabled(const QString& control);
     static const QStringList& switchedControls();
+    static const QStringList& measurementControls();
 
     // The value of the given object name, or nullptr.
     FormValue* value(const QString& name) const;

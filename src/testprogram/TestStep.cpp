@@ -57,6 +57,11 @@ bool actions::oneOf(const QString& action, std::initializer_list<const QString*>
                        [&](const QString* name) { return *name == action; });
 }
 
+bool actions::isLoopMarker(const QString& action)
+{
+    return oneOf(action, {&For, &Loop, &For2, &Loop2});
+}
+
 QStringList loadmodes::all()
 {
     return {CC, LINCC, CR, CV, CP};

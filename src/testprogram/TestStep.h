@@ -97,6 +97,8 @@ inline const QString RampOff = QStringLiteral("RAMP OFF");
 QStringList all();
 // Whether an action is one of the names.
 bool oneOf(const QString& action, std::initializer_list<const QString*> names);
+// FOR, LOOP, FOR2 or LOOP2: counted where it stands, with no time of its own.
+bool isLoopMarker(const QString& action);
 } // namespace actions
 
 // Load modes ("CC", "LINCC", "CR", "CV", "CP") and go-to choices.

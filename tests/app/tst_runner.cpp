@@ -1,3 +1,6 @@
+#include "common/NumberText.h"
+#include "station/StationFolder.h"
+#include "support/SimStation.h"
 #include "support/TestMain.h"
 #include "support/TestSupport.h"
 
@@ -63,6 +66,29 @@ struct Runner
 };
 
 const QString kTwoSteps = QStringLiteral("LoadLevel|CC|5|1||||1||50");
+
+QByteArray loadAt(quint16 port)
+{
+    return "[Load1 Option]\r\nIP=127.0.0.1\r\nPORT=" + QByteArray::number(port) + "\r\n";
+}
+
+// acl3-loadsim as a program of its own, on a free loopback port.
+struct LoadSimProgram
+{
+    explicit LoadSimProgram(const QStringList& options)
+    {
+        process.start(QStringLiteral(ACL3_LOADSIM_PATH), QStringList{"--tcp", "0"} + options);
+        process.waitForReadyRead(10000);
+        port = QString::fromLocal8Bit(process.readLine()).section(':', -1).trimmed().toUShort();
+    }
+    ~LoadSimProgram()
+    {
+        process.terminate();
+        process.waitForFinished(5000);
+    }
+    QProcess process;
+    quint16 port = 0;
+};
 
 } // namespace
 
@@ -146,13 +172,65 @@ private slots:
             QHostAddress::LocalHost,
             static_cast<quint16>(20000 + QRandomGenerator::global()->bounded(12000))));
         Runner r;
-        writeFile(r.path("p.INI"),
-                  program({kTwoSteps}, "[Load1 Option]\r\nIP=127.0.0.1\r\nPORT=" +
-                                           QByteArray::number(silent.serverPort()) + "\r\n"));
+        writeFile(r.path("p.INI"), program({kTwoSteps}, loadAt(silent.serverPort())));
         r.run({"--program", r.path("p.INI"), "--sn", "N1"}, 60000);
         QCOMPARE(r.exitCode, 3);
         QVERIFY2(r.err.contains("Electronic Load Connect Error, Please check it."),
                  qPrintable(r.err));
+    }
+
+    void lostLoad_isReachedAgainOrTheRunEndsWithFour_data()
+    {
+        QTest::addColumn<QString>("afterDrop");
+        QTest::addColumn<int>("exitCode");
+        QTest::newRow("accepting again") << "accept" << 0;
+        QTest::newRow("never answering again") << "silent" << 4;
+    }
+    void lostLoad_isReachedAgainOrTheRunEndsWithFour()
+    {
+        QFETCH(QString, afterDrop);
+        QFETCH(int, exitCode);
+        Runner r;
+        LoadSimProgram sim(
+            {"--drop-after", "31", "--after-drop", afterDrop, "--log", r.path("sim.log")});
+        QVERIFY(QDir().mkpath(r.path("station")));
+        writeFile(r.path("station/ACL3.INI"),
+                  defaultSettingsFile().replace("ReconnectSeconds=300", "ReconnectSeconds=2"));
+        writeFile(r.path("p.INI"), program({"LoadLevel|CC|5|6||||1||50"}, loadAt(sim.port)));
+        r.run({"--program", r.path("p.INI"), "--sn", "L1"}, 120000);
+        QCOMPARE(r.exitCode, exitCode);
+        const QStringList records = r.log("L1").split("\r\n", Qt::SkipEmptyParts).mid(1);
+        for (const QString& record : records) // measured values only, none from the gap
+            QVERIFY2(parseNumber(record.section(',', 4, 4)) > 200, qPrintable(record));
+        if (exitCode == 0) {
+            QVERIFY2(r.out.contains("load out of reach 1 time(s) for "), qPrintable(r.out));
+            QVERIFY2(r.out.contains(
+                         QStringLiteral("attempt 1: 127.0.0.1:%1 answers again").arg(sim.port)),
+                     qPrintable(r.out));
+            // Lost at the fourth second: two more of the six, not six again.
+            QVERIFY2(std::abs(records.size() - 5) <= 1, qPrintable(r.log("L1")));
+            return;
+        }
+        QVERIFY2(r.out.contains("the load was lost"), qPrintable(r.out));
+        QVERIFY2(r.err.contains("did not answer again within 2 s"), qPrintable(r.err));
+        QVERIFY(readFile(r.path("sim.log")).trimmed().endsWith("\tLOAD OFF"));
+    }
+
+    void sigterm_duringTheConnectionAttempt_stopsAtOnce()
+    {
+        Runner r;
+        // A loopback port where nothing listens: the attempts go on for ten seconds.
+        writeFile(r.path("p.INI"), program({kTwoSteps}, loadAt(stationPort())));
+        r.start({"--program", r.path("p.INI"), "--sn", "C1"});
+        QTRY_VERIFY_WITH_TIMEOUT(
+            (r.out += QString::fromLocal8Bit(r.process.readAllStandardOutput()))
+                .contains("connecting to the load at 127.0.0.1:"),
+            10000);
+        ::kill(static_cast<pid_t>(r.process.processId()), SIGTERM);
+        r.finish();
+        QCOMPARE(r.exitCode, 128 + SIGTERM);
+        QVERIFY2(!r.err.contains("Electronic Load Connect Error"), qPrintable(r.err));
+        QVERIFY(!QFile::exists(r.path("station/TestLog/C1.CSV"))); // nothing was recorded
     }
 
     void signal_stopsTheRunWithTheLoadOffAndTheLogClosed_data()

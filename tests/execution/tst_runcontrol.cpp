@@ -31,6 +31,15 @@ QStringList column(const QList<QStringList>& records, int field)
     return out;
 }
 
+// An earlier test's log, which a Start that does not run must leave as it was.
+QString keepPreviousLog(RunBench& b)
+{
+    QDir().mkpath(b.station().testLogDir());
+    const QString previous = QDir(b.station().testLogDir()).filePath("SN1.CSV");
+    writeFile(previous, "1,old\r\n");
+    return previous;
+}
+
 QStringList loadLevel(const QString& mode, const QString& value, const QString& dwell,
                       const QString& measure = QStringLiteral("1"))
 {
@@ -140,6 +149,37 @@ private slots:
                    {"LOOP"}});
         QCOMPARE(b.run(), RunEnd::Finished);
         QCOMPARE(commandsOf(b.received()).count("CC:A 1"), 6);
+    }
+
+    void timerCarriedSteps_driveTheLoadAsTheirRowsSay_data()
+    {
+        QTest::addColumn<QList<QStringList>>("steps");
+        QTest::addColumn<QStringList>("commands");
+        QTest::addColumn<int>("records");
+        QTest::newRow("load level after a discharge")
+            << QList<QStringList>{loadLevel("CC", "1", "1"),
+                                  {"DisCharge", "CC", "5", "1", "0", "0", "0", "1", "NextStep"},
+                                  loadLevel("CP", "2000", "1")}
+            << QStringList{"MODE CC",  "CC:A 1",    "LOAD ON", "CC:A 5",  "MODE CC", "LOAD ON",
+                           "LOAD OFF", "CP:A 2000", "MODE CP", "LOAD ON", "LOAD OFF"}
+            << 4;
+        QTest::newRow("discharge first")
+            << QList<QStringList>{{"DisCharge", "CC", "5", "3", "0", "0", "0", "1", "NextStep"}}
+            << QStringList{"CC:A 5", "MODE CC", "LOAD ON", "LOAD OFF", "LOAD OFF"} << 3;
+    }
+    void timerCarriedSteps_driveTheLoadAsTheirRowsSay()
+    {
+        QFETCH(QList<QStringList>, steps);
+        QFETCH(QStringList, commands);
+        QFETCH(int, records);
+        RunBench b(20);
+        b.program(steps);
+        QCOMPARE(b.run(), RunEnd::Finished);
+        QCOMPARE(commandsOf(b.received()), commands);
+        // One record a second of each step's dwell time, counted once.
+        QVERIFY2(std::abs(b.records().size() - records) <= 1,
+                 qPrintable(QString::number(b.records().size())));
+        QVERIFY(b.records().last()[4] != QLatin1String("0"));
     }
 
     void consecutiveDischarges_keepTheLoadOnAndTheLastSwitchesItOff()
@@ -316,30 +356,166 @@ private slots:
         QVERIFY(b.received().isEmpty());
     }
 
-    void pauseThenStart_beginsANewRunThatRuns()
+    void pauseThenStart_resumesTheStepWithItsRemainingDwellInTheSameLog()
     {
         RunBench b(20);
-        b.program({loadLevel("CC", "1", "30"), loadLevel("CC", "2", "1")});
+        b.program({{"FOR", "", "", "", "2"},
+                   loadLevel("CC", "1", "10"),
+                   {"LOOP"},
+                   loadLevel("CC", "2", "1")});
         b.start();
-        QTRY_VERIFY_WITH_TIMEOUT(b.records().size() >= 2, 30000);
+        QTRY_VERIFY_WITH_TIMEOUT(b.records().size() >= 4, 30000);
+        QVERIFY(b.station().form.enabled("VoltageText").flag()); // live while measured
         b.rc.PauseCommand();
         QVERIFY(b.rc.isPaused());
-        QVERIFY(!b.rc.runTimer().isActive());
         QVERIFY(b.station().form.enabled("StartCommand").flag());
+        QVERIFY(!b.station().form.enabled("VoltageText").flag());
+        QCOMPARE(b.station().form.grdPhase3.foreColor(1, 2), gridcolors::Grey); // stale amperes
+        QVERIFY(b.station().form.RunStatus.text().startsWith("Paused at step 2: "));
         QCOMPARE(commandsOf(b.received()).last(), QStringLiteral("LOAD OFF"));
-        QVERIFY(b.rc.log().isOpen()); // Pause keeps the log
         const int paused = static_cast<int>(b.received().size());
+        b.fixture.clock.advance(600); // a long pause is not the step's time
 
-        b.program({loadLevel("CC", "3", "1"), loadLevel("CC", "4", "1")});
+        b.rc.StartCommand();
+        QVERIFY(b.waitForEnd());
+        QCOMPARE(b.ended.first().first().value<RunEnd>(), RunEnd::Finished);
+        QCOMPARE(b.receivedSince(paused).mid(0, 4),
+                 QStringList({"CC:A 1", "FREQ 50", "MODE CC", "LOAD ON"}));
+        QVERIFY(QDir(b.station().testLogDir()).entryList({"SN1_*.CSV"}).isEmpty());
+        const QList<QStringList> records = b.records();
+        QStringList passes; // step/Loop1 of each record
+        for (int i = 0; i < records.size(); ++i) {
+            QCOMPARE(records[i][0], QString::number(i + 1));
+            passes << records[i][1] + "/" + records[i][2];
+        }
+        // About ten records a pass of ten seconds, the paused one too; Loop1 counts on.
+        QVERIFY2(std::abs(passes.count("2/2") - 10) <= 1, qPrintable(passes.join(' ')));
+        QVERIFY2(std::abs(passes.count("2/1") - 10) <= 1, qPrintable(passes.join(' ')));
+        QVERIFY(passes.last().startsWith("4/"));
+        QVERIFY(b.station().form.RunStatus.text().startsWith(
+            QStringLiteral("Finished: %1 records in ").arg(records.size())));
+    }
+
+    void lostLoad_isReachedAgainAndTheStepGoesOnWithItsRemainingDwell_data()
+    {
+        QTest::addColumn<bool>("serial");
+        QTest::addColumn<int>("afterDrop");
+        QTest::addColumn<int>("downMs");
+        QTest::newRow("tcp, accepting again") << false << int(SimFaults::AfterDrop::Accept) << 0;
+        QTest::newRow("tcp, refusing a while") << false << int(SimFaults::AfterDrop::Refuse) << 300;
+        QTest::newRow("serial, deaf a while") << true << int(SimFaults::AfterDrop::Accept) << 800;
+    }
+    void lostLoad_isReachedAgainAndTheStepGoesOnWithItsRemainingDwell()
+    {
+        QFETCH(bool, serial);
+        QFETCH(int, afterDrop);
+        QFETCH(int, downMs);
+        RunBench b(20, SourceKind::Ac, serial ? SimStation::Link::Serial : SimStation::Link::Tcp);
+        b.program({loadLevel("CC", "5", "20")});
+        const QStringList reset = resetSequence(!serial);
+        SimFaults drop;
+        // At the fifth measuring instant (serial opens with "REM").
+        drop.dropAfter = 1 + static_cast<int>(reset.size()) + (serial ? 1 : 0) + 6 + 3 * 5;
+        drop.afterDrop = SimFaults::AfterDrop(afterDrop);
+        drop.downMs = downMs;
+        b.sim().setFaults(drop);
+        // A minute passes while the load is out of reach: the step's clock must stand still.
+        GridModel& status = b.station().form.LoadStatusGrid;
+        QObject::connect(&status, &GridModel::dataChanged, &b.rc, [&] {
+            if (status.text(1, 2) == QLatin1String("Lost Connect!") &&
+                b.station().run.LinkLostSeconds == 0)
+                b.fixture.clock.advance(60);
+        });
         QCOMPARE(b.run(), RunEnd::Finished);
-        const QStringList second = b.receivedSince(paused);
-        QCOMPARE(second.first(), QStringLiteral("MEAS:VOLT?"));
-        QVERIFY(second.contains("CC:A 3"));
-        QVERIFY(second.contains("CC:A 4"));
-        // The paused run's log was kept, the new one has this run's records.
-        QDir logs(b.station().testLogDir());
-        QCOMPARE(logs.entryList({"SN1_*.CSV"}).size(), 1);
-        QCOMPARE(b.records().first()[14], QStringLiteral("CC"));
+        QCOMPARE(b.station().run.LinkLosses, 1);
+        QTRY_COMPARE(b.messages(), QStringList{"Lost Connect!"});
+        QStringList after = b.received();
+        after = after.mid(after.lastIndexOf("MEAS:VOLT?") + 1);
+        after.removeIf([](const QString& l) { return l.startsWith(QLatin1String("GLOB:MEAS:")); });
+        const QStringList stepStart = {"CC:A 5", "FREQ 50", "MODE CC", "LOAD ON"};
+        QCOMPARE(after.mid(0, reset.size() + 4), reset + stepStart);
+        QCOMPARE(b.station().form.LoadStatusGrid.text(1, 2), QStringLiteral("Connect OK"));
+        QVERIFY(b.station().run.LinkLostSeconds >= 60);
+        if (serial)
+            return; // its ten instants without a value are recorded before the loss is known
+        // Twenty seconds of records, every one of them measured.
+        const QList<QStringList> records = b.records();
+        QVERIFY2(std::abs(records.size() - 20) <= 1, qPrintable(QString::number(records.size())));
+        for (const QStringList& r : records)
+            QVERIFY2(parseNumber(r[4]) > 200 && r[7] == QLatin1String("5"),
+                     qPrintable(r.join(',')));
+    }
+
+    void lostLoad_thatDoesNotAnswerAgain_endsTheRun_data()
+    {
+        QTest::addColumn<int>("afterDrop");
+        QTest::addColumn<QString>("then");
+        // Whether "LOAD OFF" reached the load after the drop: 0, 1, -1 either.
+        QTest::addColumn<int>("loadOff");
+        QTest::newRow("refusing") << int(SimFaults::AfterDrop::Refuse) << "" << 0;
+        QTest::newRow("silent") << int(SimFaults::AfterDrop::Silent) << "" << 1;
+        QTest::newRow("stop while reconnecting")
+            << int(SimFaults::AfterDrop::Refuse) << "stop" << 0;
+        // It answers the connection check and is gone again at the step's first line.
+        QTest::newRow("gone after each check") << int(SimFaults::AfterDrop::Accept) << "drop" << -1;
+    }
+    void lostLoad_thatDoesNotAnswerAgain_endsTheRun()
+    {
+        QFETCH(int, afterDrop);
+        QFETCH(QString, then);
+        QFETCH(int, loadOff);
+        const bool stop = then == QLatin1String("stop");
+        RunBench b(20);
+        const quint16 port = b.sim().tcpPort();
+        b.station().settings.ReconnectSeconds = 20;
+        b.program({loadLevel("CC", "5", "600")});
+        SimFaults drop;
+        drop.dropAfter = static_cast<int>(connection().size()) + 6 + 3 * 2;
+        drop.afterDrop = SimFaults::AfterDrop(afterDrop);
+        b.sim().setFaults(drop);
+        QObject::connect(&b.sim(), &LoadSimulator::lineLogged, &b.rc, [&](const SimLogEntry& e) {
+            SimFaults again; // at the step's first measurement
+            again.dropAfter = 5;
+            if (then == QLatin1String("drop") && e.line == QLatin1String("LDON 0.8") &&
+                b.sim().lines().size() > drop.dropAfter)
+                b.sim().setFaults(again);
+        });
+        QSignalSpy attempts(&b.rc, &RunControl::reconnectAttempted);
+        double stoppedAt = -1;
+        GridModel& status = b.station().form.LoadStatusGrid;
+        QObject::connect(&status, &GridModel::dataChanged, &b.rc, [&] {
+            if (stop && stoppedAt < 0 &&
+                status.text(1, 2) == QLatin1String("Reconnecting, attempt 1")) {
+                stoppedAt = b.fixture.clock.monotonicMs();
+                QTimer::singleShot(0, &b.rc, [&] { b.rc.StopCommand(); });
+            }
+        });
+        QCOMPARE(b.run(), stop ? RunEnd::Stopped : RunEnd::LoadLost);
+        const double endedAt = b.fixture.clock.monotonicMs();
+        const QStringList lines = b.received();
+        if (loadOff >= 0)
+            QCOMPARE(lines.mid(drop.dropAfter).contains("LOAD OFF"), loadOff == 1);
+        if (stop) {
+            // Stop ends the connection attempt at once, not after its ten seconds.
+            QVERIFY(endedAt - stoppedAt < 5000);
+            QVERIFY(attempts.isEmpty());
+            return;
+        }
+        // One loss, told once, for at most its 20 s.
+        QCOMPARE(b.station().run.LinkLosses, 1);
+        QVERIFY(std::abs(b.station().run.LinkLostSeconds - 20) < 1);
+        QCOMPARE(b.messages().size(), 2);
+        QVERIFY2(b.messages()[1].contains("did not answer again within 20 s"),
+                 qPrintable(b.messages()[1]));
+        QVERIFY(b.station().form.RunStatus.text().contains(": 2 records in "));
+        if (loadOff < 0)
+            return;
+        // At 1 s and 13 s, each taking 10 s; the second is cut short at the end of the 20 s.
+        QCOMPARE(attempts.size(), 1);
+        QCOMPARE(attempts[0][0].toString(),
+                 QStringLiteral("reconnecting, attempt 1: 127.0.0.1:%1: %2")
+                     .arg(port)
+                     .arg(loadOff ? "no answer within 10 s" : "connection refused"));
     }
 
     void stopInsideAWait_switchesOffClosesTheLogAndSendsNothingMore_data()
@@ -473,14 +649,21 @@ private slots:
         silent.form = SimFaults::ReplyForm::None;
         b.sim().setFaults(silent);
         b.program({loadLevel("CC", "1", "1")});
+        const QString previous = keepPreviousLog(b);
         QCOMPARE(b.run(), RunEnd::ConnectError);
-        QCOMPARE(b.messages(), QStringList{"Electronic Load Connect Error, Please check it."});
+        QCOMPARE(readFile(previous), QByteArray("1,old\r\n")); // its name back, as it was
+        QVERIFY(QDir(b.station().testLogDir()).entryList({"SN1_*"}).isEmpty());
+        const QString why = QStringLiteral("Electronic Load Connect Error, Please check it.\n"
+                                           "127.0.0.1:%1: no answer within 10 s")
+                                .arg(b.sim().tcpPort());
+        QCOMPARE(b.messages(), QStringList{why});
+        QCOMPARE(b.station().form.RunStatus.text(), why);
         QCOMPARE(b.station().form.Frame2ForeColor.color(), gridcolors::Red);
         QCOMPARE(b.station().form.LoadCountLabel.text(), QStringLiteral("0"));
         QCOMPARE(b.received(), QStringList{"MEAS:VOLT?"});
     }
 
-    void refusedStarts_connectNothing_data()
+    void startsThatDoNotRun_leaveTheLogsAlone_data()
     {
         QTest::addColumn<QString>("sn");
         QTest::addColumn<int>("steps");
@@ -488,7 +671,7 @@ private slots:
         QTest::newRow("no steps") << "SN1" << 0 << "Please setup test step, then press START.";
         QTest::newRow("serial number with a path") << "../SN1" << 1 << "\"/\"";
     }
-    void refusedStarts_connectNothing()
+    void startsThatDoNotRun_leaveTheLogsAlone()
     {
         QFETCH(QString, sn);
         QFETCH(int, steps);
@@ -499,11 +682,14 @@ private slots:
             program << loadLevel("CC", "1", "1");
         b.program(program);
         b.station().form.SNText.setText(sn);
+        const QString previous = keepPreviousLog(b);
         QCOMPARE(b.run(), RunEnd::Refused);
         QCOMPARE(b.messages().size(), 1);
         QVERIFY2(b.messages()[0].contains(message), qPrintable(b.messages()[0]));
         QVERIFY(b.received().isEmpty());
         QVERIFY(b.station().form.enabled("StartCommand").flag());
+        QCOMPARE(readFile(previous), QByteArray("1,old\r\n"));
+        QCOMPARE(QDir(b.station().testLogDir()).entryList({"SN1*"}), QStringList{"SN1.CSV"});
     }
 
     void emptySerialNumber_logsToNoSaveLogWithoutPreRunRecords()

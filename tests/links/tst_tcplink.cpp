@@ -195,8 +195,8 @@ private slots:
         QVERIFY(t.clockMsSince(start) >= 10000);
         QVERIFY2(t.clockMsSince(start) < 60000, "gives up after about ten seconds");
         QVERIFY(!t.links().tcpConnected());
-        QCOMPARE(t.f.prompts.messages(), QStringList{QStringLiteral("Connect Fail!")});
-        QCOMPARE(t.f.prompts.shown.front().title, QString());
+        QCOMPARE(t.links().connectFailure(kInstrument), QStringLiteral("connection refused"));
+        QVERIFY(t.f.prompts.shown.empty()); // the link layer reports; the run tells
     }
 
     void connectToAPortOutsideTheRange_failsAtOnce_withARecord()
@@ -205,7 +205,8 @@ private slots:
         t.f.station->LinkRecords[kInstrument].PORT = 70000;
         t.f.clock.setSpeed(0); // no time passes: nothing is tried
         t.links().LoadConnect(kInstrument);
-        QCOMPARE(t.f.prompts.messages(), QStringList{QStringLiteral("Connect Fail!")});
+        QCOMPARE(t.links().connectFailure(kInstrument),
+                 QStringLiteral("port 70000 is outside 1 to 65535"));
         QVERIFY2(t.links().LastErrorRecord().endsWith(
                      QStringLiteral(",105,TCP/IP port 70000 of 127.0.0.1 is outside 1 to 65535")),
                  qPrintable(t.links().LastErrorRecord()));
@@ -250,7 +251,7 @@ private slots:
         QVERIFY(t.f.prompts.shown.empty());
     }
 
-    void droppedSocket_showsLostConnect_andReadsEmpty()
+    void droppedSocket_isLost_andReadsEmpty()
     {
         TcpFixture t;
         QVERIFY(t.connect());
@@ -258,11 +259,17 @@ private slots:
         QVERIFY(settle([&] { return !t.links().tcpConnected(); }));
         t.links().SendCommand(kInstrument, QStringLiteral("MEAS:VOLT?"));
         QCOMPARE(t.links().ReadReply(kInstrument), QString());
-        QCOMPARE(t.f.prompts.messages(),
-                 QStringList({QStringLiteral("Lost Connect!"), QStringLiteral("Lost Connect!")}));
+        QVERIFY(t.links().linkLost(kInstrument));
+        QVERIFY2(t.links().LastErrorRecord().contains(QStringLiteral(",106,TCP/IP connection to "
+                                                                     "127.0.0.1:")),
+                 qPrintable(t.links().LastErrorRecord()));
+        QVERIFY(t.f.prompts.shown.empty());
+        // Opening the link again ends the loss.
+        QVERIFY(t.connect());
+        QVERIFY(!t.links().linkLost(kInstrument));
     }
 
-    void dropDuringTheReplyWait_endsTheWait_withLostConnect()
+    void dropDuringTheReplyWait_endsTheWait_andTheLinkIsLost()
     {
         TcpFixture t;
         t.load.answer = [](QTcpSocket* peer, const QByteArray&) { peer->abort(); };
@@ -271,7 +278,7 @@ private slots:
         const double start = t.f.clock.monotonicMs();
         QCOMPARE(t.links().ReadReply(kInstrument), QString());
         QVERIFY2(t.clockMsSince(start) < 10000, "a dropped socket ends the wait");
-        QCOMPARE(t.f.prompts.messages(), QStringList{QStringLiteral("Lost Connect!")});
+        QVERIFY(t.links().linkLost(kInstrument));
     }
 
     void linkClose_closesTheSocket_andTheNextConnectOpensAnew()

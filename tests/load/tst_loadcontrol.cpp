@@ -76,46 +76,75 @@ private slots:
         QCOMPARE(s.loadLink().PORT, int(bench.sim().tcpPort()));
     }
 
-    void AllConnect_failsWhenTheLoadDoesNotAnswerWithAVoltage_data()
+    void AllConnect_failure_namesTheAddressTriedAndWhy_data()
     {
-        QTest::addColumn<int>("form");
-        QTest::newRow("no reply") << int(SimFaults::ReplyForm::None);
-        QTest::newRow("garbage") << int(SimFaults::ReplyForm::Garbage);
-        QTest::newRow("empty line") << int(SimFaults::ReplyForm::Empty);
+        QTest::addColumn<QString>("fault");
+        QTest::addColumn<QString>("address"); // %1: the simulated load's port or device
+        QTest::addColumn<QString>("why");
+        QTest::newRow("no answer") << "silent"
+                                   << "127.0.0.1:%1"
+                                   << "no answer within 10 s";
+        QTest::newRow("garbage") << "garbage"
+                                 << "127.0.0.1:%1"
+                                 << "the reply \"#?@!~%&*\" is no voltage";
+        QTest::newRow("empty line") << "empty"
+                                    << "127.0.0.1:%1"
+                                    << "no answer within 10 s";
+        QTest::newRow("closed at once") << "closed"
+                                        << "127.0.0.1:%1"
+                                        << "the connection was closed";
+        QTest::newRow("refused") << "refused"
+                                 << "127.0.0.1:%1"
+                                 << "connection refused";
+        QTest::newRow("no device") << "no device"
+                                   << "COM1 (/dev/acl3-no-such-port)"
+                                   << "device not found";
+        QTest::newRow("unticked") << "unticked"
+                                  << "COM1 (%1)"
+                                  << "the load's channel is not ticked";
     }
-    void AllConnect_failsWhenTheLoadDoesNotAnswerWithAVoltage()
+    void AllConnect_failure_namesTheAddressTriedAndWhy()
     {
-        QFETCH(int, form);
-        SimStation bench;
+        QFETCH(QString, fault);
+        QFETCH(QString, address);
+        QFETCH(QString, why);
+        const bool serial = address.startsWith(QLatin1String("COM"));
+        SimStation bench(serial ? SimStation::Link::Serial : SimStation::Link::Tcp);
         Station& s = bench.station();
-        bench.fixture.clock.setSpeed(100); // the 10 s reply window passes in 0.1 s
-        SimFaults silent;
-        silent.form = static_cast<SimFaults::ReplyForm>(form);
-        bench.sim().setFaults(silent);
-        s.form.LoadStatusGrid.setText(1, 1, QStringLiteral("kept"));
-        AllConnect(s);
+        bench.fixture.clock.setSpeed(200); // the 10 s windows pass quickly
+        QString where = serial ? bench.sim().ptyPath() : QString::number(bench.sim().tcpPort());
+        if (const QStringList forms = {"silent", "garbage", "empty"}; forms.contains(fault)) {
+            SimFaults bad;
+            bad.form = fault == QLatin1String("silent")    ? SimFaults::ReplyForm::None
+                       : fault == QLatin1String("garbage") ? SimFaults::ReplyForm::Garbage
+                                                           : SimFaults::ReplyForm::Empty;
+            bench.sim().setFaults(bad);
+        } else if (fault == QLatin1String("closed")) {
+            SimFaults drop;
+            drop.dropAfter = 1;
+            bench.sim().setFaults(drop);
+        } else if (fault == QLatin1String("refused")) {
+            where = QString::number(stationPort()); // nothing listens there
+            useTcpLoad(s, where.toUShort());
+        } else if (fault == QLatin1String("no device")) {
+            WriteIniString(s.settingsFilePath(), "Serial Ports", "COM1", "/dev/acl3-no-such-port");
+        } else {
+            s.form.LoadCheck[0]->setFlag(false);
+        }
+        s.LoadConnected[0] = true; // from an earlier run
+        s.form.LoadStatusGrid.setText(1, 2, QStringLiteral("Wait"));
+        const QString tried = address.arg(where);
+        QCOMPARE(AllConnect(s), tried + QStringLiteral(": ") + why);
         QCOMPARE(s.ConnectedLoadCount, 0);
         QVERIFY(!s.LoadConnected[0]);
-        QCOMPARE(s.form.LoadStatusGrid.text(1, 2), QStringLiteral("Connect Fail"));
+        QCOMPARE(s.form.LoadStatusGrid.text(1, 1), tried);
+        QCOMPARE(s.form.LoadStatusGrid.text(1, 2), QStringLiteral("Connect Fail: ") + why);
         QCOMPARE(s.form.LoadStatusGrid.foreColor(1, 2), gridcolors::Red);
-        QCOMPARE(s.form.LoadStatusGrid.text(1, 1), QStringLiteral("kept"));
-        QCOMPARE(bench.received(), QStringList{"MEAS:VOLT?"}); // no reset after a failed check
-    }
-
-    void AllConnect_failsOnARefusedConnectionWithoutSending()
-    {
-        SimStation bench;
-        Station& s = bench.station();
-        const quint16 closedPort = stationPort(); // nothing listens there
-        useTcpLoad(s, closedPort);
-        bench.fixture.clock.setSpeed(200); // the 10 s connect loop passes quickly
-        s.LoadConnected[0] = true;         // from an earlier run
-        AllConnect(s);
-        QCOMPARE(s.ConnectedLoadCount, 0);
-        QVERIFY(!s.LoadConnected[0]);
-        QCOMPARE(s.form.LoadStatusGrid.text(1, 2), QStringLiteral("Connect Fail"));
-        // "Connect Fail!" once; nothing is sent on a socket that never connected.
-        QCOMPARE(bench.fixture.prompts.messages(), QStringList{"Connect Fail!"});
+        QVERIFY(bench.fixture.prompts.shown.empty());
+        // No reset after a failed check.
+        QCOMPARE(bench.sim().lines(), serial || fault == QLatin1String("refused")
+                                          ? QStringList()
+                                          : QStringList{"MEAS:VOLT?"});
     }
 
     void AllConnect_refusesAPortTextTheSocketCannotTake_data()
@@ -136,48 +165,12 @@ private slots:
         s.form.txtPort.setText(port);
         AllConnect(s);
         QCOMPARE(s.ConnectedLoadCount, 0);
-        QCOMPARE(s.form.LoadStatusGrid.text(1, 2), QStringLiteral("Connect Fail"));
+        QCOMPARE(s.form.LoadStatusGrid.text(1, 2),
+                 QStringLiteral("Connect Fail: invalid port \"%1\"").arg(port));
         QCOMPARE(bench.fixture.prompts.messages().size(), 1);
         QVERIFY2(bench.fixture.prompts.messages()[0].contains("TCP port \"" + port + "\""),
                  qPrintable(bench.fixture.prompts.messages()[0]));
         QVERIFY(bench.received().isEmpty());
-    }
-
-    void AllConnect_connectsToAPortAbove32767()
-    {
-        SimStation bench;
-        quint16 port = bench.sim().listenTcp(40000);
-        if (port == 0)
-            port = bench.sim().listenTcp(0); // from the system's ports, above 32767
-        QVERIFY(port > 32767);
-        useTcpLoad(bench.station(), port);
-        AllConnect(bench.station());
-        QCOMPARE(bench.station().ConnectedLoadCount, 1);
-        QCOMPARE(bench.received().mid(0, 1), QStringList{"MEAS:VOLT?"});
-    }
-
-    void AllConnect_serialWithTheChannelUntickedLeavesItAlone()
-    {
-        SimStation bench(SimStation::Link::Serial);
-        Station& s = bench.station();
-        s.form.LoadCheck[0]->setFlag(false);
-        s.form.LoadStatusGrid.setText(1, 2, QStringLiteral("Wait"));
-        s.LoadConnected[0] = true;
-        AllConnect(s);
-        QCOMPARE(s.ConnectedLoadCount, 0);
-        QVERIFY(s.LoadConnected[0]); // keeps its value
-        QCOMPARE(s.form.LoadStatusGrid.text(1, 2), QStringLiteral("Wait"));
-        QVERIFY(bench.received().isEmpty());
-    }
-
-    void AllConnect_serialPortThatDoesNotOpenFails()
-    {
-        SimStation bench(SimStation::Link::Serial);
-        Station& s = bench.station();
-        WriteIniString(s.settingsFilePath(), "Serial Ports", "COM1", "/dev/acl3-no-such-port");
-        AllConnect(s);
-        QCOMPARE(s.ConnectedLoadCount, 0);
-        QCOMPARE(s.form.LoadStatusGrid.text(1, 2), QStringLiteral("Connect Fail"));
     }
 
     void AllConnect_overTcpIgnoresTheUntickedChannel()
@@ -207,20 +200,21 @@ private slots:
             << QStringList{"DisCharge", "XX", "10", "5", "12", "0"} << QStringList{"LOAD ON"};
         QTest::newRow("LoadLevel CC")
             << QStringList{"LoadLevel", "CC", "10", "0", "", "", "", "1", "", "50"}
-            << QStringList{"CC:A 10", "FREQ 50", "MODE CC"};
+            << QStringList{"CC:A 10", "FREQ 50", "MODE CC", "LOAD ON"};
         QTest::newRow("LoadLevel CR")
             << QStringList{"LoadLevel", "CR", "0.533", "0", "", "", "", "1", "", "50"}
-            << QStringList{"CR:A 0.533", "MODE CR"};
+            << QStringList{"CR:A 0.533", "MODE CR", "LOAD ON"};
         QTest::newRow("LoadLevel CV")
             << QStringList{"LoadLevel", "CV", "120", "3", "", "", "", "1", "", "60"}
-            << QStringList{"CV:A 120", "MODE CV"};
+            << QStringList{"CV:A 120", "MODE CV", "LOAD ON"};
         QTest::newRow("LoadLevel CP")
             << QStringList{"LoadLevel", "CP", "2000", "3", "", "", "", "1", "", "60"}
-            << QStringList{"CP:A 2000", "MODE CP"};
+            << QStringList{"CP:A 2000", "MODE CP", "LOAD ON"};
         QTest::newRow("LoadLevel LINCC")
             << QStringList{"LoadLevel", "LINCC", "2.5", "3", "", "", "", "1", "", "60"}
-            << QStringList{"LIN:A 2.5", "MODE LIN"};
-        QTest::newRow("LoadLevel unknown") << QStringList{"LoadLevel", "cc", "2.5"} << none;
+            << QStringList{"LIN:A 2.5", "MODE LIN", "LOAD ON"};
+        QTest::newRow("LoadLevel unknown")
+            << QStringList{"LoadLevel", "cc", "2.5"} << QStringList{"LOAD ON"};
         QTest::newRow("PlusLoad") << QStringList{"PlusLoad", "20", "2",  "5",       "5",
                                                  "11.5",     "3",  "50", "NextStep"}
                                   << QStringList{"CCP:HIGH 20", "CC:B 2",   "PERD:HIGH 5",

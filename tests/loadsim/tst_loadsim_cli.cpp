@@ -68,6 +68,8 @@ private slots:
                                    "--garbage",
                                    "--split <MS>",
                                    "--drop-after <N>",
+                                   "--after-drop <MODE>",
+                                   "--down-for <MS>",
                                    "--fault-only <COMMAND>",
                                    "--fault-count <N>"})
             QVERIFY2(run.out.contains(QLatin1String(option)), option);
@@ -97,6 +99,8 @@ private slots:
                                    << "--no-reply, --garbage exclude each other";
         QTest::newRow("log") << QStringList{"--serial", "--log", "/no/such/dir/sim.log"}
                              << "cannot write the log file /no/such/dir/sim.log";
+        QTest::newRow("after drop") << QStringList{"--serial", "--after-drop", "later"}
+                                    << "--after-drop: \"later\" is none of accept, refuse, silent";
         QTest::newRow("argument") << QStringList{"--serial", "extra"} << "unexpected argument";
     }
 

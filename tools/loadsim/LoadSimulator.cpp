@@ -28,13 +28,15 @@ QString canonicalCommand(const QString& line)
 } // namespace
 
 LoadSimulator::LoadSimulator(SourceKind source, QObject* parent)
-    : QObject(parent), instrument_(source), pulseTimer_(this)
+    : QObject(parent), instrument_(source), pulseTimer_(this), downTimer_(this)
 {
     qRegisterMetaType<SimLogEntry>();
     clock_.start();
     pulseTimer_.setSingleShot(true);
     pulseTimer_.setTimerType(Qt::PreciseTimer);
     connect(&pulseTimer_, &QTimer::timeout, this, &LoadSimulator::finishPulse);
+    downTimer_.setSingleShot(true);
+    connect(&downTimer_, &QTimer::timeout, this, &LoadSimulator::comeBack);
 }
 
 LoadSimulator::~LoadSimulator()
@@ -168,7 +170,8 @@ void LoadSimulator::handleLine(SimPeer* peer, const QByteArray& received)
         entry.line = line;
         outcome = instrument_.execute(line, simSecondsLocked());
         entry.understood = outcome.understood;
-        log_.append(entry);
+        if (logKept_)
+            log_.append(entry);
         if (logFile_.isOpen()) {
             const QString record =
                 QStringLiteral("%1\t%2\t%3\n")
@@ -193,11 +196,48 @@ void LoadSimulator::handleLine(SimPeer* peer, const QByteArray& received)
         pulseTimer_.start(static_cast<int>(std::lround(pulseRealMs)));
     }
     if (drop) {
-        peer->hangUp();
+        goDown(peer);
         return;
     }
     if (outcome.reply && peer)
         reply(peer, canonicalCommand(line), *outcome.reply);
+}
+
+void LoadSimulator::goDown(SimPeer* dropped)
+{
+    const SimFaults f = faults();
+    dropped->hangUp();
+    if (f.afterDrop == SimFaults::AfterDrop::Silent) {
+        silent_ = true;
+        if (pty_)
+            pty_->revive(); // it hears, and answers nothing
+    } else if (f.afterDrop == SimFaults::AfterDrop::Refuse) {
+        if (tcpServer_) {
+            tcpAddress_ = tcpServer_->serverAddress();
+            downTcpPort_ = tcpServer_->serverPort();
+        }
+        if (gpibServer_) {
+            gpibAddress_ = gpibServer_->serverAddress();
+            downGpibPort_ = gpibServer_->serverPort();
+        }
+        delete tcpServer_;
+        delete gpibServer_;
+        tcpServer_ = gpibServer_ = nullptr;
+    }
+    if (f.downMs > 0)
+        downTimer_.start(f.downMs);
+}
+
+void LoadSimulator::comeBack()
+{
+    silent_ = false;
+    if (downTcpPort_ != 0 && !tcpServer_)
+        tcpServer_ = listen(downTcpPort_, tcpAddress_, QStringLiteral("tcp"), nullptr);
+    if (downGpibPort_ != 0 && !gpibServer_)
+        gpibServer_ = listen(downGpibPort_, gpibAddress_, QStringLiteral("gpib"), nullptr);
+    downTcpPort_ = downGpibPort_ = 0;
+    if (pty_)
+        pty_->revive();
 }
 
 void LoadSimulator::reply(SimPeer* peer, const QString& command, const QString& text)
@@ -217,6 +257,8 @@ void LoadSimulator::reply(SimPeer* peer, const QString& command, const QString& 
             ++faultedReplies_;
     }
 
+    if (silent_)
+        return;
     QByteArray bytes;
     switch (f.form) {
     case SimFaults::ReplyForm::None:
@@ -273,6 +315,14 @@ QList<SimLogEntry> LoadSimulator::log() const
 {
     QMutexLocker lock(&mutex_);
     return log_;
+}
+
+void LoadSimulator::setLogKept(bool kept)
+{
+    QMutexLocker lock(&mutex_);
+    logKept_ = kept;
+    if (!kept)
+        log_.clear();
 }
 
 void LoadSimulator::clearLog()
@@ -364,10 +414,10 @@ void LoadSimulator::setFaults(const SimFaults& faults)
         faultedReplies_ = 0;
         linesSinceFaults_ = 0;
     }
-    // A deaf pseudo-terminal hears again once the faults are set anew.
+    // A load that went down after a drop is back once the faults are set anew.
     inOwnThread([this] {
-        if (pty_)
-            pty_->revive();
+        downTimer_.stop();
+        comeBack();
     });
 }
 

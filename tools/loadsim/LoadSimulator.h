@@ -67,7 +67,7 @@ public:
     QString ptyPath() const;
     quint16 gpibBridgePort() const;
 
-    // The log of received lines.
+    // The log of received lines (kept in memory unless setLogKept(false)).
     QStringList lines() const;
     QList<SimLogEntry> log() const;
     void clearLog();
@@ -77,6 +77,9 @@ public:
     // Waits until the log holds at least `count` lines or timeoutMs has passed; true if it does.
     // On the simulator's own thread it processes events while it waits.
     bool waitForLines(int count, int timeoutMs) const;
+    // Whether received lines are kept for lines(), log() and waitForLines() (they are by
+    // default). A station's own simulated load runs for days and keeps none.
+    void setLogKept(bool kept);
 
     // The state of the load, and what it reads now.
     LoadState state() const;
@@ -131,6 +134,9 @@ private:
                        QString* error);
     void reply(SimPeer* peer, const QString& command, const QString& text);
     void finishPulse();
+    // After a drop: down as the faults say, and back up after their time.
+    void goDown(SimPeer* dropped);
+    void comeBack();
     // Applies a change to the source unless `problem` says why not.
     bool changeSource(const QString& problem, QString* error,
                       const std::function<void(SourceModel&)>& change);
@@ -148,6 +154,7 @@ private:
     int faultedReplies_ = 0;
     int linesSinceFaults_ = 0;
     QList<SimLogEntry> log_;
+    bool logKept_ = true;
     QFile logFile_;
 
     QTcpServer* tcpServer_ = nullptr;
@@ -155,6 +162,11 @@ private:
     PtyPeer* pty_ = nullptr;
     QTimer pulseTimer_; // a child, so that it moves with the simulator to its thread
     QPointer<SimPeer> pulsePeer_;
+    QTimer downTimer_;
+    bool silent_ = false;
+    // Where the closed servers listened, to listen there again when the load comes back.
+    QHostAddress tcpAddress_, gpibAddress_;
+    quint16 downTcpPort_ = 0, downGpibPort_ = 0;
 };
 
 Q_DECLARE_METATYPE(SimLogEntry)

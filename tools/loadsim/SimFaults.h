@@ -23,6 +23,19 @@ struct SimFaults
     // dropped: a TCP or GPIB-bridge connection is closed (a new one is served normally), the
     // pseudo-terminal goes deaf (reads and answers nothing) until the faults are set again.
     int dropAfter = 0;
+    // What the load does after it dropped its peer: take a new connection at once (the
+    // pseudo-terminal stays deaf), refuse connections (TCP and GPIB bridge closed, the
+    // pseudo-terminal deaf), or take them and answer nothing.
+    enum class AfterDrop
+    {
+        Accept,
+        Refuse,
+        Silent,
+    };
+    AfterDrop afterDrop = AfterDrop::Accept;
+    // > 0: the load is back to normal this many (real) milliseconds after the drop: listening,
+    // hearing and answering again. 0: it stays as afterDrop leaves it.
+    int downMs = 0;
     // Reply faults only for this command (e.g. "GLOB:MEAS:POW?", "DYNC ON"; letter case and
     // surrounding blanks do not matter); empty: for every command.
     QString only;

@@ -91,6 +91,8 @@ bool SimulateOption::startFollowing(Station& station, const Clock& clock, QStrin
 
 bool SimulateOption::listen(Station& station, LoadSimulator& sim, QString* error)
 {
+    // A session runs as long as the station does: the lines go to --sim-log, not to memory.
+    sim.setLogKept(false);
     port = sim.listenTcp(0, QHostAddress::LocalHost, error);
     if (port == 0)
         return false;

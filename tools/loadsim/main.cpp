@@ -87,6 +87,16 @@ SimFaults faultsFrom(const QCommandLineParser& parser)
         faults.splitPauseMs = wholeOption(parser, QStringLiteral("split"));
     if (parser.isSet(QStringLiteral("drop-after")))
         faults.dropAfter = wholeOption(parser, QStringLiteral("drop-after"));
+    const QString afterDrop = parser.value(QStringLiteral("after-drop"));
+    if (afterDrop == QLatin1String("refuse"))
+        faults.afterDrop = SimFaults::AfterDrop::Refuse;
+    else if (afterDrop == QLatin1String("silent"))
+        faults.afterDrop = SimFaults::AfterDrop::Silent;
+    else if (afterDrop != QLatin1String("accept"))
+        fail(QStringLiteral("--after-drop: \"%1\" is none of accept, refuse, silent")
+                 .arg(afterDrop));
+    if (parser.isSet(QStringLiteral("down-for")))
+        faults.downMs = wholeOption(parser, QStringLiteral("down-for"));
     if (parser.isSet(QStringLiteral("fault-count")))
         faults.count = wholeOption(parser, QStringLiteral("fault-count"));
     faults.only = parser.value(QStringLiteral("fault-only"));
@@ -213,6 +223,14 @@ int main(int argc, char** argv)
          QStringLiteral("Fault: after the Nth command line (carried out, not answered) close "
                         "that TCP or GPIB connection, or make the pseudo-terminal deaf."),
          QStringLiteral("N")},
+        {QStringLiteral("after-drop"),
+         QStringLiteral("After --drop-after: accept a new connection at once (the "
+                        "pseudo-terminal stays deaf), refuse connections, or take them and stay "
+                        "silent (accept)."),
+         QStringLiteral("MODE"), QStringLiteral("accept")},
+        {QStringLiteral("down-for"),
+         QStringLiteral("After --drop-after: be back to normal after MS milliseconds."),
+         QStringLiteral("MS")},
         {QStringLiteral("fault-only"),
          QStringLiteral("Reply faults only for this command, e.g. \"GLOB:MEAS:POW?\"."),
          QStringLiteral("COMMAND")},
