@@ -56,7 +56,7 @@ bool settleUnsavedEdits(Station& station)
         return SaveCommand(station);
     case PromptAnswer::Discard:
         return true;
-    case PromptAnswer::Cancel:
+    default: // Cancel
         break;
     }
     return false;
