@@ -18,6 +18,8 @@ namespace {
 constexpr int kFieldCount = 15;
 constexpr int kStepField = 1;
 constexpr int kLoop1Field = 2;
+constexpr int kStepTimeField = 3;
+constexpr int kStepModeField = 14;
 constexpr int kFirstValueField = 4;
 constexpr int kTotalTimeField = 13;
 constexpr qint64 kLargestFileBytes = qint64(4) << 30;
@@ -27,6 +29,9 @@ struct Record
     SeriesStore::Values values;
     int step = 0;
     QString loop1;
+    qint64 number = 0;
+    int clockSeconds = 0;
+    QString mode;
 };
 
 // "hhh:mm:ss" in seconds, or -1.
@@ -51,7 +56,7 @@ QString parseRecord(const QByteArray& line, Record& record, qint64& seconds)
     if (fields.size() != kFieldCount)
         return QStringLiteral("%1 fields instead of %2").arg(fields.size()).arg(kFieldCount);
     bool ok = false;
-    fields[0].toLongLong(&ok);
+    record.number = fields[0].toLongLong(&ok);
     if (!ok)
         return QStringLiteral("the record number \"%1\" is not a whole number")
             .arg(QString::fromUtf8(fields[0]));
@@ -74,6 +79,9 @@ QString parseRecord(const QByteArray& line, Record& record, qint64& seconds)
                                            kFirstValueField + v),
                      QString::fromUtf8(field));
     }
+    // Only a report shows the time of day; a record without one is still a record.
+    record.clockSeconds = static_cast<int>(elapsedSeconds(fields[kStepTimeField]));
+    record.mode = QString::fromUtf8(fields[kStepModeField]);
     seconds = elapsedSeconds(fields[kTotalTimeField]);
     if (seconds < 0)
         return QStringLiteral("the TotalTime \"%1\" is not hh:mm:ss")
@@ -92,8 +100,10 @@ QString RunLogRead::warning(const QString& path) const
         .arg(QDir::toNativeSeparators(path), firstBadLine);
 }
 
-RunLogRead readRunLog(const QString& path, SeriesStore& store)
+RunLogRead readRunLog(const QString& path, SeriesStore& store, RunLogColumns* columns)
 {
+    if (columns)
+        *columns = {};
     RunLogRead result;
     store.clear();
     const QString native = QDir::toNativeSeparators(path);
@@ -121,9 +131,17 @@ RunLogRead readRunLog(const QString& path, SeriesStore& store)
     qint64 secondStart = -1;
     const auto flush = [&] {
         const double n = static_cast<double>(second.size());
-        for (std::size_t i = 0; i < second.size(); ++i)
+        for (std::size_t i = 0; i < second.size(); ++i) {
+            const std::size_t marks = store.stepMarks().size();
             store.append(static_cast<double>(secondStart) + static_cast<double>(i) / n,
                          second[i].values, second[i].step, second[i].loop1);
+            if (!columns)
+                continue;
+            columns->recordNo.push_back(second[i].number);
+            columns->clockSeconds.push_back(second[i].clockSeconds);
+            if (store.stepMarks().size() != marks)
+                columns->markModes.push_back(second[i].mode);
+        }
         result.records += static_cast<qsizetype>(second.size());
         second.clear();
     };
