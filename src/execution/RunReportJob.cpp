@@ -74,7 +74,7 @@ void RunReportJob::start(const QString& logPath, RunEnd how)
     if (!station_.settings.TestFileName.isEmpty())
         args << QStringLiteral("--program") << station_.settings.TestFileName;
     args << QStringLiteral("--link") << station_.links().linkAddress(station_.loadInstrument());
-    process_.setProgram(reportProgram());
+    process_.setProgram(program_);
     process_.setArguments(args);
     process_.start();
 }
@@ -103,7 +103,7 @@ void RunReportJob::onFinished()
                                       : lines.join(QLatin1Char(' '));
         if (process_.error() == QProcess::FailedToStart)
             why = QStringLiteral("%1 cannot be started: %2")
-                      .arg(QDir::toNativeSeparators(reportProgram()), process_.errorString());
+                      .arg(QDir::toNativeSeparators(program_), process_.errorString());
         message = QStringLiteral("The run's report %1 was not written (%2). The log is complete.")
                       .arg(QDir::toNativeSeparators(path_), why);
         station_.prompts.message(message);

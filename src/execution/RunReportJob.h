@@ -23,6 +23,8 @@ public:
     // The report program: beside the running one (both are in /usr/bin, or in the build's
     // src/app/).
     static QString reportProgram();
+    // Tests run the report program of the build.
+    void setReportProgram(const QString& path) { program_ = path; }
     // The report's name for a log: the log's with .pdf.
     static QString reportPathFor(const QString& logPath);
 
@@ -42,4 +44,5 @@ private:
     Station& station_;
     QProcess process_;
     QString path_;
+    QString program_ = reportProgram();
 };
