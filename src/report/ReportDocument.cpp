@@ -26,6 +26,7 @@ constexpr double kHeaderFontPt = 8;
 constexpr int kValueDecimals = 3;
 constexpr int kAhDecimals = 4;
 constexpr int kKwhDecimals = 6;
+constexpr std::size_t kRowsPerTable = 12;
 const QString kFontFamily = QStringLiteral("DejaVu Sans");
 // The size a plot is laid out at for the HTML report.
 constexpr QSize kHtmlPlotSize(1100, 560);
@@ -270,20 +271,26 @@ QString reportBodyHtml(const RunReport& r)
     h += infoRow(QStringLiteral("Step rows"), QString::number(r.rows.size()));
     h += QStringLiteral("</table>\n");
 
-    h += QStringLiteral("<h2>Steps</h2>\n<table border=\"1\" cellspacing=\"0\" cellpadding=\"2\" "
-                        "width=\"100%\">\n<thead><tr>");
-    const QStringList heads{
-        QStringLiteral("Row"),    QStringLiteral("Step"),     QStringLiteral("Loop1/2"),
-        QStringLiteral("Action"), QStringLiteral("Mode"),     QStringLiteral("Value"),
-        QStringLiteral("Start"),  QStringLiteral("Duration"), QStringLiteral("Ended by"),
-        QStringLiteral("Ph"),     QStringLiteral("V min"),    QStringLiteral("V mean"),
-        QStringLiteral("V max"),  QStringLiteral("I min"),    QStringLiteral("I mean"),
-        QStringLiteral("I max"),  QStringLiteral("P min"),    QStringLiteral("P mean"),
-        QStringLiteral("P max"),  QStringLiteral("Ah"),       QStringLiteral("kWh")};
-    for (const QString& head : heads)
-        h += QStringLiteral("<th>%1</th>").arg(esc(head));
-    h += QStringLiteral("</tr></thead>\n");
+    h += QStringLiteral("<h2>Steps</h2>\n");
+    // Widths in percent of the page: the tables of one report line up.
+    const std::pair<const char*, int> heads[] = {
+        {"Row", 3},   {"Step", 3},     {"Loop1/2", 4},  {"Action", 7}, {"Mode", 4},  {"Value", 4},
+        {"Start", 5}, {"Duration", 5}, {"Ended by", 9}, {"Ph", 2},     {"V min", 5}, {"V mean", 5},
+        {"V max", 5}, {"I min", 4},    {"I mean", 4},   {"I max", 4},  {"P min", 5}, {"P mean", 5},
+        {"P max", 5}, {"Ah", 4},       {"kWh", 5}};
+    QString tableStart = QStringLiteral("<table border=\"1\" cellspacing=\"0\" cellpadding=\"2\" "
+                                        "width=\"100%\">\n<thead><tr>");
+    for (const auto& [head, width] : heads)
+        tableStart +=
+            QStringLiteral("<th width=\"%1%\">%2</th>").arg(width).arg(esc(QLatin1String(head)));
+    tableStart += QStringLiteral("</tr></thead>\n");
+    if (r.rows.empty())
+        h += tableStart;
     for (std::size_t k = 0; k < r.rows.size(); ++k) {
+        // Laying out one long table takes time that grows faster than its rows: a table of a
+        // page or so at a time keeps a day's report fast.
+        if (k % kRowsPerTable == 0)
+            h += (k > 0 ? QStringLiteral("</table>\n") : QString()) + tableStart;
         const StepRow& row = r.rows[k];
         QString loops = row.loop1;
         if (!row.loop2.isEmpty())
