@@ -274,11 +274,11 @@ QString reportBodyHtml(const RunReport& r)
     h += QStringLiteral("<h2>Steps</h2>\n");
     // Widths in percent of the page: the tables of one report line up.
     const std::pair<const char*, int> heads[] = {
-        {"Row", 3},   {"Step", 3},     {"Loop1/2", 4},  {"Action", 7}, {"Mode", 4},  {"Value", 4},
-        {"Start", 5}, {"Duration", 5}, {"Ended by", 9}, {"Ph", 2},     {"V min", 5}, {"V mean", 5},
-        {"V max", 5}, {"I min", 4},    {"I mean", 4},   {"I max", 4},  {"P min", 5}, {"P mean", 5},
-        {"P max", 5}, {"Ah", 4},       {"kWh", 5}};
-    QString tableStart = QStringLiteral("<table border=\"1\" cellspacing=\"0\" cellpadding=\"2\" "
+        {"Row", 3},   {"Step", 3},     {"Loops", 4},    {"Action", 6}, {"Mode", 4},  {"Value", 4},
+        {"Start", 5}, {"Duration", 6}, {"Ended by", 6}, {"Ph", 2},     {"V min", 5}, {"V mean", 5},
+        {"V max", 5}, {"I min", 5},    {"I mean", 5},   {"I max", 5},  {"P min", 6}, {"P mean", 6},
+        {"P max", 6}, {"Ah", 4},       {"kWh", 5}};
+    QString tableStart = QStringLiteral("<table border=\"0\" cellspacing=\"0\" cellpadding=\"2\" "
                                         "width=\"100%\">\n<thead><tr>");
     for (const auto& [head, width] : heads)
         tableStart +=
@@ -296,7 +296,9 @@ QString reportBodyHtml(const RunReport& r)
         if (!row.loop2.isEmpty())
             loops += QLatin1Char('/') + row.loop2;
         for (int phase = 0; phase < SeriesStore::kPhaseCount; ++phase) {
-            h += QStringLiteral("<tr>");
+            // Every other step shaded instead of cell borders, which take a third of a long
+            // report's time to draw.
+            h += k % 2 ? QStringLiteral("<tr>") : QStringLiteral("<tr bgcolor=\"#eef2f7\">");
             if (phase == 0) {
                 for (const QString& cell :
                      {QString::number(k + 1), QString::number(row.step), loops, row.action,

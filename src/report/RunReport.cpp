@@ -166,7 +166,7 @@ void inferredRows(RunReport& r)
         row.start = clockText(r.columns.clockSeconds[static_cast<std::size_t>(row.firstInstant)]);
         row.seconds =
             store.time(last ? row.endInstant - 1 : row.endInstant) - store.time(row.firstInstant);
-        row.ended = last ? QStringLiteral("end of the log") : QStringLiteral("next step");
+        row.ended = last ? QStringLiteral("end of log") : QStringLiteral("next step");
         r.rows.push_back(row);
     }
 }
