@@ -19,6 +19,15 @@ constexpr int kWritten = 0;
 constexpr int kNotWritten = 1;
 constexpr int kBadInput = 2;
 
+QtMessageHandler qtHandler = nullptr;
+
+// The offscreen platform notes that it cannot size windows; the report shows none.
+void quietHandler(QtMsgType type, const QMessageLogContext& context, const QString& text)
+{
+    if (!text.contains(QLatin1String("propagateSizeHints")))
+        qtHandler(type, context, text);
+}
+
 int say(const QString& text, int code)
 {
     std::fprintf(stderr, "acl3-report: %s\n", text.toLocal8Bit().constData());
@@ -31,6 +40,7 @@ int main(int argc, char** argv)
 {
     // The report draws the window's plot but never shows it: no display is needed.
     qputenv("QT_QPA_PLATFORM", "offscreen");
+    qtHandler = qInstallMessageHandler(quietHandler);
     QApplication app(argc, argv);
     QCoreApplication::setApplicationName(QStringLiteral("acl3-report"));
     QCoreApplication::setApplicationVersion(QStringLiteral(ACL3_VERSION));

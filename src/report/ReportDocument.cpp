@@ -295,33 +295,35 @@ QString reportBodyHtml(const RunReport& r)
         QString loops = row.loop1;
         if (!row.loop2.isEmpty())
             loops += QLatin1Char('/') + row.loop2;
-        for (int phase = 0; phase < SeriesStore::kPhaseCount; ++phase) {
-            // Every other step shaded instead of cell borders, which take a third of a long
-            // report's time to draw.
-            h += k % 2 ? QStringLiteral("<tr>") : QStringLiteral("<tr bgcolor=\"#eef2f7\">");
-            if (phase == 0) {
-                for (const QString& cell :
-                     {QString::number(k + 1), QString::number(row.step), loops, row.action,
-                      row.mode, row.value, row.start, durationText(row.seconds), row.ended})
-                    h += QStringLiteral("<td>%1</td>").arg(esc(cell));
-            } else {
-                h += QStringLiteral("<td colspan=\"8\"></td><td>");
-                if (phase == 1 && !row.marks.isEmpty())
-                    h += QStringLiteral("<span class=\"note\">%1</span>")
-                             .arg(esc(row.marks.join(QStringLiteral("; "))));
-                h += QStringLiteral("</td>");
-            }
-            const PhaseFigures& f = row.phases[static_cast<std::size_t>(phase)];
-            h += QStringLiteral("<td>%1</td>").arg(QChar(u'A' + phase));
-            for (int q = 0; q < SeriesStore::kQuantityCount; ++q) {
-                const auto s = static_cast<std::size_t>(q);
-                for (const double v : {f.min[s], f.mean[s], f.max[s]})
-                    h += QStringLiteral("<td align=\"right\">%1</td>")
-                             .arg(number(v, kValueDecimals));
-            }
-            h += QStringLiteral("<td align=\"right\">%1</td><td align=\"right\">%2</td></tr>\n")
-                     .arg(number(f.ah, kAhDecimals), number(f.kwh, kKwhDecimals));
+        // One table row a step, its phases as the lines of each figure's cell: a page break
+        // never parts a step's phases. Every other step is shaded in place of cell borders,
+        // which took a third of a long report's time to draw.
+        h += k % 2 ? QStringLiteral("<tr valign=\"top\">")
+                   : QStringLiteral("<tr valign=\"top\" bgcolor=\"#eef2f7\">");
+        for (const QString& cell :
+             {QString::number(k + 1), QString::number(row.step), loops, row.action, row.mode,
+              row.value, row.start, durationText(row.seconds)})
+            h += QStringLiteral("<td>%1</td>").arg(esc(cell));
+        h += QStringLiteral("<td>%1").arg(esc(row.ended));
+        if (!row.marks.isEmpty())
+            h += QStringLiteral("<br><span class=\"note\">%1</span>")
+                     .arg(esc(row.marks.join(QStringLiteral("; "))));
+        h += QStringLiteral("</td><td>A<br>B<br>C</td>");
+        const auto cell = [&](auto figure, int decimals) {
+            QStringList lines;
+            for (const PhaseFigures& f : row.phases)
+                lines << number(figure(f), decimals);
+            h += QStringLiteral("<td align=\"right\">%1</td>")
+                     .arg(lines.join(QStringLiteral("<br>")));
+        };
+        for (std::size_t q = 0; q < SeriesStore::kQuantityCount; ++q) {
+            cell([q](const PhaseFigures& f) { return f.min[q]; }, kValueDecimals);
+            cell([q](const PhaseFigures& f) { return f.mean[q]; }, kValueDecimals);
+            cell([q](const PhaseFigures& f) { return f.max[q]; }, kValueDecimals);
         }
+        cell([](const PhaseFigures& f) { return f.ah; }, kAhDecimals);
+        cell([](const PhaseFigures& f) { return f.kwh; }, kKwhDecimals);
+        h += QStringLiteral("</tr>\n");
     }
     h += QStringLiteral("</table>\n");
 

@@ -198,7 +198,7 @@ private slots:
         QTest::newRow("html with SVG plots")
             << kTinyLog << QByteArray() << "r.html" << 0
             << QStringList{
-                   "<td align=\"right\">457.000</td>",
+                   "<td align=\"right\">457\\.000<br>231\\.000<br>232\\.000</td>",
                    "(src=\"data:image/svg\\+xml;base64,[A-Za-z0-9+/=]{200,}\"[\\s\\S]*){3}"};
         QTest::newRow("not a run log")
             << QByteArray("[TestStep Option]\r\n") << QByteArray() << "r.pdf" << 2
