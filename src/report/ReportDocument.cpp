@@ -298,17 +298,14 @@ QString reportBodyHtml(const RunReport& r)
         // One table row a step, its phases as the lines of each figure's cell: a page break
         // never parts a step's phases. Every other step is shaded in place of cell borders,
         // which took a third of a long report's time to draw.
-        h += k % 2 ? QStringLiteral("<tr valign=\"top\">")
-                   : QStringLiteral("<tr valign=\"top\" bgcolor=\"#eef2f7\">");
+        const QString rowStart = k % 2 ? QStringLiteral("<tr valign=\"top\">")
+                                       : QStringLiteral("<tr valign=\"top\" bgcolor=\"#eef2f7\">");
+        h += rowStart;
         for (const QString& cell :
              {QString::number(k + 1), QString::number(row.step), loops, row.action, row.mode,
-              row.value, row.start, durationText(row.seconds)})
+              row.value, row.start, durationText(row.seconds), row.ended})
             h += QStringLiteral("<td>%1</td>").arg(esc(cell));
-        h += QStringLiteral("<td>%1").arg(esc(row.ended));
-        if (!row.marks.isEmpty())
-            h += QStringLiteral("<br><span class=\"note\">%1</span>")
-                     .arg(esc(row.marks.join(QStringLiteral("; "))));
-        h += QStringLiteral("</td><td>A<br>B<br>C</td>");
+        h += QStringLiteral("<td>A<br>B<br>C</td>");
         const auto cell = [&](auto figure, int decimals) {
             QStringList lines;
             for (const PhaseFigures& f : row.phases)
@@ -324,6 +321,12 @@ QString reportBodyHtml(const RunReport& r)
         cell([](const PhaseFigures& f) { return f.ah; }, kAhDecimals);
         cell([](const PhaseFigures& f) { return f.kwh; }, kKwhDecimals);
         h += QStringLiteral("</tr>\n");
+        // Pauses, resumes and the load out of reach: a line under the step, across the table.
+        if (!row.marks.isEmpty())
+            h += rowStart +
+                 QStringLiteral("<td colspan=\"%1\"><span class=\"note\">%2</span></td></tr>\n")
+                     .arg(std::size(heads))
+                     .arg(esc(row.marks.join(QStringLiteral("; "))));
     }
     h += QStringLiteral("</table>\n");
 

@@ -242,18 +242,25 @@ bool buildRunReport(const ReportRequest& request, RunReport& r, QString* error)
         computeFigures(store, row);
     }
 
-    if (e.start.isValid()) {
-        r.startText = dateTimeText(e.start);
-    } else if (!store.isEmpty()) {
-        r.startText = clockText(r.columns.clockSeconds.front());
-    }
-    if (e.end.isValid())
-        r.endText = dateTimeText(e.end);
-    else if (!store.isEmpty())
-        r.endText = clockText(r.columns.clockSeconds.back());
     if (e.start.isValid() && e.end.isValid())
         r.runSeconds = static_cast<double>(e.start.msecsTo(e.end)) / kMsPerSecond;
     else if (!store.isEmpty())
         r.runSeconds = std::floor(store.time(store.size() - 1));
+    // Without a journal the log tells the times of day; its last change (when the run closed
+    // it) tells the dates.
+    const QDateTime closed = QFileInfo(r.logPath).lastModified();
+    const auto dated = [](const QDateTime& when, int clock) {
+        return clock < 0 ? clockText(clock)
+                         : when.date().toString(QStringLiteral("yyyy-MM-dd ")) + clockText(clock);
+    };
+    if (e.start.isValid())
+        r.startText = dateTimeText(e.start);
+    else if (!store.isEmpty())
+        r.startText = dated(closed.addSecs(-static_cast<qint64>(r.runSeconds)),
+                            r.columns.clockSeconds.front());
+    if (e.end.isValid())
+        r.endText = dateTimeText(e.end);
+    else if (!store.isEmpty())
+        r.endText = dated(closed, r.columns.clockSeconds.back());
     return true;
 }

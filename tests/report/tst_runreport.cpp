@@ -47,7 +47,9 @@ const QByteArray kTinyJournal =
 {"event":"step end","time":"2026-12-06T10:00:02.000","step":1,"action":"LoadLevel","how":"dwell time","start":"2026-12-06T10:00:00.000","firstRecord":1,"lastRecord":2}
 {"event":"step start","time":"2026-12-06T10:00:02.000","step":2,"action":"DisCharge","mode":"CR","value":"50","record":3}
 {"event":"pause","time":"2026-12-06T10:00:02.500","step":2}
-{"event":"resume","time":"2026-12-06T10:00:09.000","after":"pause","step":2}
+{"event":"resume","time":"2026-12-06T10:00:04.000","after":"pause","step":2}
+{"event":"link lost","time":"2026-12-06T10:00:05.000","step":2,"link":"127.0.0.1:5025"}
+{"event":"link regained","time":"2026-12-06T10:00:09.000","attempt":3,"gap":4}
 {"event":"step end","time":"2026-12-06T10:00:10.000","step":2,"action":"DisCharge","how":"Stop","start":"2026-12-06T10:00:02.000","firstRecord":3,"lastRecord":3}
 {"event":"run end","time":"2026-12-06T10:00:10.000","how":"stopped","records":3}
 )";
@@ -193,13 +195,22 @@ private slots:
                            "Load link +127\\.0\\.0\\.1:5025",
                            "^ *1 +1 .*LoadLevel +CC +3 +10:00:00 +0:00:02 +dwell time +A ",
                            "^ *2 +2 .*DisCharge +CR +50 +10:00:02 +0:00:08 +Stop +A ",
-                           "10:00:02 paused in step 2",
+                           "2026-12-06 10:00:02 +paused in step 2",
+                           "2026-12-06 10:00:05 +load out of reach \\(127\\.0\\.0\\.1:5025\\)",
+                           "2026-12-06 10:00:09 +load reached again after 4 s",
+                           "/nowhere/P\\.INI \\(the program \\S+ cannot be read\\)",
                            "Page 5 of 5"};
-        QTest::newRow("html with SVG plots")
-            << kTinyLog << QByteArray() << "r.html" << 0
+        QTest::newRow("html with SVG plots, the marks in the step they fell in")
+            << kTinyLog << kTinyJournal << "r.html" << 0
             << QStringList{
                    "<td align=\"right\">457\\.000<br>231\\.000<br>232\\.000</td>",
-                   "(src=\"data:image/svg\\+xml;base64,[A-Za-z0-9+/=]{200,}\"[\\s\\S]*){3}"};
+                   "dwell time</td>.*\n.*Stop</td>.*\n<tr[^>]*><td colspan=\"21\"><span "
+                   "class=\"note\">10:00:02 paused in step 2; "
+                   "10:00:04 "
+                   "resumed after pause in step 2; 10:00:05 load out of reach "
+                   "\\(127\\.0\\.0\\.1:5025\\); "
+                   "10:00:09 load reached again after 4 s</span>",
+                   "(src=\"data:image/svg\\+xml;base64,[A-Za-z0-9+/=]{200,}\"[\\s\\S]*){4}"};
         QTest::newRow("not a run log")
             << QByteArray("[TestStep Option]\r\n") << QByteArray() << "r.pdf" << 2
             << QStringList{"is not a run log: its first line"};
