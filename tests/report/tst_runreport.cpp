@@ -170,6 +170,25 @@ private slots:
         QVERIFY(b.messages().isEmpty());
     }
 
+    void reportThatCannotBeWritten_isSaidOnce_andTheLogStaysWhole()
+    {
+        RunBench b(20);
+        b.program({{"LoadLevel", "CC", "4", "3", "", "", "", "0.5", "", "50"}});
+        // A folder where the report should go: the report cannot replace it.
+        QVERIFY(QDir().mkpath(b.fixture.path("TestLog/SN1.pdf")));
+        RunReportJob job(b.station(), b.rc);
+        job.setReportProgram(QStringLiteral(ACL3_REPORT_PATH));
+        QCOMPARE(b.run(), RunEnd::Finished);
+        QVERIFY(job.waitForFinished(60000));
+        QCOMPARE(b.messages().size(), 1);
+        QVERIFY2(
+            b.messages().first().startsWith(QStringLiteral("The run's report %1 was not written (")
+                                                .arg(b.fixture.path("TestLog/SN1.pdf"))),
+            qPrintable(b.messages().first()));
+        QCOMPARE(b.records().size(), b.station().run.RecordNo - 1);
+        QVERIFY(b.records().size() >= 6);
+    }
+
     void acl3Report_writesWhatTheLogAndItsJournalSay_data()
     {
         QTest::addColumn<QByteArray>("log");
