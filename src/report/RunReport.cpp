@@ -134,11 +134,13 @@ void journalRows(RunReport& r)
                      static_cast<qsizetype>(std::upper_bound(numbers.begin(), numbers.end(), last) -
                                             numbers.begin()));
         row.endInstant = std::min(row.endInstant, total);
-        const QDateTime end = s.end.isValid() ? s.end : r.events.end;
+        const QDateTime end = s.end.isValid()                 ? s.end
+                              : k + 1 < r.events.steps.size() ? r.events.steps[k + 1].start
+                                                              : r.events.end;
         row.seconds = s.start.isValid() && end.isValid()
                           ? static_cast<double>(s.start.msecsTo(end)) / kMsPerSecond
                           : 0;
-        row.ended = s.how.isEmpty() ? QStringLiteral("not recorded") : s.how;
+        row.ended = s.how.isEmpty() ? QStringLiteral("unknown") : s.how;
         if (!s.reply.isEmpty())
             row.ended += QStringLiteral(" (reply %1)").arg(s.reply);
         for (const RunEvents::Mark& mark : r.events.marks) {

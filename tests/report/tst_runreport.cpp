@@ -204,7 +204,19 @@ private slots:
         QTest::newRow("no journal: steps inferred")
             << kTinyLog << QByteArray() << "r.pdf" << 0
             << QStringList{stepOne, stepTwoB, "step ends are inferred from the log's step column",
-                           "^ *2 +2 .*10:00:02 +0:00:00 +end of log +A +220\\.000 ", "Page 1 of 4"};
+                           "^ *2 +2 +CR +10:00:02 +0:00:00 +end of log +A +220\\.000 ",
+                           "Page 1 of 4"};
+        QByteArray blanks = kTinyLog;
+        blanks.replace(",228,", ", 228 ,").replace(",684,", ",+684,");
+        QTest::newRow("blanks and a plus sign around numbers")
+            << blanks << QByteArray() << "r.pdf" << 0 << QStringList{stepOne};
+        // Run start, the start of step 1 and of step 2: no step end, no run end.
+        const QList<QByteArray> events = kTinyJournal.split('\n');
+        QTest::newRow("journal of a run cut short: a step holds the records up to the next")
+            << kTinyLog << events[0] + '\n' + events[1] + '\n' + events[3] + '\n'
+            << "r.pdf" << 0
+            << QStringList{stepOne, "How the run ended +not known",
+                           "^ *1 +1 .*LoadLevel .* +0:00:02 +unknown +A "};
         QTest::newRow("journal: how steps and the run ended, the pause")
             << kTinyLog << kTinyJournal << "r.pdf" << 0
             << QStringList{stepOne,
