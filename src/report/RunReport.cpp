@@ -111,6 +111,7 @@ void journalRows(RunReport& r)
 {
     const std::vector<qint64>& numbers = r.columns.recordNo;
     const qsizetype total = r.store->size();
+    std::size_t nextMark = 0;
     for (std::size_t k = 0; k < r.events.steps.size(); ++k) {
         const RunEvents::Step& s = r.events.steps[k];
         StepRow row;
@@ -143,10 +144,15 @@ void journalRows(RunReport& r)
         row.ended = s.how.isEmpty() ? QStringLiteral("unknown") : s.how;
         if (!s.reply.isEmpty())
             row.ended += QStringLiteral(" (reply %1)").arg(s.reply);
-        for (const RunEvents::Mark& mark : r.events.marks) {
-            if (mark.time >= s.start && (!s.end.isValid() || mark.time <= s.end))
+        // Each mark goes to the first step whose time holds it: a pause at the very end of a
+        // step is that step's, not the next one's.
+        const std::vector<RunEvents::Mark>& marks = r.events.marks;
+        for (; nextMark < marks.size() && (!end.isValid() || marks[nextMark].time <= end);
+             ++nextMark) {
+            if (marks[nextMark].time >= s.start)
                 row.marks << QStringLiteral("%1 %2").arg(
-                    mark.time.toString(QStringLiteral("hh:mm:ss")), mark.text);
+                    marks[nextMark].time.toString(QStringLiteral("hh:mm:ss")),
+                    marks[nextMark].text);
         }
         r.rows.push_back(row);
     }

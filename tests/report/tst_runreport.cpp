@@ -44,9 +44,9 @@ const QByteArray kTinyLog = "No.,Step,Loop1,StepTime,VotlageA,VotlageB,VotlageC,
 const QByteArray kTinyJournal =
     R"({"event":"run start","time":"2026-12-06T10:00:00.000","sn":"J-7","link":"127.0.0.1:5025","program":"/nowhere/P.INI","sha256":"ab12","estimate":90}
 {"event":"step start","time":"2026-12-06T10:00:00.000","step":1,"action":"LoadLevel","mode":"CC","value":"3","record":1}
-{"event":"step end","time":"2026-12-06T10:00:02.000","step":1,"action":"LoadLevel","how":"dwell time","start":"2026-12-06T10:00:00.000","firstRecord":1,"lastRecord":2}
+{"event":"step end","time":"2026-12-06T10:00:01.900","step":1,"action":"LoadLevel","how":"dwell time","start":"2026-12-06T10:00:00.000","firstRecord":1,"lastRecord":2}
 {"event":"step start","time":"2026-12-06T10:00:02.000","step":2,"action":"DisCharge","mode":"CR","value":"50","record":3}
-{"event":"pause","time":"2026-12-06T10:00:02.500","step":2}
+{"event":"pause","time":"2026-12-06T10:00:02.000","step":2}
 {"event":"resume","time":"2026-12-06T10:00:04.000","after":"pause","step":2}
 {"event":"link lost","time":"2026-12-06T10:00:05.000","step":2,"link":"127.0.0.1:5025"}
 {"event":"link regained","time":"2026-12-06T10:00:09.000","attempt":3,"gap":4}
@@ -64,11 +64,11 @@ private slots:
     void simulatedRun_figuresEqualThoseComputedFromItsCsv()
     {
         RunBench b(40);
-        b.program({{"LoadLevel", "CC", "4", "2", "", "", "", "0.5", "", "50"},
+        b.program({{"DisCharge", "CC", "8", "1", "0", "", "", "0.5"},
+                   {"LoadLevel", "CC", "4", "2", "", "", "", "0.5", "", "50"},
                    {"FOR", "", "", "", "2"},
                    {"LoadLevel", "CR", "50", "1.5", "", "", "", "0.5", "", "50"},
-                   {"LOOP"},
-                   {"DisCharge", "CC", "8", "1", "0", "", "", "0.5"}});
+                   {"LOOP"}});
         QCOMPARE(b.run(), RunEnd::Finished);
 
         // The rows by hand: a row wherever Step or Loop1 changes.
@@ -94,7 +94,7 @@ private slots:
             }
             ++e.n;
         }
-        QCOMPARE(rows.size(), std::size_t(4)); // step 1, two passes of step 3, step 5
+        QCOMPARE(rows.size(), std::size_t(4)); // steps 1 and 2, two passes of step 4
 
         RunReport report;
         QString error;
