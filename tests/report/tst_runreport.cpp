@@ -49,7 +49,7 @@ const QByteArray kTinyJournal =
 {"event":"pause","time":"2026-12-06T10:00:02.000","step":2}
 {"event":"resume","time":"2026-12-06T10:00:04.000","after":"pause","step":2}
 {"event":"link lost","time":"2026-12-06T10:00:05.000","step":2,"link":"127.0.0.1:5025"}
-{"event":"link regained","time":"2026-12-06T10:00:09.000","attempt":3,"gap":4}
+{"event":"link regained","time":"2026-12-06T10:00:10.000","attempt":3,"gap":4}
 {"event":"step end","time":"2026-12-06T10:00:10.000","step":2,"action":"DisCharge","how":"Stop","start":"2026-12-06T10:00:02.000","firstRecord":3,"lastRecord":3}
 {"event":"run end","time":"2026-12-06T10:00:10.000","how":"stopped","records":3}
 )";
@@ -228,7 +228,7 @@ private slots:
                            "^ *2 +2 .*DisCharge +CR +50 +10:00:02 +0:00:08 +Stop +A ",
                            "2026-12-06 10:00:02 +paused in step 2",
                            "2026-12-06 10:00:05 +load out of reach \\(127\\.0\\.0\\.1:5025\\)",
-                           "2026-12-06 10:00:09 +load reached again after 4 s",
+                           "2026-12-06 10:00:10 +load reached again after 4 s",
                            "/nowhere/P\\.INI \\(the program \\S+ cannot be read\\)",
                            "Page 5 of 5"};
         QTest::newRow("html with SVG plots, the marks in the step they fell in")
@@ -240,7 +240,7 @@ private slots:
                    "10:00:04 "
                    "resumed after pause in step 2; 10:00:05 load out of reach "
                    "\\(127\\.0\\.0\\.1:5025\\); "
-                   "10:00:09 load reached again after 4 s</span>",
+                   "10:00:10 load reached again after 4 s</span>",
                    "(src=\"data:image/svg\\+xml;base64,[A-Za-z0-9+/=]{200,}\"[\\s\\S]*){4}"};
         QTest::newRow("not a run log")
             << QByteArray("[TestStep Option]\r\n") << QByteArray() << "r.pdf" << 2
