@@ -210,6 +210,12 @@ private slots:
         blanks.replace(",228,", ", 228 ,").replace(",684,", ",+684,");
         QTest::newRow("blanks and a plus sign around numbers")
             << blanks << QByteArray() << "r.pdf" << 0 << QStringList{stepOne};
+        QByteArray damaged = kTinyLog;
+        damaged.replace(",684,", ",684x,").replace(",00:00:02,", ",00:00:2,");
+        QTest::newRow("damaged records are left out and said")
+            << damaged << QByteArray() << "r.pdf" << 0
+            << QStringList{"2 line\\(s\\) of ",
+                           "^ *1 +1 .* A +230\\.000 +230\\.000 +230\\.000 +1\\.000 "};
         // Run start, the start of step 1 and of step 2: no step end, no run end.
         const QList<QByteArray> events = kTinyJournal.split('\n');
         QTest::newRow("journal of a run cut short: a step holds the records up to the next")
