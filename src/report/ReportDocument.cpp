@@ -3,6 +3,7 @@
 #include "common/AtomicFile.h"
 #include "plot/TrendPlot.h"
 #include "report/RunReport.h"
+#include "testprogram/ProgramCheck.h"
 
 #include <QAbstractTextDocumentLayout>
 #include <QBuffer>
@@ -252,9 +253,9 @@ QString reportBodyHtml(const RunReport& r)
     const auto orUnknown = [&](const QString& text) {
         return text.isEmpty() ? unknown : esc(text);
     };
-    QString estimate = unknown;
+    QString estimate = r.estimate.isEmpty() ? unknown : esc(r.estimate);
     if (!std::isnan(r.events.estimateSeconds))
-        estimate = durationText(r.events.estimateSeconds);
+        estimate = runTimeText(r.events.estimateSeconds);
     h += QStringLiteral("<table border=\"1\" cellspacing=\"0\" cellpadding=\"3\">\n");
     h += infoRow(QStringLiteral("Serial number"), esc(r.serialNumber));
     h += infoRow(QStringLiteral("Program file"), program);
@@ -264,7 +265,7 @@ QString reportBodyHtml(const RunReport& r)
     h += infoRow(QStringLiteral("Load link"), orUnknown(r.link));
     h += infoRow(QStringLiteral("Start"), orUnknown(r.startText));
     h += infoRow(QStringLiteral("End"), orUnknown(r.endText));
-    h += infoRow(QStringLiteral("Run time"), esc(durationText(r.runSeconds)));
+    h += infoRow(QStringLiteral("Run time"), esc(runTimeText(r.runSeconds)));
     h += infoRow(QStringLiteral("Estimated run time"), estimate);
     h += infoRow(QStringLiteral("How the run ended"), orUnknown(r.ended));
     h += infoRow(QStringLiteral("Records"), QString::number(r.read.records));
@@ -303,7 +304,7 @@ QString reportBodyHtml(const RunReport& r)
         h += rowStart;
         for (const QString& cell :
              {QString::number(k + 1), QString::number(row.step), loops, row.action, row.mode,
-              row.value, row.start, durationText(row.seconds), row.ended})
+              row.value, row.start, runTimeText(row.seconds), row.ended})
             h += QStringLiteral("<td>%1</td>").arg(esc(cell));
         h += QStringLiteral("<td>A<br>B<br>C</td>");
         const auto cell = [&](auto figure, int decimals) {

@@ -1,5 +1,6 @@
 #include "report/RunReport.h"
 
+#include "testprogram/ProgramCheck.h"
 #include "testprogram/TestProgramFile.h"
 
 #include <QCryptographicHash>
@@ -181,15 +182,6 @@ void inferredRows(RunReport& r)
 
 } // namespace
 
-QString durationText(double seconds)
-{
-    const auto whole = static_cast<qint64>(std::llround(std::max(seconds, 0.0)));
-    return QStringLiteral("%1:%2:%3")
-        .arg(whole / 3600)
-        .arg((whole / 60) % 60, 2, 10, QLatin1Char('0'))
-        .arg(whole % 60, 2, 10, QLatin1Char('0'));
-}
-
 bool buildRunReport(const ReportRequest& request, RunReport& r, QString* error)
 {
     r.logPath = QFileInfo(request.logPath).absoluteFilePath();
@@ -226,6 +218,9 @@ bool buildRunReport(const ReportRequest& request, RunReport& r, QString* error)
             r.programSha256 = e.programSha256;
         } else if (const auto content = readTestProgram(r.program, &programError)) {
             programSteps = content->steps;
+            // The program check's estimate, as the station gave it before the run.
+            if (std::isnan(e.estimateSeconds))
+                r.estimate = estimateText(checkProgram(programSteps).estimate);
         } else {
             r.programProblem = programError;
         }

@@ -62,6 +62,7 @@ struct RunReport
     QString startText;
     QString endText;
     double runSeconds = 0;
+    QString estimate; // the estimated run time, when the journal or the program check gives it
     std::vector<StepRow> rows;
     bool stepsInferred = true; // step ends inferred from the step column
     bool battery = false;      // a charge or discharge program: V against charge is plotted
@@ -79,6 +80,3 @@ struct ReportRequest
 // Reads the log (and its journal) and works out the rows. False with `error` when the file is
 // not a run log.
 bool buildRunReport(const ReportRequest& request, RunReport& report, QString* error);
-
-// Duration as h:mm:ss (hours not wrapped).
-QString durationText(double seconds);

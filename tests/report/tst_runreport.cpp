@@ -106,6 +106,10 @@ private slots:
         QVERIFY(text.contains(QStringLiteral("SN1")));
         QVERIFY(text.contains(
             QStringLiteral("End of the report: %1 records, 4 step rows.").arg(b.records().size())));
+        // 1 s, 2 s and twice 1.5 s by the program check; the run took about as long.
+        QVERIFY2(text.contains(
+                     QRegularExpression(QStringLiteral("Estimated run time +00:00:06, about"))),
+                 qPrintable(text));
         QVERIFY(report.battery); // a discharge step: V against charge gets a page
         QVERIFY(text.contains(QStringLiteral("Page 5 of 5")));
         QCOMPARE(report.rows.size(), rows.size());
@@ -204,7 +208,7 @@ private slots:
         QTest::newRow("no journal: steps inferred")
             << kTinyLog << QByteArray() << "r.pdf" << 0
             << QStringList{stepOne, stepTwoB, "step ends are inferred from the log's step column",
-                           "^ *2 +2 +CR +10:00:02 +0:00:00 +end of log +A +220\\.000 ",
+                           "^ *2 +2 +CR +10:00:02 +00:00:00 +end of log +A +220\\.000 ",
                            "Page 1 of 4"};
         QByteArray blanks = kTinyLog;
         blanks.replace(",228,", ", 228 ,").replace(",684,", ",+684,");
@@ -222,16 +226,16 @@ private slots:
             << kTinyLog << events[0] + '\n' + events[1] + '\n' + events[3] + '\n'
             << "r.pdf" << 0
             << QStringList{stepOne, "How the run ended +not known",
-                           "^ *1 +1 .*LoadLevel .* +0:00:02 +unknown +A "};
+                           "^ *1 +1 .*LoadLevel .* +00:00:02 +unknown +A "};
         QTest::newRow("journal: how steps and the run ended, the pause")
             << kTinyLog << kTinyJournal << "r.pdf" << 0
             << QStringList{stepOne,
                            "SN J-7",
                            "How the run ended +Stopped by the operator \\(Stop\\)",
-                           "Estimated run time +0:01:30",
+                           "Estimated run time +00:01:30",
                            "Load link +127\\.0\\.0\\.1:5025",
-                           "^ *1 +1 .*LoadLevel +CC +3 +10:00:00 +0:00:02 +dwell time +A ",
-                           "^ *2 +2 .*DisCharge +CR +50 +10:00:02 +0:00:08 +Stop +A ",
+                           "^ *1 +1 .*LoadLevel +CC +3 +10:00:00 +00:00:02 +dwell time +A ",
+                           "^ *2 +2 .*DisCharge +CR +50 +10:00:02 +00:00:08 +Stop +A ",
                            "2026-12-06 10:00:02 +paused in step 2",
                            "2026-12-06 10:00:05 +load out of reach \\(127\\.0\\.0\\.1:5025\\)",
                            "2026-12-06 10:00:10 +load reached again after 4 s",
