@@ -2,6 +2,7 @@
 
 #include "common/Clock.h"
 #include "common/NumberText.h"
+#include "execution/RunReportJob.h"
 #include "series/SeriesStore.h"
 #include "station/Station.h"
 
@@ -34,6 +35,14 @@ bool measured(const QString& cell)
 QString recordedValue(const QString& cell)
 {
     return measured(cell) ? formatGeneral(parseNumber(cell)) : QString();
+}
+
+// Gives a log's report the log's new name, when it has one.
+void renameReport(const QString& fromLog, const QString& toLog)
+{
+    const QString report = RunReportJob::reportPathFor(fromLog);
+    if (QFileInfo::exists(report))
+        QFile::rename(report, RunReportJob::reportPathFor(toLog));
 }
 
 int unmeasuredCells(const GridModel& phases)
@@ -133,6 +142,8 @@ bool RunLog::open()
             return refuse(QStringLiteral("the existing log of that name cannot be kept as %1")
                               .arg(QDir::toNativeSeparators(kept)));
         keptPrevious_ = kept;
+        // The previous run's report goes with its log.
+        renameReport(path, kept);
     }
 
     file_.setFileName(path);
@@ -158,13 +169,16 @@ void RunLog::discard()
     if (path.isEmpty())
         return;
     QFile unused(path);
-    if (!unused.remove())
+    if (!unused.remove()) {
         station_.prompts.message(QStringLiteral("Cannot remove the unused log file %1: %2")
                                      .arg(QDir::toNativeSeparators(path), unused.errorString()));
-    else if (!keptPrevious_.isEmpty() && !QFile::rename(keptPrevious_, path))
-        station_.prompts.message(
-            QStringLiteral("Cannot give the log %1 its name %2 back")
-                .arg(QDir::toNativeSeparators(keptPrevious_), QDir::toNativeSeparators(path)));
+    } else if (!keptPrevious_.isEmpty()) {
+        renameReport(keptPrevious_, path);
+        if (!QFile::rename(keptPrevious_, path))
+            station_.prompts.message(
+                QStringLiteral("Cannot give the log %1 its name %2 back")
+                    .arg(QDir::toNativeSeparators(keptPrevious_), QDir::toNativeSeparators(path)));
+    }
     keptPrevious_.clear();
     file_.setFileName(QString());
 }
