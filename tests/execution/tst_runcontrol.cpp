@@ -111,50 +111,66 @@ private slots:
         QTest::addColumn<QList<QStringList>>("steps");
         QTest::addColumn<QStringList>("levels"); // the "CC:A" lines, in order
         QTest::addColumn<QString>("loop1");      // step/Loop1 of the records, as they change
+        QTest::addColumn<int>("okPulses");       // pulse loads that pass before they fail
         QTest::newRow("FOR 3") << QList<QStringList>{{"FOR", "", "", "", "3"},
                                                      loadLevel("CC", "1", "1"),
                                                      {"LOOP"},
                                                      loadLevel("CC", "2", "1")}
                                << QStringList{"CC:A 1", "CC:A 1", "CC:A 1", "CC:A 2"}
-                               << "2/3 2/2 2/1 4/3";
+                               << "2/3 2/2 2/1 4/3" << 0;
         QTest::newRow("FOR 1 and FOR 0 run once")
             << QList<QStringList>{{"FOR", "", "", "", "1"}, loadLevel("CC", "1", "1"), {"LOOP"},
                                   {"FOR", "", "", "", "0"}, loadLevel("CC", "2", "1"), {"LOOP"}}
-            << QStringList{"CC:A 1", "CC:A 2"} << "";
+            << QStringList{"CC:A 1", "CC:A 2"} << "" << 0;
         QTest::newRow("FOR2 inside FOR") << QList<QStringList>{{"FOR", "", "", "", "2"},
                                                                {"FOR2", "", "", "", "3"},
                                                                loadLevel("CC", "1", "1"),
                                                                {"LOOP2"},
                                                                {"LOOP"}}
-                                         << QStringList(6, "CC:A 1") << "";
-        // A pulse load's NG follows its go-to target.
-        for (const char* target : {"EndLoop", "6", "7"}) {
-            QTest::newRow(qPrintable(QStringLiteral("pulse NG to ") + target))
-                << QList<QStringList>{loadLevel("CC", "1", "1"),
+                                         << QStringList(6, "CC:A 1") << "" << 0;
+        // A pulse load's NG follows its go-to target; a jump out of the loop's second pass
+        // leaves the loop's count as the loop's own end does.
+        const auto pulseInLoop = [](const char* target) {
+            return QList<QStringList>{loadLevel("CC", "1", "1"),
                                       {"FOR", "", "", "", "2"},
                                       {"PlusLoad", "20", "2", "5", "5", "300", "3", "50", target},
                                       loadLevel("CC", "7", "1"),
                                       {"LOOP"},
-                                      loadLevel("CC", "9", "1")}
-                << (QByteArray(target) == "7" ? QStringList{"CC:A 1"}
-                                               : QStringList{"CC:A 1", "CC:A 9"})
-                << "";
-        }
+                                      loadLevel("CC", "9", "1")};
+        };
+        const QStringList toStep6 = {"CC:A 1", "CC:A 9"};
+        QTest::newRow("pulse NG to EndLoop") << pulseInLoop("EndLoop") << toStep6 << "" << 0;
+        QTest::newRow("pulse NG to step 6") << pulseInLoop("6") << toStep6 << "" << 0;
+        QTest::newRow("pulse NG one past the end")
+            << pulseInLoop("7") << QStringList{"CC:A 1"} << "" << 0;
+        QTest::newRow("pulse NG to step 6 in the second pass")
+            << pulseInLoop("6") << QStringList{"CC:A 1", "CC:A 7", "CC:A 9"} << "1/ 3/2 4/2 3/1 6/2"
+            << 1;
     }
     void loopsAndGoTos_setTheLevelsInTheirOrder()
     {
         QFETCH(QList<QStringList>, steps);
         QFETCH(QStringList, levels);
         QFETCH(QString, loop1);
+        QFETCH(int, okPulses);
         RunBench b(20);
         b.program(steps);
+        // The pulse passes while the source stands above its stop voltage.
+        AcSource high;
+        high.volts = okPulses > 0 ? 400 : high.volts;
+        b.sim().setAc(high);
+        int pulses = 0;
+        QObject::connect(&b.sim(), &LoadSimulator::lineLogged, &b.rc, [&](const SimLogEntry& e) {
+            if (e.line == QLatin1String("COUNT 3") && ++pulses > okPulses)
+                b.sim().setAc(AcSource{});
+        });
         QCOMPARE(b.run(), RunEnd::Finished);
         QVERIFY(b.messages().isEmpty()); // "Test Finished" only for an end before the timer
         const QStringList commands = commandsOf(b.received());
         QCOMPARE(commands.filter(QRegularExpression("^CC:A ")), levels);
         QCOMPARE(commands.last(), QStringLiteral("LOAD OFF"));
-        if (const qsizetype pulse = commands.indexOf("DYNC ON"); pulse >= 0) {
-            QCOMPARE(commands.count("DYNC ON"), 1);
+        if (const qsizetype pulse = commands.lastIndexOf("DYNC ON"); pulse >= 0) {
+            QCOMPARE(commands.count("DYNC ON"), okPulses + 1);
             QCOMPARE(commands[pulse + 1], QStringLiteral("LOAD OFF"));
             QVERIFY(b.records().size() > 2); // the pulse step is recorded too
         }

@@ -46,6 +46,14 @@ void addLinkColumn()
 {
     QTest::addColumn<QString>("link");
 }
+
+// One row a link.
+void addLinkRows()
+{
+    addLinkColumn();
+    for (const QString& link : kLinks)
+        QTest::newRow(qPrintable(link)) << link;
+}
 } // namespace
 
 class LoadSimLinksTest : public QObject
@@ -55,9 +63,7 @@ class LoadSimLinksTest : public QObject
 private slots:
     void replies_endWithLfAndSettingsAnswerNothing_data()
     {
-        addLinkColumn();
-        for (const QString& link : kLinks)
-            QTest::newRow(qPrintable(link)) << link;
+        addLinkRows();
     }
     void replies_endWithLfAndSettingsAnswerNothing()
     {
@@ -203,9 +209,7 @@ private slots:
 
     void faults_dropAfterCutsThePeerAtTheNthCommand_data()
     {
-        addLinkColumn();
-        for (const QString& link : kLinks)
-            QTest::newRow(qPrintable(link)) << link;
+        addLinkRows();
     }
     void faults_dropAfterCutsThePeerAtTheNthCommand()
     {
