@@ -245,34 +245,34 @@ private slots:
         QVERIFY(t.f.prompts.shown.empty());
     }
 
-    void droppedSocket_isLost_andReadsEmpty()
+    void droppedSocket_isLostAndEndsTheReplyWait_data()
     {
-        TcpFixture t;
-        QVERIFY(t.connect());
-        t.load.peer->close();
-        QVERIFY(settle([&] { return !t.links().tcpConnected(); }));
-        t.links().SendCommand(kInstrument, QStringLiteral("MEAS:VOLT?"));
-        QCOMPARE(t.links().ReadReply(kInstrument), QString());
-        QVERIFY(t.links().linkLost(kInstrument));
-        QVERIFY2(t.links().LastErrorRecord().contains(QStringLiteral(",106,TCP/IP connection to "
-                                                                     "127.0.0.1:")),
-                 qPrintable(t.links().LastErrorRecord()));
-        QVERIFY(t.f.prompts.shown.empty());
-        // Opening the link again ends the loss.
-        QVERIFY(t.connect());
-        QVERIFY(!t.links().linkLost(kInstrument));
+        QTest::addColumn<bool>("duringTheWait");
+        QTest::newRow("before the command") << false;
+        QTest::newRow("during the reply wait") << true;
     }
-
-    void dropDuringTheReplyWait_endsTheWait_andTheLinkIsLost()
+    void droppedSocket_isLostAndEndsTheReplyWait()
     {
+        QFETCH(bool, duringTheWait);
         TcpFixture t;
-        t.load.answer = [](QTcpSocket* peer, const QByteArray&) { peer->abort(); };
+        if (duringTheWait)
+            t.load.answer = [](QTcpSocket* peer, const QByteArray&) { peer->abort(); };
         QVERIFY(t.connect());
+        if (!duringTheWait) {
+            t.load.peer->close();
+            QVERIFY(settle([&] { return !t.links().tcpConnected(); }));
+        }
         t.links().SendCommand(kInstrument, QStringLiteral("MEAS:VOLT?"));
         const double start = t.f.clock.monotonicMs();
         QCOMPARE(t.links().ReadReply(kInstrument), QString());
         QVERIFY2(t.clockMsSince(start) < 10000, "a dropped socket ends the wait");
         QVERIFY(t.links().linkLost(kInstrument));
+        QVERIFY2(t.links().LastErrorRecord().contains(",106,TCP/IP connection to 127.0.0.1:"),
+                 qPrintable(t.links().LastErrorRecord()));
+        QVERIFY(t.f.prompts.shown.empty());
+        // Opening the link again ends the loss.
+        QVERIFY(t.connect());
+        QVERIFY(!t.links().linkLost(kInstrument));
     }
 
     void linkClose_closesTheSocket_andTheNextConnectOpensAnew()
