@@ -542,7 +542,8 @@ private slots:
     {
         QFETCH(QString, wait);
         QFETCH(QString, trigger);
-        RunBench b(1);
+        // Closing the window leaves the reply wait to its own window: a faster clock.
+        RunBench b(wait == QLatin1String("close") ? 20 : 1);
         if (wait == QLatin1String("prerun"))
             b.program({{"Suspend", "", "", "3600", "0", "", "", "1", "NextStep"}});
         else if (wait == QLatin1String("settling"))
