@@ -100,6 +100,7 @@ private slots:
             QVERIFY(!s.form.TestStepGrid.backColor(row, 1).isValid());
         QVERIFY(s.form.enabled("StartCommand").flag());
         QVERIFY(!s.form.enabled("StopCommand").flag());
+        QVERIFY(!s.form.enabled("VoltageText").flag()); // the last values are no longer live
         QCOMPARE(s.form.Frame2Caption.text(), QStringLiteral("Channel - 1"));
         QCOMPARE(s.form.WorkLabel.text(), QStringLiteral(" "));
         QVERIFY(!b.rc.log().isOpen());
@@ -337,16 +338,6 @@ private slots:
         const QStringList commands = commandsOf(b.received());
         QCOMPARE(commands.last(), QStringLiteral("LOAD OFF"));
         QVERIFY(!commands.contains("CC:A 7"));
-    }
-
-    void rampWithoutMeasureTime_isRefusedBeforeAnythingIsSent()
-    {
-        RunBench b;
-        b.program({{"RAMP ON", "CC", "10", "5", "", "", "", "0"}});
-        QCOMPARE(b.run(), RunEnd::Refused);
-        QCOMPARE(b.messages().size(), 1);
-        QVERIFY(b.messages()[0].contains(QStringLiteral("Step 1, MeasT(s) \"0\"")));
-        QVERIFY(b.received().isEmpty());
     }
 
     void pauseThenStart_resumesTheStepWithItsRemainingDwellInTheSameLog()
@@ -687,6 +678,9 @@ private slots:
                               << "Step 2, Value \"0\": Load Level must 0.533 ~ 10666(ohm) !";
         QTest::newRow("abc") << "SN1" << QList<QStringList>{ok, loadLevel("CC", "abc", "1")}
                              << "Step 2, Value \"abc\": not a number";
+        QTest::newRow("ramp without a measure time")
+            << "SN1" << QList<QStringList>{{"RAMP ON", "CC", "10", "5", "", "", "", "0"}}
+            << "Step 1, MeasT(s) \"0\"";
     }
     void startsThatDoNotRun_leaveTheLoadAndTheLogsAlone()
     {
