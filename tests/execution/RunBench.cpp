@@ -14,15 +14,7 @@ RunBench::RunBench(double speed, SourceKind source, Link link)
 
 void RunBench::program(const QList<QStringList>& steps)
 {
-    QByteArray ini =
-        "[TestStep Option]\r\nMeasureTime=1\r\nTotalStepCount=" + QByteArray::number(steps.size()) +
-        "\r\n";
-    for (int n = 0; n < steps.size(); ++n) {
-        ini += "[Step" + QByteArray::number(n + 1) + "]\r\n";
-        for (int f = 0; f < TestStep::kFieldCount; ++f)
-            ini += kStepFieldKeys[f].toUtf8() + "=" + steps[n].value(f).toUtf8() + "\r\n";
-    }
-    writeFile(fixture.programPath(), ini);
+    writeFile(fixture.programPath(), programIni(steps));
     if (!LoadTestProgram(station()))
         qFatal("the program did not load");
 }

@@ -1,3 +1,5 @@
+// A run against the simulated load: exact commands, CSV records, timing, faults, Stop and Pause.
+
 #include "common/NumberText.h"
 #include "execution/RunBench.h"
 #include "settings/IniFile.h"
@@ -61,6 +63,7 @@ private slots:
                    loadLevel("CR", "50", "0"),
                    {"LOOP"},
                    {"RAMP ON", "CC", "10", "2", "", "", "", "1"},
+                   {"RAMP ON", "CC", "12", "1", "", "", "", "1"}, // one pass reaches its level
                    {"RAMP OFF", "CC", "3", "0", "", "", "", "1"}});
         QCOMPARE(b.run(), RunEnd::Finished);
         QCOMPARE(b.messages(), QStringList{"Test Finished"});
@@ -74,7 +77,7 @@ private slots:
             expected << "MODE CR"
                      << "CR:A 50"
                      << "LOAD ON" << kMeasure;
-        expected << "CC:A 5" << kMeasure << "CC:A 10" << kMeasure; // the ramp, from 0
+        expected << "CC:A 5" << kMeasure << "CC:A 10" << kMeasure << "CC:A 12" << kMeasure;
         expected << "CC:A 3"
                  << "LOAD ON" << kMeasure << "LOAD OFF";
         QCOMPARE(lines.mid(13), expected);
@@ -83,72 +86,102 @@ private slots:
         QCOMPARE(b.csv().first(), QStringLiteral("No.,Step,Loop1,StepTime,VotlageA,VotlageB,"
                                                  "VotlageC,CurrentA,CurrentB,CurrentC,PowerA,"
                                                  "PowerB,PowerC,TotalTime,StepMode"));
-        QCOMPARE(column(records, 0), QStringList({"1", "2", "3", "4", "5", "6"}));
-        QCOMPARE(column(records, 1), QStringList({"1", "3", "3", "5", "5", "6"}));
-        QCOMPARE(column(records, 2), QStringList({"", "2", "1", "1", "1", "1"}));
-        QCOMPARE(column(records, 14), QStringList({"CC", "CR", "CR", "CC", "CC", "CC"}));
+        QCOMPARE(column(records, 0), QStringList({"1", "2", "3", "4", "5", "6", "7"}));
+        QCOMPARE(column(records, 1), QStringList({"1", "3", "3", "5", "5", "6", "7"}));
+        QCOMPARE(column(records, 2), QStringList({"", "2", "1", "1", "1", "1", "1"}));
+        QCOMPARE(column(records, 14), QStringList({"CC", "CR", "CR", "CC", "CC", "CC", "CC"}));
         for (const QStringList& r : records)
             QCOMPARE(r.size(), 15);
 
         // Stop restored the program and the controls.
         Station& s = b.station();
         QCOMPARE(s.form.TestStepGrid.text(2, 5), QStringLiteral("2"));
-        QVERIFY(!s.form.TestStepGrid.backColor(3, 1).isValid());
+        for (int row = 1; row <= 7; ++row)
+            QVERIFY(!s.form.TestStepGrid.backColor(row, 1).isValid());
         QVERIFY(s.form.enabled("StartCommand").flag());
         QVERIFY(!s.form.enabled("StopCommand").flag());
+        QVERIFY(!s.form.enabled("VoltageText").flag()); // the last values are no longer live
         QCOMPARE(s.form.Frame2Caption.text(), QStringLiteral("Channel - 1"));
         QCOMPARE(s.form.WorkLabel.text(), QStringLiteral(" "));
         QVERIFY(!b.rc.log().isOpen());
         QVERIFY(!b.rc.runTimer().isActive());
     }
 
-    void forLoop_runsItsTimedBodyAndCountsDown()
+    void loopsAndGoTos_setTheLevelsInTheirOrder_data()
     {
+        QTest::addColumn<QList<QStringList>>("steps");
+        QTest::addColumn<QStringList>("levels"); // the "CC:A" lines, in order
+        QTest::addColumn<QString>("loop1");      // step/Loop1 of the records, as they change
+        QTest::addColumn<int>("okPulses");       // pulse loads that pass before they fail
+        QTest::newRow("FOR 3") << QList<QStringList>{{"FOR", "", "", "", "3"},
+                                                     loadLevel("CC", "1", "1"),
+                                                     {"LOOP"},
+                                                     loadLevel("CC", "2", "1")}
+                               << QStringList{"CC:A 1", "CC:A 1", "CC:A 1", "CC:A 2"}
+                               << "2/3 2/2 2/1 4/3" << 0;
+        QTest::newRow("FOR 1 and FOR 0 run once")
+            << QList<QStringList>{{"FOR", "", "", "", "1"}, loadLevel("CC", "1", "1"), {"LOOP"},
+                                  {"FOR", "", "", "", "0"}, loadLevel("CC", "2", "1"), {"LOOP"}}
+            << QStringList{"CC:A 1", "CC:A 2"} << "" << 0;
+        QTest::newRow("FOR2 inside FOR") << QList<QStringList>{{"FOR", "", "", "", "2"},
+                                                               {"FOR2", "", "", "", "3"},
+                                                               loadLevel("CC", "1", "1"),
+                                                               {"LOOP2"},
+                                                               {"LOOP"}}
+                                         << QStringList(6, "CC:A 1") << "" << 0;
+        // A pulse load's NG follows its go-to target; a jump out of the loop's second pass
+        // leaves the loop's count as the loop's own end does.
+        const auto pulseInLoop = [](const char* target) {
+            return QList<QStringList>{loadLevel("CC", "1", "1"),
+                                      {"FOR", "", "", "", "2"},
+                                      {"PlusLoad", "20", "2", "5", "5", "300", "3", "50", target},
+                                      loadLevel("CC", "7", "1"),
+                                      {"LOOP"},
+                                      loadLevel("CC", "9", "1")};
+        };
+        const QStringList toStep6 = {"CC:A 1", "CC:A 9"};
+        QTest::newRow("pulse NG to EndLoop") << pulseInLoop("EndLoop") << toStep6 << "" << 0;
+        QTest::newRow("pulse NG to step 6") << pulseInLoop("6") << toStep6 << "" << 0;
+        QTest::newRow("pulse NG one past the end")
+            << pulseInLoop("7") << QStringList{"CC:A 1"} << "" << 0;
+        QTest::newRow("pulse NG to step 6 in the second pass")
+            << pulseInLoop("6") << QStringList{"CC:A 1", "CC:A 7", "CC:A 9"} << "1/ 3/2 4/2 3/1 6/2"
+            << 1;
+    }
+    void loopsAndGoTos_setTheLevelsInTheirOrder()
+    {
+        QFETCH(QList<QStringList>, steps);
+        QFETCH(QStringList, levels);
+        QFETCH(QString, loop1);
+        QFETCH(int, okPulses);
         RunBench b(20);
-        b.program({{"FOR", "", "", "", "3"},
-                   loadLevel("CC", "1", "1"),
-                   {"LOOP"},
-                   loadLevel("CC", "2", "1")});
+        b.program(steps);
+        // The pulse passes while the source stands above its stop voltage.
+        AcSource high;
+        high.volts = okPulses > 0 ? 400 : high.volts;
+        b.sim().setAc(high);
+        int pulses = 0;
+        QObject::connect(&b.sim(), &LoadSimulator::lineLogged, &b.rc, [&](const SimLogEntry& e) {
+            if (e.line == QLatin1String("COUNT 3") && ++pulses > okPulses)
+                b.sim().setAc(AcSource{});
+        });
         QCOMPARE(b.run(), RunEnd::Finished);
         QVERIFY(b.messages().isEmpty()); // "Test Finished" only for an end before the timer
         const QStringList commands = commandsOf(b.received());
-        QCOMPARE(commands.count("CC:A 1"), 3);
-        QCOMPARE(commands.count("CC:A 2"), 1);
+        QCOMPARE(commands.filter(QRegularExpression("^CC:A ")), levels);
         QCOMPARE(commands.last(), QStringLiteral("LOAD OFF"));
-        // Loop1 of the body's records counts 3, 2, 1; after the loop the cell shows 3 again.
-        QStringList loop1;
-        for (const QStringList& r : b.records()) {
-            if (loop1.isEmpty() || loop1.last() != r[1] + "/" + r[2])
-                loop1 << r[1] + "/" + r[2];
+        if (const qsizetype pulse = commands.lastIndexOf("DYNC ON"); pulse >= 0) {
+            QCOMPARE(commands.count("DYNC ON"), okPulses + 1);
+            QCOMPARE(commands[pulse + 1], QStringLiteral("LOAD OFF"));
+            QVERIFY(b.records().size() > 2); // the pulse step is recorded too
         }
-        QCOMPARE(loop1, QStringList({"2/3", "2/2", "2/1", "4/3"}));
-    }
-
-    void loopTimesOfOneOrLess_runTheBodyOnce()
-    {
-        RunBench b(20);
-        b.program({{"FOR", "", "", "", "1"},
-                   loadLevel("CC", "1", "1"),
-                   {"LOOP"},
-                   {"FOR", "", "", "", "0"},
-                   loadLevel("CC", "2", "1"),
-                   {"LOOP"}});
-        QCOMPARE(b.run(), RunEnd::Finished);
-        const QStringList commands = commandsOf(b.received());
-        QCOMPARE(commands.count("CC:A 1"), 1);
-        QCOMPARE(commands.count("CC:A 2"), 1);
-    }
-
-    void innerLoop_runsInsideTheOuterLoop()
-    {
-        RunBench b(20);
-        b.program({{"FOR", "", "", "", "2"},
-                   {"FOR2", "", "", "", "3"},
-                   loadLevel("CC", "1", "1"),
-                   {"LOOP2"},
-                   {"LOOP"}});
-        QCOMPARE(b.run(), RunEnd::Finished);
-        QCOMPARE(commandsOf(b.received()).count("CC:A 1"), 6);
+        QStringList passes;
+        for (const QStringList& r : b.records()) {
+            if (passes.isEmpty() || passes.last() != r[1] + "/" + r[2])
+                passes << r[1] + "/" + r[2];
+        }
+        if (!loop1.isEmpty())
+            QCOMPARE(passes.join(' '), loop1);
     }
 
     void timerCarriedSteps_driveTheLoadAsTheirRowsSay_data()
@@ -166,6 +199,14 @@ private slots:
         QTest::newRow("discharge first")
             << QList<QStringList>{{"DisCharge", "CC", "5", "3", "0", "0", "0", "1", "NextStep"}}
             << QStringList{"CC:A 5", "MODE CC", "LOAD ON", "LOAD OFF", "LOAD OFF"} << 3;
+        QTest::newRow("consecutive discharges keep the load on")
+            << QList<QStringList>{loadLevel("CC", "1", "1"),
+                                  {"DisCharge", "CC", "5", "1", "0", "0", "0", "1", "NextStep"},
+                                  {"DisCharge", "CC", "6", "1", "0", "0", "0", "1", "NextStep"},
+                                  {"Suspend", "", "", "1", "0", "", "", "1", "NextStep"}}
+            << QStringList{"MODE CC", "CC:A 1",  "LOAD ON", "CC:A 5",   "MODE CC", "LOAD ON",
+                           "CC:A 6",  "MODE CC", "LOAD ON", "LOAD OFF", "LOAD OFF"}
+            << 5;
     }
     void timerCarriedSteps_driveTheLoadAsTheirRowsSay()
     {
@@ -180,19 +221,6 @@ private slots:
         QVERIFY2(std::abs(b.records().size() - records) <= 1,
                  qPrintable(QString::number(b.records().size())));
         QVERIFY(b.records().last()[4] != QLatin1String("0"));
-    }
-
-    void consecutiveDischarges_keepTheLoadOnAndTheLastSwitchesItOff()
-    {
-        RunBench b(20);
-        b.program({loadLevel("CC", "1", "1"),
-                   {"DisCharge", "CC", "5", "1", "0", "0", "0", "1", "NextStep"},
-                   {"DisCharge", "CC", "6", "1", "0", "0", "0", "1", "NextStep"},
-                   {"Suspend", "", "", "1", "0", "", "", "1", "NextStep"}});
-        QCOMPARE(b.run(), RunEnd::Finished);
-        QCOMPARE(commandsOf(b.received()),
-                 QStringList({"MODE CC", "CC:A 1", "LOAD ON", "CC:A 5", "MODE CC", "LOAD ON",
-                              "CC:A 6", "MODE CC", "LOAD ON", "LOAD OFF", "LOAD OFF"}));
     }
 
     void settlingTime_isNotFollowedByABurstOfRecords()
@@ -256,40 +284,6 @@ private slots:
         QVERIFY(commandsOf(b.received()).contains("CC:A 1"));
     }
 
-    void pulseLoadNg_followsItsGoToTarget_data()
-    {
-        QTest::addColumn<QString>("target");
-        QTest::addColumn<bool>("reachesLastStep");
-        QTest::newRow("EndLoop") << "EndLoop" << true;
-        QTest::newRow("step number") << "6" << true;
-        QTest::newRow("one past the program ends it") << "7" << false;
-    }
-    void pulseLoadNg_followsItsGoToTarget()
-    {
-        QFETCH(QString, target);
-        QFETCH(bool, reachesLastStep);
-        RunBench b(20);
-        b.program({loadLevel("CC", "1", "1"),
-                   {"FOR", "", "", "", "2"},
-                   {"PlusLoad", "20", "2", "5", "5", "300", "3", "50", target},
-                   loadLevel("CC", "7", "1"),
-                   {"LOOP"},
-                   loadLevel("CC", "9", "1")});
-        QCOMPARE(b.run(), RunEnd::Finished);
-        const QStringList commands = commandsOf(b.received());
-        QCOMPARE(commands.count("DYNC ON"), 1);
-        QVERIFY(!commands.contains("CC:A 7"));
-        QCOMPARE(commands.contains("CC:A 9"), reachesLastStep);
-        const QStringList pulse = commands.mid(commands.indexOf("CCP:HIGH 20"), 8);
-        QCOMPARE(pulse, QStringList({"CCP:HIGH 20", "CC:B 2", "PERD:HIGH 5", "PERD:LOW 5",
-                                     "VTH 300", "COUNT 3", "DYNC ON", "LOAD OFF"}));
-        // The NG reply's voltage and current are shown, and the pulse step recorded.
-        bool recorded = false;
-        for (const QStringList& r : b.records())
-            recorded = recorded || r[1] == QLatin1String("3");
-        QVERIFY(recorded);
-    }
-
     void longPulseOverGpib_isAwaitedPastTheDeviceTimeOut()
     {
         // Two cycles of 1 s: each GPIB read gives up after one second, the result comes later.
@@ -346,16 +340,6 @@ private slots:
         QVERIFY(!commands.contains("CC:A 7"));
     }
 
-    void rampWithoutMeasureTime_isRefusedBeforeAnythingIsSent()
-    {
-        RunBench b;
-        b.program({{"RAMP ON", "CC", "10", "5", "", "", "", "0"}});
-        QCOMPARE(b.run(), RunEnd::Refused);
-        QCOMPARE(b.messages().size(), 1);
-        QVERIFY(b.messages()[0].contains(QStringLiteral("Step 1, MeasT(s) \"0\"")));
-        QVERIFY(b.received().isEmpty());
-    }
-
     void pauseThenStart_resumesTheStepWithItsRemainingDwellInTheSameLog()
     {
         RunBench b(20);
@@ -403,15 +387,20 @@ private slots:
         QTest::addColumn<int>("downMs");
         QTest::newRow("tcp, accepting again") << false << int(SimFaults::AfterDrop::Accept) << 0;
         QTest::newRow("tcp, refusing a while") << false << int(SimFaults::AfterDrop::Refuse) << 300;
-        QTest::newRow("serial, deaf a while") << true << int(SimFaults::AfterDrop::Accept) << 800;
+        // Deaf until the station has told the loss (a busy machine may take long to notice).
+        QTest::newRow("serial, deaf a while") << true << int(SimFaults::AfterDrop::Accept) << 0;
     }
     void lostLoad_isReachedAgainAndTheStepGoesOnWithItsRemainingDwell()
     {
         QFETCH(bool, serial);
         QFETCH(int, afterDrop);
         QFETCH(int, downMs);
-        RunBench b(20, SourceKind::Ac, serial ? SimStation::Link::Serial : SimStation::Link::Tcp);
-        b.program({loadLevel("CC", "5", "20")});
+        // The serial link reads in windows of 0.1 s: a slower clock keeps them long enough in
+        // real time for a busy machine, and a longer step leaves room for the ten instants
+        // without a value that tell the loss.
+        RunBench b(serial ? 4 : 20, SourceKind::Ac,
+                   serial ? SimStation::Link::Serial : SimStation::Link::Tcp);
+        b.program({loadLevel("CC", "5", serial ? "30" : "20")});
         const QStringList reset = resetSequence(!serial);
         SimFaults drop;
         // At the fifth measuring instant (serial opens with "REM").
@@ -422,9 +411,12 @@ private slots:
         // A minute passes while the load is out of reach: the step's clock must stand still.
         GridModel& status = b.station().form.LoadStatusGrid;
         QObject::connect(&status, &GridModel::dataChanged, &b.rc, [&] {
-            if (status.text(1, 2) == QLatin1String("Lost Connect!") &&
-                b.station().run.LinkLostSeconds == 0)
-                b.fixture.clock.advance(60);
+            if (status.text(1, 2) != QLatin1String("Lost Connect!") ||
+                b.station().run.LinkLostSeconds != 0)
+                return;
+            b.fixture.clock.advance(60);
+            if (serial)
+                b.sim().clearFaults();
         });
         QCOMPARE(b.run(), RunEnd::Finished);
         QCOMPARE(b.station().run.LinkLosses, 1);
@@ -438,9 +430,11 @@ private slots:
         QVERIFY(b.station().run.LinkLostSeconds >= 60);
         if (serial)
             return; // its ten instants without a value are recorded before the loss is known
-        // Twenty seconds of records, every one of them measured.
+        // Twenty seconds of records, every one measured. A busy machine may skip an instant or
+        // two; the dwell started afresh would give 25, the lost minute counted 5.
         const QList<QStringList> records = b.records();
-        QVERIFY2(std::abs(records.size() - 20) <= 1, qPrintable(QString::number(records.size())));
+        QVERIFY2(records.size() >= 16 && records.size() <= 21,
+                 qPrintable(QString::number(records.size())));
         for (const QStringList& r : records)
             QVERIFY2(parseNumber(r[4]) > 200 && r[7] == QLatin1String("5"),
                      qPrintable(r.join(',')));
@@ -532,12 +526,15 @@ private slots:
                                    << "CC:A 1";
         QTest::newRow("pulse-load result") << "pulse"
                                            << "DYNC ON";
+        QTest::newRow("window closed in a timed step") << "close"
+                                                       << "GLOB:MEAS:POW?";
     }
     void stopInsideAWait_switchesOffClosesTheLogAndSendsNothingMore()
     {
         QFETCH(QString, wait);
         QFETCH(QString, trigger);
-        RunBench b(1);
+        // Closing the window leaves the reply wait to its own window: a faster clock.
+        RunBench b(wait == QLatin1String("close") ? 20 : 1);
         if (wait == QLatin1String("prerun"))
             b.program({{"Suspend", "", "", "3600", "0", "", "", "1", "NextStep"}});
         else if (wait == QLatin1String("settling"))
@@ -551,14 +548,18 @@ private slots:
             b.program({loadLevel("CC", "2", "60")});
         } else if (wait == QLatin1String("ramp"))
             b.program({{"RAMP ON", "CC", "100", "1000", "", "", "", "10"}});
-        else
+        else if (wait == QLatin1String("pulse"))
             b.program({loadLevel("CC", "2", "1"),
                        {"PlusLoad", "20", "2", "500", "500", "300", "100", "50", "NextStep"}});
+        else
+            b.program({loadLevel("CC", "1", "1"), loadLevel("CC", "2", "600")});
         bool pressed = false;
         QObject::connect(&b.sim(), &LoadSimulator::lineLogged, &b.rc, [&](const SimLogEntry& e) {
             if (!pressed && e.line == trigger) {
                 pressed = true;
-                QTimer::singleShot(0, &b.rc, [&] { b.rc.StopCommand(); });
+                QTimer::singleShot(0, &b.rc, [&] {
+                    wait == QLatin1String("close") ? b.rc.windowClosing() : b.rc.StopCommand();
+                });
             }
         });
         QCOMPARE(b.run(30000), RunEnd::Stopped);
@@ -609,8 +610,9 @@ private slots:
 
     void stepsWithALongerMeasureTime_endAtTheirDwellTimes()
     {
-        RunBench b(5);
-        // 2 s with a measure time of 10 s from the pre-run; 0.6 s with 1e20 on the timer.
+        // A slow clock: a busy machine's late timer adds little; the measure times (10 s and
+        // 1e20 s) are far outside the bounds.
+        RunBench b(1);
         b.program({loadLevel("CC", "1", "2", "10"),
                    {"DisCharge", "CC", "5", "0.6", "0", "0", "0", "1e20", "NextStep"},
                    loadLevel("CC", "2", "1")});
@@ -619,9 +621,9 @@ private slots:
                          [&] { starts << b.fixture.clock.monotonicMs() / 1000.0; });
         QCOMPARE(b.run(), RunEnd::Finished);
         QCOMPARE(starts.size(), 3);
-        QVERIFY2(std::abs(starts[1] - starts[0] - 2) < 0.2, qPrintable(QString::number(starts[1])));
-        QVERIFY2(std::abs(starts[2] - starts[1] - 0.6) < 0.2,
-                 qPrintable(QString::number(starts[2])));
+        const double first = starts[1] - starts[0], second = starts[2] - starts[1];
+        QVERIFY2(first >= 1.95 && first < 4, qPrintable(QString::number(first)));
+        QVERIFY2(second >= 0.55 && second < 0.95, qPrintable(QString::number(second)));
     }
 
     void runAcrossMidnight_keepsItsMeasuringInterval()
@@ -663,24 +665,30 @@ private slots:
         QCOMPARE(b.received(), QStringList{"MEAS:VOLT?"});
     }
 
-    void startsThatDoNotRun_leaveTheLogsAlone_data()
+    void startsThatDoNotRun_leaveTheLoadAndTheLogsAlone_data()
     {
         QTest::addColumn<QString>("sn");
-        QTest::addColumn<int>("steps");
+        QTest::addColumn<QList<QStringList>>("steps");
         QTest::addColumn<QString>("message");
-        QTest::newRow("no steps") << "SN1" << 0 << "Please setup test step, then press START.";
-        QTest::newRow("serial number with a path") << "../SN1" << 1 << "\"/\"";
+        const QStringList ok = loadLevel("CC", "1", "0");
+        QTest::newRow("no steps") << "SN1" << QList<QStringList>{}
+                                  << "Please setup test step, then press START.";
+        QTest::newRow("serial number with a path") << "../SN1" << QList<QStringList>{ok} << "\"/\"";
+        QTest::newRow("CR 0") << "SN1" << QList<QStringList>{ok, loadLevel("CR", "0", "1")}
+                              << "Step 2, Value \"0\": Load Level must 0.533 ~ 10666(ohm) !";
+        QTest::newRow("abc") << "SN1" << QList<QStringList>{ok, loadLevel("CC", "abc", "1")}
+                             << "Step 2, Value \"abc\": not a number";
+        QTest::newRow("ramp without a measure time")
+            << "SN1" << QList<QStringList>{{"RAMP ON", "CC", "10", "5", "", "", "", "0"}}
+            << "Step 1, MeasT(s) \"0\"";
     }
-    void startsThatDoNotRun_leaveTheLogsAlone()
+    void startsThatDoNotRun_leaveTheLoadAndTheLogsAlone()
     {
         QFETCH(QString, sn);
-        QFETCH(int, steps);
+        QFETCH(QList<QStringList>, steps);
         QFETCH(QString, message);
         RunBench b;
-        QList<QStringList> program;
-        if (steps > 0)
-            program << loadLevel("CC", "1", "1");
-        b.program(program);
+        b.program(steps);
         b.station().form.SNText.setText(sn);
         const QString previous = keepPreviousLog(b);
         QCOMPARE(b.run(), RunEnd::Refused);
@@ -689,7 +697,7 @@ private slots:
         QVERIFY(b.received().isEmpty());
         QVERIFY(b.station().form.enabled("StartCommand").flag());
         QCOMPARE(readFile(previous), QByteArray("1,old\r\n"));
-        QCOMPARE(QDir(b.station().testLogDir()).entryList({"SN1*"}), QStringList{"SN1.CSV"});
+        QCOMPARE(QDir(b.station().testLogDir()).entryList(QDir::Files), QStringList{"SN1.CSV"});
     }
 
     void emptySerialNumber_logsToNoSaveLogWithoutPreRunRecords()
@@ -726,33 +734,6 @@ private slots:
                  QStringLiteral("2"));
     }
 
-    void valuesTheLoadMustNotGet_refuseTheStartBeforeTheLog_data()
-    {
-        QTest::addColumn<QStringList>("step");
-        QTest::addColumn<QString>("finding");
-        QTest::newRow("CR 0") << loadLevel("CR", "0", "1")
-                              << "Step 1, Value \"0\": Load Level must 0.533 ~ 10666(ohm) !";
-        QTest::newRow("abc") << loadLevel("CC", "abc", "1")
-                             << "Step 1, Value \"abc\": not a number";
-    }
-    void valuesTheLoadMustNotGet_refuseTheStartBeforeTheLog()
-    {
-        QFETCH(QStringList, step);
-        QFETCH(QString, finding);
-        RunBench b;
-        const QString log = QDir(b.station().testLogDir()).filePath("SN1.CSV");
-        QVERIFY(QDir().mkpath(b.station().testLogDir()));
-        writeFile(log, "an earlier test\r\n");
-        b.program({loadLevel("CC", "1", "0"), step});
-        QCOMPARE(b.run(), RunEnd::Refused);
-        QCOMPARE(b.messages().size(), 1);
-        QVERIFY2(b.messages()[0].contains(finding.replace("Step 1", "Step 2")),
-                 qPrintable(b.messages()[0]));
-        QVERIFY(b.received().isEmpty());
-        QCOMPARE(QDir(b.station().testLogDir()).entryList(QDir::Files), QStringList{"SN1.CSV"});
-        QCOMPARE(readFile(log), QByteArray("an earlier test\r\n"));
-    }
-
     void runningRow_isTheOnlyOneHighlighted_andTheRunsCountingIsNoEdit()
     {
         RunBench b(20);
@@ -775,18 +756,6 @@ private slots:
         QCOMPARE(b.run(), RunEnd::Finished);
         QCOMPARE(seen, QStringList({"1:1", "2:2", "3:3", "2:2", "3:3", "4:4"}));
         QVERIFY(!edited);
-    }
-
-    void closingTheWindow_switchesOffAndClosesTheLog()
-    {
-        RunBench b(20);
-        b.program({loadLevel("CC", "1", "600")});
-        b.start();
-        QTRY_VERIFY_WITH_TIMEOUT(b.records().size() >= 1, 30000);
-        b.rc.windowClosing();
-        QVERIFY(!b.rc.runTimer().isActive());
-        QVERIFY(!b.rc.log().isOpen());
-        QCOMPARE(commandsOf(b.received()).last(), QStringLiteral("LOAD OFF"));
     }
 };
 

@@ -1,3 +1,5 @@
+// The run's CSV log byte for byte, the kept earlier log, the record list and the plot's series.
+
 #include "execution/RunLog.h"
 #include "series/SeriesStore.h"
 #include "support/TestMain.h"
@@ -78,6 +80,8 @@ private slots:
         s.form.TestStepGrid.setRows(4);
         s.form.TestStepGrid.setText(2, 5, QStringLiteral("3"));
         s.run.ForRow = 2;
+        // Read while the log is still open: nothing waits in a buffer.
+        QVERIFY(readFile(s.run.LogFileName).endsWith(",CC\r\n"));
         f.clock.advance(100 * 3600); // 100 hours later
         log.RecordResult();
         log.close();
@@ -88,17 +92,6 @@ private slots:
         QCOMPARE(s.run.RecordNo, 3);
         QCOMPARE(s.run.UnmeasuredValues, 4);
         QVERIFY(f.prompts.shown.empty());
-    }
-
-    void log_isOnDiskAfterEachRecord()
-    {
-        StationFixture f;
-        prepareRun(f);
-        RunLog log(*f.station);
-        QVERIFY(log.open());
-        log.WriteLogRecord();
-        // Read while the log is still open: nothing waits in a buffer.
-        QVERIFY(readFile(f.station->run.LogFileName).endsWith(",CC\r\n"));
     }
 
     void log_createsTestLogAndKeepsAnOldLogUnderADatedName()

@@ -1,3 +1,5 @@
+// The start-up on the first tick, once and in order; then the time each second of clock time.
+
 #include "execution/StartupTimer.h"
 #include "station/StationFolder.h"
 #include "support/TestMain.h"
@@ -10,12 +12,10 @@ namespace {
 
 QByteArray program(const QStringList& actions)
 {
-    QStringList lines = {QStringLiteral("[TestStep Option]"),
-                         QStringLiteral("TotalStepCount=%1").arg(actions.size())};
-    for (int n = 1; n <= actions.size(); ++n)
-        lines << QStringLiteral("[Step%1]").arg(n)
-              << QStringLiteral("ActionMode=") + actions[n - 1];
-    return crlfLines(lines);
+    QList<QStringList> steps;
+    for (const QString& action : actions)
+        steps << QStringList{action};
+    return programIni(steps, {});
 }
 
 struct StartupFixture : StationFixture

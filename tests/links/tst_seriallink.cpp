@@ -1,3 +1,5 @@
+// The serial link on a pseudo-terminal: settings, reply framing, and each failure recorded once.
+
 #include "LinkTestSupport.h"
 #include "common/Waits.h"
 #include "links/LinkLayer.h"
@@ -33,11 +35,7 @@ struct SerialFixture
     }
 
     LinkLayer& links() { return f.station->links(); }
-    QStringList errorRecords() const
-    {
-        return QString::fromUtf8(readFile(f.station->links().errorLogPath()))
-            .split(QStringLiteral("\r\n"), Qt::SkipEmptyParts);
-    }
+    QStringList errorRecords() { return ::errorRecords(*f.station); }
     // Opens the port and takes the "REM" it sends.
     bool connect()
     {
@@ -139,27 +137,19 @@ private slots:
     void reply_isTrimmed_orErrRec()
     {
         QFETCH(QByteArray, reply);
+        QFETCH(QByteArray, rest);
         QFETCH(QString, expected);
         SerialFixture s;
         QVERIFY(s.connect());
         s.links().SendCommand(kInstrument, QStringLiteral("MEAS:VOLT?"));
         QCOMPARE(s.pty.read(11), QByteArray("MEAS:VOLT?\n"));
         s.pty.write(reply);
+        QTimer::singleShot(20, [&] { s.pty.write(rest); });
         const double start = s.f.clock.monotonicMs();
         QCOMPARE(s.links().ReadReply(kInstrument), expected);
         // Without a line end the read takes its whole window of 0.1 s.
-        if (!reply.endsWith('\n'))
+        if (!(reply + rest).endsWith('\n'))
             QVERIFY(s.clockMsSince(start) >= 100);
-    }
-
-    void reply_inPieces_isCollectedToTheLineEnd()
-    {
-        SerialFixture s;
-        QVERIFY(s.connect());
-        s.links().SendCommand(kInstrument, QStringLiteral("MEAS:CURR?"));
-        s.pty.write("3.1");
-        QTimer::singleShot(20, [&] { s.pty.write("25\r\n"); });
-        QCOMPARE(s.links().ReadReply(kInstrument), QStringLiteral("3.125"));
     }
 
     void lateRestOfACutOffReply_isNeverTheNextReply()
@@ -255,13 +245,24 @@ private slots:
         QCOMPARE(s.f.prompts.messages().size(), 1);
     }
 
-    void missingDevice_isRecordedWithItsName()
+    void portThatCannotOpen_isRecordedWithItsName_data()
     {
+        QTest::addColumn<int>("comPort");
+        QTest::addColumn<QString>("record");
+        QTest::newRow("no such device") << 40 << ",/dev/ttyS39: ";
+        QTest::newRow("no port number") << 0 << "No serial port number is set";
+    }
+    void portThatCannotOpen_isRecordedWithItsName()
+    {
+        QFETCH(int, comPort);
+        QFETCH(QString, record);
         SerialFixture s;
-        s.f.station->LinkRecords[kInstrument].ComPort = 40;
+        s.f.station->LinkRecords[kInstrument].ComPort = comPort;
         s.links().LoadConnect(kInstrument);
+        s.links().SendCommand(kInstrument, QStringLiteral("MEAS:VOLT?")); // tries to open it
         QVERIFY(!s.links().serialPortOpen(kInstrument));
-        QVERIFY2(s.links().LastErrorRecord().contains(QStringLiteral("/dev/ttyS39: ")),
+        QCOMPARE(s.errorRecords().size(), 1);
+        QVERIFY2(s.links().LastErrorRecord().contains(record),
                  qPrintable(s.links().LastErrorRecord()));
     }
 

@@ -1,3 +1,5 @@
+// The TCP link on loopback: reply framing, dropped leftovers, the connect loop, a lost socket.
+
 #include "LinkTestSupport.h"
 #include "common/Waits.h"
 #include "links/LinkLayer.h"
@@ -103,31 +105,23 @@ private slots:
     void query_sendsLine_andReadsReply()
     {
         QFETCH(QByteArray, reply);
+        QFETCH(QByteArray, rest);
         QFETCH(QString, expected);
         TcpFixture t;
         t.f.clock.setSpeed(200); // the 10 s window of an unended reply passes in 50 ms
-        t.load.answer = [&](QTcpSocket* peer, const QByteArray&) { peer->write(reply); };
+        t.load.answer = [&](QTcpSocket* peer, const QByteArray&) {
+            peer->write(reply);
+            peer->flush();
+            QTimer::singleShot(20, peer, [peer, rest] { peer->write(rest); });
+        };
         QVERIFY(t.connect());
         t.links().SendCommand(kInstrument, QStringLiteral("MEAS:VOLT?"));
         const double start = t.f.clock.monotonicMs();
         QCOMPARE(t.links().ReadReply(kInstrument), expected);
         QCOMPARE(t.load.received, QByteArray("MEAS:VOLT?\n"));
-        if (!reply.endsWith('\n'))
+        if (!(reply + rest).endsWith('\n'))
             QVERIFY(t.clockMsSince(start) >= 10000);
         QVERIFY(t.f.prompts.shown.empty());
-    }
-
-    void replyInTwoSegments_isReturnedWhole()
-    {
-        TcpFixture t;
-        t.load.answer = [](QTcpSocket* peer, const QByteArray&) {
-            peer->write("230.");
-            peer->flush();
-            QTimer::singleShot(30, peer, [peer] { peer->write("125\r\n"); });
-        };
-        QVERIFY(t.connect());
-        t.links().SendCommand(kInstrument, QStringLiteral("GLOB:MEAS:VOLT?"));
-        QCOMPARE(t.links().ReadReply(kInstrument), QStringLiteral("230.125"));
     }
 
     void leftoverData_isDroppedWhenTheNextCommandGoes()
@@ -251,34 +245,34 @@ private slots:
         QVERIFY(t.f.prompts.shown.empty());
     }
 
-    void droppedSocket_isLost_andReadsEmpty()
+    void droppedSocket_isLostAndEndsTheReplyWait_data()
     {
-        TcpFixture t;
-        QVERIFY(t.connect());
-        t.load.peer->close();
-        QVERIFY(settle([&] { return !t.links().tcpConnected(); }));
-        t.links().SendCommand(kInstrument, QStringLiteral("MEAS:VOLT?"));
-        QCOMPARE(t.links().ReadReply(kInstrument), QString());
-        QVERIFY(t.links().linkLost(kInstrument));
-        QVERIFY2(t.links().LastErrorRecord().contains(QStringLiteral(",106,TCP/IP connection to "
-                                                                     "127.0.0.1:")),
-                 qPrintable(t.links().LastErrorRecord()));
-        QVERIFY(t.f.prompts.shown.empty());
-        // Opening the link again ends the loss.
-        QVERIFY(t.connect());
-        QVERIFY(!t.links().linkLost(kInstrument));
+        QTest::addColumn<bool>("duringTheWait");
+        QTest::newRow("before the command") << false;
+        QTest::newRow("during the reply wait") << true;
     }
-
-    void dropDuringTheReplyWait_endsTheWait_andTheLinkIsLost()
+    void droppedSocket_isLostAndEndsTheReplyWait()
     {
+        QFETCH(bool, duringTheWait);
         TcpFixture t;
-        t.load.answer = [](QTcpSocket* peer, const QByteArray&) { peer->abort(); };
+        if (duringTheWait)
+            t.load.answer = [](QTcpSocket* peer, const QByteArray&) { peer->abort(); };
         QVERIFY(t.connect());
+        if (!duringTheWait) {
+            t.load.peer->close();
+            QVERIFY(settle([&] { return !t.links().tcpConnected(); }));
+        }
         t.links().SendCommand(kInstrument, QStringLiteral("MEAS:VOLT?"));
         const double start = t.f.clock.monotonicMs();
         QCOMPARE(t.links().ReadReply(kInstrument), QString());
         QVERIFY2(t.clockMsSince(start) < 10000, "a dropped socket ends the wait");
         QVERIFY(t.links().linkLost(kInstrument));
+        QVERIFY2(t.links().LastErrorRecord().contains(",106,TCP/IP connection to 127.0.0.1:"),
+                 qPrintable(t.links().LastErrorRecord()));
+        QVERIFY(t.f.prompts.shown.empty());
+        // Opening the link again ends the loss.
+        QVERIFY(t.connect());
+        QVERIFY(!t.links().linkLost(kInstrument));
     }
 
     void linkClose_closesTheSocket_andTheNextConnectOpensAnew()

@@ -1,5 +1,7 @@
 #include "LineClient.h"
 
+#include "GpibLibrary.h"
+
 #include <QCoreApplication>
 #include <QElapsedTimer>
 #include <QFile>
@@ -76,6 +78,44 @@ protected:
 private:
     int fd_;
 };
+
+class GpibClient final : public LineClient
+{
+public:
+    GpibClient() : ud_(lib_.complete() ? lib_.open() : -1) {}
+    ~GpibClient() override
+    {
+        if (ud_ > 0)
+            lib_.ibonl(ud_, 0);
+    }
+    void write(const QByteArray& bytes) override
+    {
+        for (const QByteArray& raw : bytes.split('\n')) {
+            const QByteArray line = raw.trimmed();
+            if (line.isEmpty())
+                continue;
+            lib_.write(ud_, line);
+            pending_ += line.endsWith('?') || line.toUpper() == "DYNC ON";
+        }
+    }
+    bool waitClosed(int) override { return false; }
+
+protected:
+    void fetch() override
+    {
+        if (pending_ == 0)
+            return;
+        const QByteArray got = lib_.read(ud_);
+        if (got.isEmpty() || got.endsWith('\n'))
+            --pending_;
+        buffer_ += got;
+    }
+
+private:
+    GpibLibrary lib_;
+    int ud_;
+    int pending_ = 0;
+};
 } // namespace
 
 LineClient::~LineClient() = default;
@@ -88,6 +128,11 @@ std::unique_ptr<LineClient> LineClient::tcp(quint16 port)
 std::unique_ptr<LineClient> LineClient::device(const QString& path)
 {
     return std::make_unique<DeviceClient>(path);
+}
+
+std::unique_ptr<LineClient> LineClient::gpib()
+{
+    return std::make_unique<GpibClient>();
 }
 
 void LineClient::pause()

@@ -9,7 +9,7 @@
 
 class QTcpSocket;
 
-// The test's end of a link to the simulated load: TCP or a terminal device. Every wait
+// The test's end of a link to the simulated load: TCP, a terminal device or GPIB. Every wait
 // processes events, so that a simulator on the test's own thread is served meanwhile.
 class LineClient
 {
@@ -19,6 +19,9 @@ public:
     static std::unique_ptr<LineClient> tcp(quint16 port);
     // Opens a terminal device (the simulator's pseudo-terminal) read-write, raw.
     static std::unique_ptr<LineClient> device(const QString& path);
+    // A device at address 1 through the simulator's GPIB library (ACL3_GPIBSIM names the
+    // bridge); each query or "DYNC ON" is answered by one read that gives up after 1 s.
+    static std::unique_ptr<LineClient> gpib();
 
     // Writes the bytes as they are / the line with LF.
     virtual void write(const QByteArray& bytes) = 0;

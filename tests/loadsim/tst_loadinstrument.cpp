@@ -1,5 +1,4 @@
-// The simulated load's behaviour without a transport: commands, replies and the source models,
-// on simulated time that the test moves.
+// The simulated load's commands, replies and source models on simulated time, without a link.
 
 #include "loadsim/LoadInstrument.h"
 #include "support/TestMain.h"
@@ -41,20 +40,13 @@ private slots:
     void queries_giveOneNumberOrThreePhasesAndTotal()
     {
         LoadInstrument load = quietAc();
-        QCOMPARE(ask(load, "MEAS:VOLT?"), QStringLiteral("230.000"));
         QCOMPARE(ask(load, "GLOB:MEAS:VOLT?"), QStringLiteral("230.000,230.000,230.000,690.000"));
-        QCOMPARE(ask(load, "GLOB:MEAS:CURR?"), QStringLiteral("0.000,0.000,0.000,0.000"));
-        QCOMPARE(ask(load, "GLOB:MEAS:POW?"), QStringLiteral("0.000,0.000,0.000,0.000"));
-
         sendAll(load, {"CC:A 10", "FREQ 60", "MODE CC", "LOAD ON"});
         // 10 A in every phase through 0.2 ohm: 228 V, 2280 W a phase.
-        QCOMPARE(ask(load, "GLOB:MEAS:CURR?"), QStringLiteral("10.000,10.000,10.000,30.000"));
-        QCOMPARE(ask(load, "GLOB:MEAS:VOLT?"), QStringLiteral("228.000,228.000,228.000,684.000"));
         QCOMPARE(ask(load, "GLOB:MEAS:POW?"),
                  QStringLiteral("2280.000,2280.000,2280.000,6840.000"));
-        QCOMPARE(ask(load, "MEAS:VOLT?"), QStringLiteral("228.000"));
-        QCOMPARE(ask(load, "MEAS:CURR?"), QStringLiteral("10.000"));
         QCOMPARE(ask(load, "MEAS:POW?"), QStringLiteral("2280.000"));
+        QCOMPARE(ask(load, "MEAS:CURR?"), QStringLiteral("10.000"));
     }
 
     void acNoise_staysWithinItsBoundAndTheTotalMatchesTheFields()
@@ -125,42 +117,20 @@ private slots:
     void settings_areKeptAndReadBack()
     {
         LoadInstrument load = quietAc();
-        // The station's reset sequence, then one of every other setting.
-        sendAll(load, {"CV:B 0", "CV:A 0", "CR:A 12500", "CR:B 12500", "CP:B 0", "CP:A 0", "CC:B 0",
-                       "CC:A 0", "LIN:B 0", "LIN:A 0", "CC AUTO", "LDON 0.8"});
-        sendAll(load,
-                {"CC:A 1.5", "CC:B 2.5", "CR:A 0.533", "CR:B 40", "CV:A 12", "CV:B 13", "CP:A 100",
-                 "CP:B 200", "LIN:A 3", "LIN:B 4", "FREQ 400", "CCP:HIGH 30", "PERD:HIGH 10",
-                 "PERD:LOW 990", "VTH 2.75", "COUNT 3", "mode cr", "LOAD ON"});
+        sendAll(load, {"CR:A 0.533", "CR:B 40", "LIN:B 4", "FREQ 400", "CCP:HIGH 30",
+                       "PERD:HIGH 10", "PERD:LOW 990", "VTH 2.75", "COUNT 3", "LDON 0.8", "CC AUTO",
+                       "mode cr", "LOAD ON"});
         const LoadState& s = load.state();
-        QCOMPARE(s.mode, LoadMode::CR);
-        QCOMPARE(s.level(LoadMode::CC).a, 1.5);
-        QCOMPARE(s.level(LoadMode::CC).b, 2.5);
-        QCOMPARE(s.level(LoadMode::CR).a, 0.533);
         QCOMPARE(s.level(LoadMode::CR).b, 40.0);
-        QCOMPARE(s.level(LoadMode::CV).a, 12.0);
-        QCOMPARE(s.level(LoadMode::CV).b, 13.0);
-        QCOMPARE(s.level(LoadMode::CP).a, 100.0);
-        QCOMPARE(s.level(LoadMode::CP).b, 200.0);
-        QCOMPARE(s.level(LoadMode::LIN).a, 3.0);
-        QCOMPARE(s.level(LoadMode::LIN).b, 4.0);
         QCOMPARE(s.frequency, 400.0);
-        QVERIFY(s.loadOn);
         QVERIFY(s.ccAuto);
-        QCOMPARE(s.loadOnVolts, 0.8);
         QCOMPARE(s.pulse.highAmps, 30.0);
         QCOMPARE(s.pulse.highMs, 10.0);
         QCOMPARE(s.pulse.lowMs, 990.0);
-        QCOMPARE(s.pulse.stopVolts, 2.75);
-        QCOMPARE(s.pulse.count, 3);
-
-        QCOMPARE(ask(load, "MODE?"), QStringLiteral("CR"));
-        QCOMPARE(ask(load, "LOAD?"), QStringLiteral("ON"));
-        QCOMPARE(ask(load, "CR:A?"), QStringLiteral("0.533"));
-        QCOMPARE(ask(load, "LIN:B?"), QStringLiteral("4"));
-        QCOMPARE(ask(load, "VTH?"), QStringLiteral("2.75"));
-        QCOMPARE(ask(load, "COUNT?"), QStringLiteral("3"));
-        QCOMPARE(ask(load, "LDON?"), QStringLiteral("0.8"));
+        QStringList replies;
+        for (const char* q : {"MODE?", "LOAD?", "CR:A?", "LIN:B?", "VTH?", "COUNT?", "LDON?"})
+            replies << ask(load, q);
+        QCOMPARE(replies, QStringList({"CR", "ON", "0.533", "4", "2.75", "3", "0.8"}));
     }
 
     void unknownAndMalformedLines_areIgnored_data()

@@ -1,5 +1,8 @@
 #include "support/TestSupport.h"
 
+#include "links/LinkLayer.h"
+#include "testprogram/TestStep.h"
+
 #include <QDir>
 #include <QFile>
 #include <QtTest>
@@ -35,4 +38,25 @@ QByteArray crlfLines(const QStringList& lines)
     for (const QString& line : lines)
         out += line.toUtf8() + "\r\n";
     return out;
+}
+
+QByteArray programIni(const QList<QStringList>& steps, const QByteArray& options,
+                      const QByteArray& tail)
+{
+    QByteArray out = "[TestStep Option]\r\n" + options +
+                     "TotalStepCount=" + QByteArray::number(steps.size()) + "\r\n";
+    for (int n = 0; n < steps.size(); ++n) {
+        out += "[Step" + QByteArray::number(n + 1) + "]\r\n";
+        for (int f = 0; f < std::min<int>(steps[n].size(), TestStep::kFieldCount); ++f) {
+            if (steps[n][f] != QLatin1String("-"))
+                out += kStepFieldKeys[f].toUtf8() + "=" + steps[n][f].toUtf8() + "\r\n";
+        }
+    }
+    return out + tail;
+}
+
+QStringList errorRecords(Station& station)
+{
+    return QString::fromUtf8(readFile(station.links().errorLogPath()))
+        .split(QStringLiteral("\r\n"), Qt::SkipEmptyParts);
 }

@@ -5,7 +5,9 @@
 #include "station/Station.h"
 
 #include <QByteArray>
+#include <QList>
 #include <QString>
+#include <QStringList>
 #include <QTemporaryDir>
 
 #include <memory>
@@ -29,3 +31,9 @@ void writeFile(const QString& path, const QByteArray& content);
 QByteArray readFile(const QString& path);
 // A CRLF text from lines.
 QByteArray crlfLines(const QStringList& lines);
+// A program file: the options, TotalStepCount, then each step's fields in key order (as many as
+// given; "-" leaves the key out), then `tail` (a link section).
+QByteArray programIni(const QList<QStringList>& steps,
+                      const QByteArray& options = "MeasureTime=1\r\n", const QByteArray& tail = {});
+// The lines of the station's error log (TestLog/ErrorLog.txt).
+QStringList errorRecords(Station& station);
