@@ -14,6 +14,7 @@ enum class PromptAnswer
     Save,
     Discard,
     Cancel,
+    Resume,
 };
 
 // Everything the station asks or tells the operator: message boxes and the open and save file

@@ -57,6 +57,7 @@ bool settleUnsavedEdits(Station& station)
     case PromptAnswer::Discard:
         return true;
     case PromptAnswer::Cancel:
+    case PromptAnswer::Resume: // not offered here
         break;
     }
     return false;
