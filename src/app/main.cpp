@@ -107,6 +107,11 @@ int main(int argc, char** argv)
                      &StepEditor::ShowLoadLevelLayout);
 
     const QString screenshot = parser.value(kScreenshotOption);
+    // A run that a crash cut short is offered once the program and the settings are in.
+    if (screenshot.isEmpty())
+        QObject::connect(
+            &timer1, &StartupTimer::startupFinished, &run, [&run] { run.offerInterruptedRuns(); },
+            Qt::QueuedConnection);
     if (!screenshot.isEmpty()) {
         QObject::connect(&timer1, &StartupTimer::startupFinished, &window, [&] {
             QTimer::singleShot(kScreenshotSettleMs, &window, [&] {
