@@ -6,6 +6,7 @@ set -euo pipefail
 packages=(
     build-essential cmake ninja-build pkg-config
     qt6-base-dev qt6-serialport-dev qt6-qpa-plugins
+    qt6-svg-dev libqcustomplot-dev
     libbenchmark-dev
     fonts-dejavu-core
 )

@@ -6,6 +6,7 @@
 #include "execution/RunControl.h"
 #include "execution/StartupTimer.h"
 #include "loadsim/SimulateOption.h"
+#include "plot/LogViewer.h"
 #include "station/Station.h"
 #include "station/StationFolder.h"
 #include "ui/MainWindow.h"
@@ -20,6 +21,7 @@
 #include <QMessageBox>
 #include <QScreen>
 #include <QTimer>
+#include <QToolButton>
 
 #include <cstdio>
 
@@ -31,6 +33,36 @@ constexpr int kSignalExitBase = 128;
 constexpr int kScreenshotSettleMs = 300;
 
 const QString kScreenshotOption = QStringLiteral("screenshot");
+const QString kScreenshotRunOption = QStringLiteral("screenshot-run");
+const QString kPlotOption = QStringLiteral("plot");
+
+// Saves a picture of a window (PNG) and quits: 0 when it was written.
+void saveScreenshot(QWidget& window, const QString& file)
+{
+    const bool saved = window.grab().save(file, "PNG");
+    if (!saved)
+        std::fprintf(stderr, "acl3: cannot write %s\n", qPrintable(file));
+    QApplication::exit(saved ? 0 : 1);
+}
+
+// acl3 --plot LOG.CSV: the log in a viewer window of its own, without the station.
+int showLog(const QString& path, const QString& screenshot)
+{
+    WidgetPrompts prompts;
+    QString refusal;
+    LogViewer* viewer = LogViewer::open(path, prompts, nullptr, &refusal);
+    if (!viewer) {
+        std::fprintf(stderr, "acl3: %s\n", qPrintable(refusal));
+        return 2;
+    }
+    viewer->setAttribute(Qt::WA_DeleteOnClose);
+    prompts.setParentWidget(viewer);
+    viewer->show();
+    if (!screenshot.isEmpty())
+        QTimer::singleShot(kScreenshotSettleMs, viewer,
+                           [viewer, screenshot] { saveScreenshot(*viewer, screenshot); });
+    return QApplication::exec();
+}
 
 // --help and --version are answered before the window's application exists, so that they work
 // without a display.
@@ -61,6 +93,15 @@ int main(int argc, char** argv)
         kScreenshotOption,
         QStringLiteral("Save a picture of the window after start-up to FILE (PNG) and quit."),
         QStringLiteral("FILE")));
+    parser.addOption(QCommandLineOption(
+        kScreenshotRunOption,
+        QStringLiteral("With --screenshot: start the test program after start-up and take the "
+                       "picture SECONDS into the run."),
+        QStringLiteral("SECONDS")));
+    parser.addOption(QCommandLineOption(
+        kPlotOption,
+        QStringLiteral("Show a finished run's CSV log in the trend plot (no station window)."),
+        QStringLiteral("LOG.CSV")));
     SimulateOption::addTo(parser);
     if (asksForHelpOrVersion(argc, argv)) {
         QCoreApplication console(argc, argv);
@@ -69,6 +110,19 @@ int main(int argc, char** argv)
     QApplication app(argc, argv);
     QGuiApplication::setDesktopFileName(QStringLiteral("acl3"));
     parser.process(app);
+    const QString screenshot = parser.value(kScreenshotOption);
+    if (parser.isSet(kPlotOption))
+        return showLog(parser.value(kPlotOption), screenshot);
+    bool runSecondsOk = true;
+    const double runSeconds = parser.isSet(kScreenshotRunOption)
+                                  ? parser.value(kScreenshotRunOption).toDouble(&runSecondsOk)
+                                  : 0;
+    if (!runSecondsOk || runSeconds < 0) {
+        std::fprintf(stderr, "acl3: --%s needs a number of seconds, not \"%s\"\n",
+                     qPrintable(kScreenshotRunOption),
+                     qPrintable(parser.value(kScreenshotRunOption)));
+        return 2;
+    }
     SimulateOption simulate;
     QString error;
     if (!simulate.readFrom(parser, &error)) {
@@ -106,7 +160,6 @@ int main(int argc, char** argv)
     QObject::connect(&timer1, &StartupTimer::loadLevelLayoutDue, window.stepEditor(),
                      &StepEditor::ShowLoadLevelLayout);
 
-    const QString screenshot = parser.value(kScreenshotOption);
     // A run that a crash cut short is offered once the program and the settings are in.
     if (screenshot.isEmpty())
         QObject::connect(
@@ -114,12 +167,16 @@ int main(int argc, char** argv)
             Qt::QueuedConnection);
     if (!screenshot.isEmpty()) {
         QObject::connect(&timer1, &StartupTimer::startupFinished, &window, [&] {
-            QTimer::singleShot(kScreenshotSettleMs, &window, [&] {
-                const bool saved = window.grab().save(screenshot, "PNG");
-                if (!saved)
-                    std::fprintf(stderr, "acl3: cannot write %s\n", qPrintable(screenshot));
-                QApplication::exit(saved ? 0 : 1);
-            });
+            if (runSeconds <= 0) {
+                QTimer::singleShot(kScreenshotSettleMs, &window,
+                                   [&] { saveScreenshot(window, screenshot); });
+                return;
+            }
+            // A picture of the window during a run: Start, then the picture that far into it.
+            QTimer::singleShot(static_cast<int>(runSeconds * 1000), &window,
+                               [&] { saveScreenshot(window, screenshot); });
+            QTimer::singleShot(
+                0, &window, [&] { window.commandButton(QStringLiteral("StartCommand"))->click(); });
         });
     }
 

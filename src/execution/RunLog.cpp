@@ -3,12 +3,19 @@
 #include "common/Clock.h"
 #include "common/LineFile.h"
 #include "common/NumberText.h"
+#include "series/SeriesStore.h"
 #include "station/Station.h"
 
 #include <QDir>
 #include <QFileInfo>
 
+#include <limits>
+
 namespace {
+
+// Rows dropped from the top of the record list at once when it is full, so that it is not
+// shifted at every record.
+constexpr int kRecordListTrim = 100;
 
 QString twoDigits(qint64 value)
 {
@@ -284,8 +291,34 @@ bool RunLog::WriteLogRecord()
         return false;
     }
     station_.run.UnmeasuredValues += unmeasuredCells(station_.form.grdPhase3);
+    feedSeries();
     ++station_.run.RecordNo;
     return true;
+}
+
+void RunLog::feedSeries()
+{
+    if (!series_)
+        return;
+    const RunState& run = station_.run;
+    const StationForm& form = station_.form;
+    const double nowMs = station_.clock.monotonicMs();
+    // Start numbers a run's records from 1: its first record begins the run's series.
+    if (run.RecordNo == 1) {
+        series_->clear();
+        seriesStartMs_ = nowMs;
+    }
+    SeriesStore::Values values{};
+    for (int c = 1; c <= 3; ++c) {
+        for (int r = 1; r <= 3; ++r) {
+            // A value not measured is a gap in the plot, as it is an empty field in the log.
+            const QString text = form.grdPhase3.text(r, c);
+            values[static_cast<std::size_t>((c - 1) * 3 + r - 1)] =
+                measured(text) ? parseNumber(text) : std::numeric_limits<double>::quiet_NaN();
+        }
+    }
+    series_->append((nowMs - seriesStartMs_) / 1000.0, values, run.CurrentStep + 1,
+                    run.ForRow != 0 ? form.TestStepGrid.text(run.ForRow, 5) : QString());
 }
 
 const QStringList& RunLog::recordListHeaders()
@@ -332,8 +365,11 @@ void RunLog::AddListRecord()
                            flowing ? form.KWHText.text() : QStringLiteral("0"),
                            flowing ? form.AHText.text() : QStringLiteral("0"),
                            FormatElapsed(run.TestStartText, now)});
-    list.setTopRow(row);
+    if (list.rows() - list.fixedRows() >= kRecordListCapacity + kRecordListTrim)
+        list.removeGridRows(list.fixedRows(), kRecordListTrim);
+    list.setTopRow(list.rows() - 1);
     run.UnmeasuredValues += unmeasuredCells(phases);
+    feedSeries();
     ++run.RecordNo;
 }
 

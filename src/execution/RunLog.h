@@ -4,6 +4,7 @@
 #include <QList>
 #include <QString>
 
+class SeriesStore;
 class Station;
 
 // The time from one date-and-time text to another as "hh:mm:ss"; hours are not wrapped at 24
@@ -62,17 +63,27 @@ public:
     QString recordLine() const;
 
     static const QStringList& recordListHeaders();
+    // The record list keeps the most recent records only: the log holds them all, and a list
+    // that grew all day would take the station's memory with it.
+    static constexpr int kRecordListCapacity = 1000;
+
+    // Every record also goes to this store (the window's plot), with its run time, as it is
+    // written or listed; none when null.
+    void setSeriesStore(SeriesStore* store) { series_ = store; }
 
 private:
     bool writeLine(const QString& line);
     // Gives the log and the journal that open() kept under a dated name their names back.
     void restorePrevious();
+    void feedSeries();
 
     Station& station_;
     QFile file_;
     QString keptPrevious_;
     QString keptPreviousJournal_;
     QString writeError_;
+    SeriesStore* series_ = nullptr;
+    double seriesStartMs_ = 0;
 };
 
 // The run journal beside a log: TestLog/<SN>.journal for TestLog/<SN>.CSV.

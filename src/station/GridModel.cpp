@@ -152,16 +152,17 @@ void GridModel::insertGridRow(int row)
     }
 }
 
-void GridModel::removeGridRow(int row)
+void GridModel::removeGridRows(int row, int count)
 {
-    if (row < 0 || row >= rows_)
+    count = std::min(count, rows_ - row);
+    if (row < 0 || count <= 0)
         return;
     const bool notify = bulkDepth_ == 0 && row >= fixedRows_;
     if (notify)
-        beginRemoveRows({}, row - fixedRows_, row - fixedRows_);
+        beginRemoveRows({}, row - fixedRows_, row - fixedRows_ + count - 1);
     auto first = cells_.begin() + static_cast<std::ptrdiff_t>(row) * cols_;
-    cells_.erase(first, first + cols_);
-    --rows_;
+    cells_.erase(first, first + static_cast<std::ptrdiff_t>(count) * cols_);
+    rows_ -= count;
     currentRow_ = std::min(currentRow_, std::max(rows_ - 1, 0));
     if (notify) {
         endRemoveRows();

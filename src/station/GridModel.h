@@ -59,8 +59,9 @@ public:
     void setRowTexts(int row, const QStringList& texts, int firstCol = 0);
 
     void insertGridRow(int row); // a new empty row at `row`; later rows move down
-    void removeGridRow(int row);
-    void clearTexts(); // every cell's text emptied, shape and colours kept
+    void removeGridRow(int row) { removeGridRows(row, 1); }
+    void removeGridRows(int row, int count); // rows row .. row + count - 1; later rows move up
+    void clearTexts();                       // every cell's text emptied, shape and colours kept
 
     // Many changes at once: views are reset once at the end instead of following each cell.
     void beginBulkUpdate();

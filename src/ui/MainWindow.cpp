@@ -1,5 +1,7 @@
 #include "ui/MainWindow.h"
 
+#include "plot/LogViewer.h"
+#include "plot/TrendPlot.h"
 #include "station/ProgramCommands.h"
 #include "station/Station.h"
 #include "ui/ConnectionPanel.h"
@@ -11,6 +13,7 @@
 #include <QCheckBox>
 #include <QCloseEvent>
 #include <QComboBox>
+#include <QDir>
 #include <QFileInfo>
 #include <QGridLayout>
 #include <QGroupBox>
@@ -131,13 +134,17 @@ MainWindow::MainWindow(Station& station, QWidget* parent) : QMainWindow(parent),
     connect(&station_.form.RecordList, &GridModel::shapeChanged, this,
             &MainWindow::followRecordList);
 
+    buildTrendPlot();
+
     auto* splitter = new QSplitter(Qt::Vertical, content);
     splitter->setObjectName(QStringLiteral("StepSplitter"));
     splitter->setChildrenCollapsible(false);
     splitter->addWidget(stepGrid_);
+    splitter->addWidget(trendPlot_);
     splitter->addWidget(recordList_);
-    splitter->setStretchFactor(0, 3);
-    splitter->setStretchFactor(1, 1);
+    splitter->setStretchFactor(0, 2);
+    splitter->setStretchFactor(1, 3);
+    splitter->setStretchFactor(2, 1);
     body->addWidget(splitter, 1);
 
     auto* right = new QVBoxLayout;
@@ -216,6 +223,22 @@ void MainWindow::closeEvent(QCloseEvent* event)
         return;
     }
     QMainWindow::closeEvent(event);
+}
+
+void MainWindow::buildTrendPlot()
+{
+    trendPlot_ = new TrendPlot(this);
+    trendPlot_->setStore(&runSeries_);
+    trendPlot_->setPrompts(&station_.prompts);
+    trendPlot_->addTool(LogViewer::openLogButton(station_.prompts, station_.testLogDir(), this));
+    // The export dialog offers the run's serial number beside its log.
+    const auto presetExport = [this] {
+        trendPlot_->setExportPreset(
+            QDir(station_.testLogDir())
+                .filePath(station_.form.SNText.text() + QStringLiteral(".png")));
+    };
+    presetExport();
+    connect(&station_.form.SNText, &FormValue::changed, trendPlot_, presetExport);
 }
 
 void MainWindow::buildStepEditing()

@@ -1,5 +1,7 @@
 #pragma once
 
+#include "series/SeriesStore.h"
+
 #include <QList>
 #include <QMainWindow>
 #include <QStringList>
@@ -12,6 +14,7 @@ class QToolButton;
 class Station;
 class StepEditor;
 class StepGridEditor;
+class TrendPlot;
 
 // The station's main window "MainForm": views bound to the station state. Every control carries
 // the object name of the value or grid it shows. The window reads and writes the station only
@@ -37,6 +40,10 @@ public:
     QTableView* stepGrid() const { return stepGrid_; }
     QTableView* copyPasteGrid() const { return copyPasteGrid_; }
     QTableView* recordList() const { return recordList_; }
+    // The trend plot below the step grid, and the run's recorded values that it draws (the run
+    // control's log feeds them).
+    TrendPlot* trendPlot() const { return trendPlot_; }
+    SeriesStore& runSeries() { return runSeries_; }
     // The pop-up menu RightPUP with its actions COPY and PASTE.
     QMenu* rightMenu() const { return rightMenu_; }
     ConnectionPanel* connectionPanel() const { return connectionPanel_; }
@@ -76,12 +83,15 @@ private:
     void followRecordList();
     void buildStepEditing();
     void showTitle();
+    void buildTrendPlot();
 
     Station& station_;
     QWidget* frame2_ = nullptr;
     QTableView* stepGrid_ = nullptr;
     QTableView* copyPasteGrid_ = nullptr;
     QTableView* recordList_ = nullptr;
+    SeriesStore runSeries_;
+    TrendPlot* trendPlot_ = nullptr;
     QMenu* rightMenu_ = nullptr;
     ConnectionPanel* connectionPanel_ = nullptr;
     StepEditor* stepEditor_ = nullptr;

@@ -20,6 +20,8 @@ RunBinding::RunBinding(MainWindow& window, RunControl& run) : QObject(&window), 
             &RunControl::StopCommand);
     connect(window.commandButton(QStringLiteral("PauseCommand")), &QToolButton::clicked, &run,
             &RunControl::PauseCommand);
+    // The run's records go to the window's plot as they are written.
+    run.log().setSeriesStore(&window.runSeries());
     window.installEventFilter(this);
 }
 

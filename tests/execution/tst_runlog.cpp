@@ -1,8 +1,11 @@
 #include "execution/RunLog.h"
+#include "series/SeriesStore.h"
 #include "support/TestMain.h"
 #include "support/TestSupport.h"
 
 #include <QDir>
+
+#include <cmath>
 
 namespace {
 const QByteArray kHeader = "No.,Step,Loop1,StepTime,VotlageA,VotlageB,VotlageC,CurrentA,CurrentB,"
@@ -189,6 +192,66 @@ private slots:
         QCOMPARE(list.text(2, 9), QStringLiteral("0.50000000"));
         QCOMPARE(s.run.RecordNo, 3);
         QVERIFY(!QFileInfo::exists(s.run.LogFileName));
+    }
+
+    void seriesStore_getsEveryRecordWithGapsWhereNothingWasMeasured_data()
+    {
+        QTest::addColumn<int>("logSwitch");
+        QTest::newRow("CSV log") << 1;
+        QTest::newRow("record list") << 0;
+    }
+    void seriesStore_getsEveryRecordWithGapsWhereNothingWasMeasured()
+    {
+        QFETCH(int, logSwitch);
+        StationFixture f;
+        prepareRun(f);
+        Station& s = *f.station;
+        s.settings.SaveLogFileFlag = logSwitch;
+        s.run.ForRow = 2;
+        s.form.TestStepGrid.setRows(3);
+        s.form.TestStepGrid.setText(2, 5, QStringLiteral("4"));
+        RunLog log(s);
+        SeriesStore store;
+        log.setSeriesStore(&store);
+        QVERIFY(logSwitch == 0 || log.open());
+        log.RecordResult();
+        f.clock.advance(0.25);
+        s.form.grdPhase3.setText(1, 1, QStringLiteral("231"));
+        log.RecordResult();
+        QCOMPARE(store.size(), 2);
+        const double first[] = {230.1, 229.9, 230, 10, 10.5, 9.75, 2301};
+        for (int v = 0; v < 7; ++v)
+            QCOMPARE(store.value(v, 0), first[v]);
+        QVERIFY(std::isnan(store.value(7, 0))); // "Err"
+        QVERIFY(std::isnan(store.value(8, 0))); // "ErrRec"
+        QCOMPARE(store.value(0, 1), 231.0);
+        QCOMPARE(store.time(0), 0.0);
+        QCOMPARE(store.time(1), 0.25);
+        QCOMPARE(store.markAt(1)->step, 2);
+        QCOMPARE(store.markAt(1)->loop1, QStringLiteral("4"));
+        // Start numbers the next run's records from 1 again: a new series.
+        s.run.RecordNo = 1;
+        log.RecordResult();
+        QCOMPARE(store.size(), 1);
+    }
+
+    void recordList_keepsTheMostRecentRecords()
+    {
+        StationFixture f;
+        prepareRun(f);
+        Station& s = *f.station;
+        s.settings.SaveLogFileFlag = 0;
+        RunLog log(s);
+        constexpr int kRecords = RunLog::kRecordListCapacity + 250;
+        for (int i = 0; i < kRecords; ++i)
+            log.RecordResult();
+        const GridModel& list = s.form.RecordList;
+        const int kept = list.rows() - 1;
+        QVERIFY2(kept >= RunLog::kRecordListCapacity && kept < kRecords - 100,
+                 qPrintable(QString::number(kept)));
+        QCOMPARE(list.text(1, 0), QString::number(kRecords - kept + 1));
+        QCOMPARE(list.text(list.rows() - 1, 0), QString::number(kRecords));
+        QCOMPARE(list.topRow(), list.rows() - 1);
     }
 };
 

@@ -89,6 +89,11 @@ private slots:
 
         rig.sim.clearLog();
         QCOMPARE(rig.sim.lines(), QStringList());
+        // A log not kept in memory still goes to its file.
+        rig.sim.setLogKept(false);
+        rig.sim.handleLine(nullptr, "LOAD ON");
+        QCOMPARE(rig.sim.lines(), QStringList());
+        QVERIFY(readFile(logPath).endsWith("\tdirect\tLOAD ON\n"));
         QString error;
         QVERIFY(!rig.sim.setLogFile(dir.filePath("no/such/dir/sim.log"), &error));
         QVERIFY2(error.contains("no/such/dir/sim.log"), qPrintable(error));

@@ -2,23 +2,13 @@
 
 #include "execution/StartupTimer.h"
 #include "support/TestSupport.h"
+#include "support/WidgetTestMain.h"
 #include "ui/MainWindow.h"
 
 #include <QApplication>
 #include <QTableView>
 
 #include <memory>
-
-// Widget tests run with a QApplication, in UTC, with the C locale and the Fusion style.
-#define ACL3_WIDGET_TEST_MAIN(TestClass)                                                           \
-    int main(int argc, char** argv)                                                                \
-    {                                                                                              \
-        fixTestEnvironment();                                                                      \
-        QApplication app(argc, argv);                                                              \
-        QApplication::setStyle(QStringLiteral("Fusion"));                                          \
-        TestClass test;                                                                            \
-        return QTest::qExec(&test, argc, argv);                                                    \
-    }
 
 // A program file of `steps` load levels whose link section names a loopback load.
 QByteArray programWithSteps(int steps, const QString& ip = QStringLiteral("127.0.0.1"),

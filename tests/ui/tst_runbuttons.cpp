@@ -47,6 +47,9 @@ private slots:
         QCOMPARE(b.grid("LoadStatusGrid")->model()->index(0, 2).data().toString(),
                  QStringLiteral("Connect OK"));
         b.click(QStringLiteral("StopCommand"));
+        // Every record of the run reached the window's plot.
+        QVERIFY(b.station->run.RecordNo > 1);
+        QCOMPARE(b.window->runSeries().size(), b.station->run.RecordNo - 1);
         QCOMPARE(ended.size(), 1);
         QCOMPARE(ended.first().first().value<RunEnd>(), RunEnd::Stopped);
         QTRY_COMPARE(b.sim.lines().last(), QStringLiteral("LOAD OFF"));

@@ -170,7 +170,8 @@ void LoadSimulator::handleLine(SimPeer* peer, const QByteArray& received)
         entry.line = line;
         outcome = instrument_.execute(line, simSecondsLocked());
         entry.understood = outcome.understood;
-        log_.append(entry);
+        if (logKept_)
+            log_.append(entry);
         if (logFile_.isOpen()) {
             const QString record =
                 QStringLiteral("%1\t%2\t%3\n")
@@ -311,6 +312,14 @@ QList<SimLogEntry> LoadSimulator::log() const
 {
     QMutexLocker lock(&mutex_);
     return log_;
+}
+
+void LoadSimulator::setLogKept(bool kept)
+{
+    QMutexLocker lock(&mutex_);
+    logKept_ = kept;
+    if (!kept)
+        log_.clear();
 }
 
 void LoadSimulator::clearLog()

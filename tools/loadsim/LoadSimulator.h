@@ -66,7 +66,7 @@ public:
     QString ptyPath() const;
     quint16 gpibBridgePort() const;
 
-    // The log of received lines.
+    // The log of received lines (kept in memory unless setLogKept(false)).
     QStringList lines() const;
     QList<SimLogEntry> log() const;
     void clearLog();
@@ -76,6 +76,9 @@ public:
     // Waits until the log holds at least `count` lines or timeoutMs has passed; true if it does.
     // On the simulator's own thread it processes events while it waits.
     bool waitForLines(int count, int timeoutMs) const;
+    // Whether received lines are kept for lines(), log() and waitForLines() (they are by
+    // default). A station's own simulated load runs for days and keeps none.
+    void setLogKept(bool kept);
 
     // The state of the load, and what it reads now.
     LoadState state() const;
@@ -141,6 +144,7 @@ private:
     int faultedReplies_ = 0;
     int linesSinceFaults_ = 0;
     QList<SimLogEntry> log_;
+    bool logKept_ = true;
     QFile logFile_;
 
     QTcpServer* tcpServer_ = nullptr;

@@ -67,6 +67,8 @@ bool SimulateOption::start(Station& station, QString* error)
     simulator = std::make_unique<LoadSimulatorThread>(source);
     LoadSimulator& sim = simulator->simulator();
     sim.setSpeed(speed);
+    // A session runs as long as the station does: the lines go to --sim-log, not to memory.
+    sim.setLogKept(false);
     port = sim.listenTcp(0, QHostAddress::LocalHost, error);
     if (port == 0)
         return false;

@@ -1,0 +1,183 @@
+#include "plot/TrendPlot.h"
+#include "support/TestSupport.h"
+#include "support/WidgetTestMain.h"
+
+#include <QCheckBox>
+#include <QToolButton>
+
+#include <qcustomplot.h>
+
+#include <cmath>
+#include <limits>
+
+namespace {
+
+// A store of `count` instants one second apart: steps of 100 instants, phase B's voltage not
+// measured at every tenth, three amperes on each phase.
+struct PlotFixture
+{
+    explicit PlotFixture(int count)
+    {
+        for (int i = 0; i < count; ++i) {
+            SeriesStore::Values v;
+            for (int phase = 0; phase < 3; ++phase) {
+                v[static_cast<std::size_t>(phase)] = 230 + phase + (i % 7) * 0.5;
+                v[static_cast<std::size_t>(3 + phase)] = 3;
+                v[static_cast<std::size_t>(6 + phase)] = 690 + i % 11;
+            }
+            if (i % 10 == 0)
+                v[1] = std::numeric_limits<double>::quiet_NaN();
+            store.append(i, v, 1 + i / 100, i < 100 ? QString() : QStringLiteral("2"));
+        }
+        plot.setStore(&store);
+        plot.setPrompts(&prompts);
+        plot.resize(1280, 480);
+        plot.show();
+        plot.redraw();
+    }
+    QString points(QCPGraph* graph) const
+    {
+        QStringList out;
+        for (auto it = graph->data()->constBegin(); it != graph->data()->constEnd(); ++it)
+            out << QStringLiteral("%1:%2").arg(it->key).arg(it->value);
+        return out.join(QLatin1Char(' '));
+    }
+    QString expected(SeriesStore::Key key, int series) const
+    {
+        SeriesStore::Points env;
+        const QCPRange range = plot.plot()->xAxis->range();
+        store.envelope(key, range.lower, range.upper, plot.plot()->axisRect()->width(), {series},
+                       env);
+        QStringList out;
+        for (const QPointF& p : env[static_cast<std::size_t>(series)])
+            out << QStringLiteral("%1:%2").arg(p.x()).arg(p.y());
+        return out.join(QLatin1Char(' '));
+    }
+    void click(const QString& name) { plot.findChild<QAbstractButton*>(name)->click(); }
+
+    SeriesStore store;
+    RecordingPrompts prompts;
+    TrendPlot plot;
+    QTemporaryDir dir;
+};
+
+} // namespace
+
+class TrendPlotTest : public QObject
+{
+    Q_OBJECT
+
+private slots:
+    void graphs_drawTheShownSeriesOfTheShownRange()
+    {
+        PlotFixture f(5000);
+        f.click(QStringLiteral("PlotWholeRun"));
+        f.plot.redraw();
+        QCOMPARE(f.plot.plot()->xAxis->range(), QCPRange(0, 4999));
+        QCOMPARE(f.points(f.plot.graph(1)), f.expected(SeriesStore::Key::Time, 1));
+        QVERIFY(f.plot.graph(1)->dataCount() <= 2 * f.plot.plot()->axisRect()->width() + 2);
+        QVERIFY(f.plot.valueAxis(Quantity::Voltage)->range().contains(232 + 3));
+
+        f.click(QStringLiteral("PlotPhaseB"));
+        f.click(QStringLiteral("PlotPower"));
+        f.plot.setFollowMinutes(1);
+        f.plot.redraw();
+        QCOMPARE(f.plot.range(), TrendPlot::Range::Follow);
+        QCOMPARE(f.plot.plot()->xAxis->range(), QCPRange(4939, 4999));
+        QCOMPARE(f.points(f.plot.graph(0)), f.expected(SeriesStore::Key::Time, 0));
+        for (int s : {1, 4, 6, 7, 8}) {
+            QVERIFY(!f.plot.graph(s)->visible());
+            QCOMPARE(f.plot.graph(s)->dataCount(), 0);
+        }
+        QVERIFY(!f.plot.valueAxis(Quantity::Power)->visible());
+        QVERIFY(f.plot.valueAxis(Quantity::Current)->visible());
+        for (int s = 0; s < SeriesStore::kSeriesCount; ++s)
+            QCOMPARE(f.plot.plot()->legend->hasItemWithPlottable(f.plot.graph(s)),
+                     f.plot.graph(s)->visible());
+
+        f.click(QStringLiteral("PlotBattery"));
+        f.plot.redraw();
+        QCOMPARE(f.plot.plot()->xAxis->label(), QStringLiteral("Charge drawn (Ah)"));
+        QVERIFY(!f.plot.graph(0)->visible());
+        QCOMPARE(f.points(f.plot.batteryGraph()), f.expected(SeriesStore::Key::Charge, 0));
+        QCOMPARE(f.plot.plot()->xAxis->range().upper, f.store.charge(4999));
+    }
+
+    void cursor_readsTheShownValuesAtTheNearestInstant()
+    {
+        PlotFixture f(300);
+        f.click(QStringLiteral("PlotPower"));
+        f.plot.setCursorAt(110.4);
+        QCOMPARE(f.plot.cursorText(),
+                 QStringLiteral("0:01:50.0   Step 2 (Loop1 2)   0.2750 Ah   VA 232.5 V   VB — V   "
+                                "VC 234.5 V   IA 3 A   IB 3 A   IC 3 A"));
+        f.click(QStringLiteral("PlotBattery"));
+        f.plot.setCursorAt(0.05);
+        QCOMPARE(f.plot.cursorText(), QStringLiteral("0:00:20.0   Step 1   0.0500 Ah   VA 233 V"));
+    }
+
+    void mouse_zoomsAndPansTimeAndDoubleClickShowsTheWholeRun()
+    {
+        PlotFixture f(1000);
+        QWidget* area = f.plot.plot();
+        const QPoint middle = f.plot.plot()->axisRect()->rect().center();
+        QWheelEvent wheel(middle, area->mapToGlobal(middle), {}, {0, 120}, Qt::NoButton,
+                          Qt::NoModifier, Qt::NoScrollPhase, false);
+        QApplication::sendEvent(area, &wheel);
+        QCOMPARE(f.plot.range(), TrendPlot::Range::Zoomed);
+        const QCPRange zoomed = f.plot.plot()->xAxis->range();
+        QVERIFY(zoomed.size() < 999 * 0.9);
+        QTest::mousePress(area, Qt::LeftButton, {}, middle);
+        QTest::mouseMove(area, middle + QPoint(100, 40));
+        QTest::mouseRelease(area, Qt::LeftButton, {}, middle + QPoint(100, 40));
+        QVERIFY(f.plot.plot()->xAxis->range().lower < zoomed.lower);
+        QCOMPARE(f.plot.plot()->xAxis->range().size(), zoomed.size());
+        QTest::mouseDClick(area, Qt::LeftButton, {}, middle);
+        f.plot.redraw();
+        QCOMPARE(f.plot.range(), TrendPlot::Range::WholeRun);
+        QCOMPARE(f.plot.plot()->xAxis->range(), QCPRange(0, 999));
+    }
+
+    void export_writesTheShownPlot_data()
+    {
+        QTest::addColumn<QString>("name");
+        QTest::addColumn<QString>("written");
+        QTest::addColumn<QByteArray>("start");
+        QTest::newRow("PNG") << "run.png"
+                             << "run.png" << QByteArray("\x89PNG");
+        QTest::newRow("SVG") << "run.SVG"
+                             << "run.SVG" << QByteArray("<?xml");
+        QTest::newRow("PDF") << "run.pdf"
+                             << "run.pdf" << QByteArray("%PDF");
+        QTest::newRow("no suffix: PNG") << "run"
+                                        << "run.png" << QByteArray("\x89PNG");
+        QTest::newRow("another suffix") << "run.txt"
+                                        << "" << QByteArray();
+    }
+    void export_writesTheShownPlot()
+    {
+        QFETCH(QString, name);
+        QFETCH(QString, written);
+        QFETCH(QByteArray, start);
+        PlotFixture f(100);
+        f.plot.setExportPreset(f.dir.filePath(QStringLiteral("SN7.CSV")));
+        f.prompts.scriptFileNames({f.dir.filePath(name)});
+        f.click(QStringLiteral("PlotExport"));
+        QCOMPARE(f.prompts.shown.front().text, f.dir.filePath(QStringLiteral("SN7.png")));
+        if (written.isEmpty()) {
+            QCOMPARE(QDir(f.dir.path()).entryList(QDir::Files), QStringList());
+            QCOMPARE(f.prompts.messages(),
+                     QStringList(QStringLiteral("Cannot export the plot to %1: the name must "
+                                                "end in .png, .svg or .pdf.")
+                                     .arg(f.dir.filePath(name))));
+            return;
+        }
+        QVERIFY(f.prompts.messages().isEmpty());
+        const QByteArray content = readFile(f.dir.filePath(written));
+        QVERIFY(content.size() > 1000);
+        QVERIFY(content.startsWith(start));
+    }
+};
+
+ACL3_WIDGET_TEST_MAIN(TrendPlotTest)
+#include "tst_trendplot.moc"

@@ -1,0 +1,149 @@
+#include "series/SeriesStore.h"
+#include "support/TestMain.h"
+
+#include <cmath>
+#include <limits>
+#include <random>
+
+namespace {
+
+constexpr double kNaN = std::numeric_limits<double>::quiet_NaN();
+
+// Instants 0.1 s apart with a pause of 500 s in the middle; noisy values with runs of values
+// not measured, one of them longer than a whole column.
+void fill(SeriesStore& store, int count)
+{
+    std::mt19937 random(7);
+    std::uniform_real_distribution<double> noise(-50, 50);
+    for (int i = 0; i < count; ++i) {
+        SeriesStore::Values values;
+        for (int s = 0; s < SeriesStore::kSeriesCount; ++s)
+            values[static_cast<std::size_t>(s)] = 100 * s + noise(random);
+        if (i % 997 < 5 || (i > count / 3 && i < count / 3 + 3000))
+            values[4] = kNaN;
+        values[8] = kNaN;
+        store.append(i * 0.1 + (i >= count / 2 ? 500 : 0), values, 1 + i / 5000);
+    }
+}
+
+QString pointsText(const std::vector<QPointF>& points)
+{
+    QStringList out;
+    for (const QPointF& p : points)
+        out << QStringLiteral("%1:%2").arg(p.x(), 0, 'g', 17).arg(p.y(), 0, 'g', 17);
+    return out.join(QLatin1Char(' '));
+}
+
+} // namespace
+
+class SeriesStoreTest : public QObject
+{
+    Q_OBJECT
+
+private slots:
+    void envelope_keepsTheExtremesOfEveryColumn_data()
+    {
+        QTest::addColumn<int>("count");
+        QTest::addColumn<double>("x0");
+        QTest::addColumn<double>("x1");
+        QTest::addColumn<int>("columns");
+        // 100,000 instants have whole blocks of 32, 1024 and 32768 instants to summarise.
+        QTest::newRow("whole run") << 100000 << 0.0 << 10500.0 << 1280;
+        QTest::newRow("window across the pause") << 100000 << 4321.05 << 5678.9 << 999;
+        QTest::newRow("one column") << 100000 << 0.0 << 10500.0 << 1;
+        QTest::newRow("few instants: as they are") << 100000 << 100.0 << 110.0 << 640;
+        QTest::newRow("partial last block") << 1000 << 1.0 << 99.95 << 33;
+    }
+    void envelope_keepsTheExtremesOfEveryColumn()
+    {
+        QFETCH(int, count);
+        QFETCH(double, x0);
+        QFETCH(double, x1);
+        QFETCH(int, columns);
+        SeriesStore store;
+        fill(store, count);
+        const std::vector<int> which = {0, 4, 8};
+        SeriesStore::Points points;
+        store.envelope(SeriesStore::Key::Time, x0, x1, columns, which, points);
+
+        // The same by brute force: each column's instants, their lowest and highest value.
+        qsizetype first = 0;
+        while (first < count && store.time(first) < x0)
+            ++first;
+        qsizetype end = first;
+        while (end < count && store.time(end) <= x1)
+            ++end;
+        const double width = (x1 - x0) / columns;
+        for (int s : which) {
+            std::vector<QPointF> expected;
+            if (first > 0)
+                expected.emplace_back(store.time(first - 1), store.value(s, first - 1));
+            if (end - first <= 2 * columns) {
+                for (qsizetype i = first; i < end; ++i)
+                    expected.emplace_back(store.time(i), store.value(s, i));
+            } else {
+                qsizetype i = first;
+                for (int c = 0; c < columns; ++c) {
+                    const double right = x0 + (c + 1) * width;
+                    double low = std::numeric_limits<double>::infinity();
+                    double high = -low;
+                    bool any = false;
+                    for (; i < end && (c == columns - 1 || store.time(i) < right); ++i) {
+                        any = true;
+                        const double v = store.value(s, i);
+                        if (!std::isnan(v)) {
+                            low = std::min(low, v);
+                            high = std::max(high, v);
+                        }
+                    }
+                    const double middle = x0 + (c + 0.5) * width;
+                    if (!any)
+                        continue;
+                    if (low > high) {
+                        expected.emplace_back(middle, kNaN);
+                        continue;
+                    }
+                    expected.emplace_back(middle, low);
+                    if (high != low)
+                        expected.emplace_back(middle, high);
+                }
+            }
+            if (end < count)
+                expected.emplace_back(store.time(end), store.value(s, end));
+            QCOMPARE(pointsText(points[static_cast<std::size_t>(s)]), pointsText(expected));
+        }
+        QVERIFY(points[1].empty());
+    }
+
+    void append_accumulatesChargeAndMarksSteps()
+    {
+        SeriesStore store;
+        const auto currents = [](double a, double b, double c) {
+            SeriesStore::Values v{};
+            v[3] = a;
+            v[4] = b;
+            v[5] = c;
+            return v;
+        };
+        store.append(0, currents(9, 9, 9), 1);
+        store.append(1800, currents(2, kNaN, 1), 2, QStringLiteral("3")); // B not measured
+        store.append(5400, currents(-5, 0, 0), 2, QStringLiteral("2"));   // a load sinks only
+        store.append(5000, currents(4, 0, 0), 2, QStringLiteral("2"));    // time cannot go back
+        QCOMPARE(store.charge(0), 0.0);
+        QCOMPARE(store.charge(1), 1.5);
+        QCOMPARE(store.charge(2), 1.5);
+        QCOMPARE(store.time(3), 5400.0);
+        QCOMPARE(store.charge(3), 1.5);
+        QCOMPARE(store.stepMarks().size(), std::size_t(3));
+        QCOMPARE(store.markAt(3)->instant, 2);
+        QCOMPARE(store.markAt(1)->loop1, QStringLiteral("3"));
+        QCOMPARE(store.lowerBound(SeriesStore::Key::Time, 1800), 1);
+        QCOMPARE(store.nearest(SeriesStore::Key::Time, 3700), 2);
+        store.clear();
+        QVERIFY(store.isEmpty());
+        QVERIFY(store.stepMarks().empty());
+    }
+};
+
+ACL3_TEST_MAIN(SeriesStoreTest)
+#include "tst_seriesstore.moc"
