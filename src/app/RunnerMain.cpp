@@ -6,8 +6,10 @@
 #include "execution/StartupTimer.h"
 #include "links/LinkLayer.h"
 #include "loadsim/SimulateOption.h"
+#include "settings/SettingsFiles.h"
 #include "station/Station.h"
 #include "station/StationFolder.h"
+#include "testprogram/ProgramCheck.h"
 #include "testprogram/TestProgramFile.h"
 
 #include "Version.h"
@@ -15,10 +17,13 @@
 #include <QCommandLineParser>
 #include <QCoreApplication>
 #include <QDir>
+#include <QElapsedTimer>
 #include <QFileInfo>
+#include <QTemporaryDir>
 #include <QTimer>
 
 #include <cstdio>
+#include <ctime>
 #include <memory>
 #include <optional>
 
@@ -45,6 +50,54 @@ void say(FILE* stream, const QString& text)
     std::exit(kBadInput);
 }
 
+const QString kCheck = QStringLiteral("check");
+const QString kDryRun = QStringLiteral("dry-run");
+const QString kProgram = QStringLiteral("program");
+
+// The program a run or a check takes: --program FILE, else the station's current program.
+QString programOf(const QCommandLineParser& parser, const QString& stationDir)
+{
+    if (parser.isSet(kProgram))
+        return QFileInfo(parser.value(kProgram)).absoluteFilePath();
+    SystemClock clock;
+    RecordingPrompts quiet; // what the program file holds is the check's to say
+    Station station(stationDir, clock, quiet);
+    LoadSystemSettings(station);
+    return station.settings.TestFileName;
+}
+
+// acl3-run --check: the findings and the estimate, and nothing sent anywhere.
+int checkOnly(const QString& program)
+{
+    const ProgramCheck check = checkProgramFile(program);
+    std::printf("program %s\n", QDir::toNativeSeparators(program).toLocal8Bit().constData());
+    for (const ProgramFinding& f : check.findings)
+        std::printf("%s\n", findingLine(f).toLocal8Bit().constData());
+    if (check.readable)
+        std::printf("estimated run time %s\n",
+                    estimateText(check.estimate).toLocal8Bit().constData());
+    std::printf("%d %s, %d %s%s\n", check.errors(), check.errors() == 1 ? "error" : "errors",
+                check.warnings(), check.warnings() == 1 ? "warning" : "warnings",
+                check.errors() > 0 ? ": the program would not be run" : "");
+    return check.errors() > 0 ? kBadInput : kRanToEnd;
+}
+
+// A dry run works in a station folder of its own, so that it neither waits for nor disturbs a
+// run in the real one; the folder stays for its log.
+QString dryRunFolder()
+{
+    QTemporaryDir dir(QDir::temp().filePath(QStringLiteral("acl3-dry-run-XXXXXX")));
+    if (!dir.isValid())
+        refuse(QStringLiteral("cannot create a folder for the dry run in %1: %2")
+                   .arg(QDir::toNativeSeparators(QDir::tempPath()), dir.errorString()));
+    dir.setAutoRemove(false);
+    QString error;
+    const QString station = QDir(dir.path()).filePath(QStringLiteral("station"));
+    if (!prepareStationFolder(station, &error))
+        refuse(error);
+    return station;
+}
+
 } // namespace
 
 int main(int argc, char** argv)
@@ -65,7 +118,7 @@ int main(int argc, char** argv)
     parser.addVersionOption();
     addStationOption(parser);
     parser.addOptions({
-        {QStringLiteral("program"),
+        {kProgram,
          QStringLiteral("Run this program file instead of the station's current program "
                         "(the settings file is not changed)."),
          QStringLiteral("FILE")},
@@ -75,6 +128,13 @@ int main(int argc, char** argv)
          QStringLiteral("Take up the run that stopped unexpectedly (a crash, a kill, a power "
                         "loss) where it stood, as its journal TestLog/SN.journal says: the "
                         "station's most recent one, or that of --sn.")},
+        {kCheck, QStringLiteral("Only check the program: print its errors and warnings and the "
+                                "estimated run time, send nothing to any load; exit 0 without "
+                                "errors, 2 with.")},
+        {kDryRun,
+         QStringLiteral("Rehearse the whole program against a simulated load on a clock that "
+                        "skips every wait, in a temporary station folder, and print the "
+                        "simulated run time and records.")},
     });
     SimulateOption::addTo(parser);
     if (!parser.parse(QCoreApplication::arguments()))
@@ -86,27 +146,45 @@ int main(int argc, char** argv)
     if (!parser.positionalArguments().isEmpty())
         refuse(
             QStringLiteral("unexpected argument \"%1\"").arg(parser.positionalArguments().first()));
+    const bool dryRun = parser.isSet(kDryRun);
+    if (dryRun && parser.isSet(kCheck))
+        refuse(QStringLiteral("--check and --dry-run do not go together"));
+    // A dry run reads the time of day some fifty times a record; without TZ the C library
+    // looks at /etc/localtime again each time, which is most of a record's work.
+    if (dryRun && qEnvironmentVariableIsEmpty("TZ")) {
+        qputenv("TZ", ":/etc/localtime");
+        ::tzset();
+    }
+    // The dry run's clock outlives the simulated load that follows it.
+    std::unique_ptr<Clock> clockHolder;
+    if (dryRun)
+        clockHolder = std::make_unique<AcceleratedClock>();
+    else
+        clockHolder = std::make_unique<SystemClock>();
+    Clock& clock = *clockHolder;
     SimulateOption simulate;
     QString error;
-    if (!simulate.readFrom(parser, &error))
+    if (!simulate.readFrom(parser, &error, dryRun))
         refuse(error);
     const bool resume = parser.isSet(QStringLiteral("resume"));
-    if (resume && parser.isSet(QStringLiteral("program")))
+    if (resume && (parser.isSet(kProgram) || parser.isSet(kCheck) || dryRun))
         refuse(QStringLiteral("--resume runs the program the interrupted run ran: it does not go "
-                              "with --program"));
+                              "with --program, --check or --dry-run"));
+    if (parser.isSet(kCheck) && simulate.enabled)
+        refuse(QStringLiteral("--simulate does not go with --check, which sends nothing"));
 
     const QString stationDir = stationFolderFrom(parser);
     if (!prepareStationFolder(stationDir, &error))
         refuse(error);
+    if (parser.isSet(kCheck))
+        return checkOnly(programOf(parser, stationDir));
 
-    SystemClock clock;
     ConsolePrompts prompts;
-    Station station(stationDir, clock, prompts);
+    Station station(dryRun ? dryRunFolder() : stationDir, clock, prompts);
     // Whether the program can be run (it exists, is a regular file, is a test program) is the
     // program file's reading to say, below.
-    if (parser.isSet(QStringLiteral("program")))
-        station.programOverride =
-            QFileInfo(parser.value(QStringLiteral("program"))).absoluteFilePath();
+    if (dryRun || parser.isSet(kProgram))
+        station.programOverride = programOf(parser, stationDir);
     std::optional<InterruptedRun> interrupted;
     if (resume) {
         const QString sn = parser.value(QStringLiteral("sn"));
@@ -129,7 +207,8 @@ int main(int argc, char** argv)
         station.programOverride = interrupted->program;
     }
 
-    if (!simulate.start(station, &error)) {
+    if (dryRun ? !simulate.startFollowing(station, clock, &error)
+               : !simulate.start(station, &error)) {
         say(stderr, QStringLiteral("the simulated load cannot start: %1").arg(error));
         return kBadInput;
     }
@@ -137,18 +216,34 @@ int main(int argc, char** argv)
     // The start-up of the window's Timer1: settings, link, program, serial number.
     StartupTimer startup(station);
     startup.tick();
-    if (!readTestProgram(station.settings.TestFileName, &error))
+    const auto content = readTestProgram(station.settings.TestFileName, &error);
+    if (!content)
         return kBadInput; // the start-up has said why
-    // The runner runs the program as loaded, loops closed by the load included (the step table
-    // holds them), and never rewrites the program file.
+    // The check comes first: errors refuse the run before anything is sent, warnings are said.
+    const ProgramCheck check = checkProgram(content->steps);
+    for (const ProgramFinding& f : check.findings)
+        say(stderr, findingLine(f));
+    if (check.errors() > 0) {
+        say(stdout,
+            QStringLiteral("the test did not start: the program check found %1 %2")
+                .arg(check.errors())
+                .arg(check.errors() == 1 ? QStringLiteral("error") : QStringLiteral("errors")));
+        return kBadInput;
+    }
+    // The runner runs the program as loaded and never rewrites the program file.
     station.programEdits.markSaved();
     if (parser.isSet(QStringLiteral("sn")))
         station.form.SNText.setText(parser.value(QStringLiteral("sn")));
     // A run whose records will not be on disk says so first.
     if (const QString notice = noLogNotice(station); !notice.isEmpty())
         say(stdout, notice);
-    if (simulate.enabled)
+    if (dryRun)
+        say(stdout,
+            QStringLiteral("dry run on a clock that skips every wait: %1, station folder %2")
+                .arg(simulate.description(), QDir::toNativeSeparators(station.stationDir())));
+    else if (simulate.enabled)
         say(stdout, simulate.description());
+    say(stdout, QStringLiteral("estimated run time %1").arg(estimateText(check.estimate)));
 
     RunControl run(station);
     // One line per step; loop markers that repeat without a wait of their own would flood the
@@ -206,6 +301,8 @@ int main(int argc, char** argv)
         }
         QTimer::singleShot(0, &app, [&app, &code] { app.exit(code); });
     });
+    QElapsedTimer realTime;
+    realTime.start();
     QTimer::singleShot(0, &run, [&] {
         if (interrupted)
             say(stdout, QStringLiteral("resuming: %1").arg(interrupted->description()));
@@ -248,6 +345,17 @@ int main(int argc, char** argv)
                         .arg(outcome)
                         .arg(records)
                         .arg(gaps));
+    }
+    if (dryRun && code != kBadInput) {
+        const QString end = dateTimeText(clock.now());
+        const double simulated =
+            parseDateTimeText(state.TestStartText).secsTo(parseDateTimeText(end));
+        const double real = realTime.nsecsElapsed() / 1e9;
+        say(stdout, QStringLiteral("dry run: %1 of run time in %2 s of real time (%3 times "
+                                   "faster)")
+                        .arg(FormatElapsed(state.TestStartText, end))
+                        .arg(real, 0, 'f', 1)
+                        .arg(real > 0 ? simulated / real : 0.0, 0, 'f', 0));
     }
     return code;
 }

@@ -1,5 +1,6 @@
 #include "common/Clock.h"
 
+#include <cmath>
 #include <limits>
 
 namespace {
@@ -82,6 +83,20 @@ void FakeClock::setSpeed(double speed)
 {
     rebase();
     speed_ = speed;
+}
+
+AcceleratedClock::AcceleratedClock(const QDateTime& start) : start_(start) {}
+
+QDateTime AcceleratedClock::now() const
+{
+    return start_.addMSecs(static_cast<qint64>(monotonicMs()));
+}
+
+double AcceleratedClock::realMsFor(double clockMs) const
+{
+    if (clockMs > 0 && std::isfinite(clockMs))
+        skippedMs_.fetch_add(clockMs);
+    return 0;
 }
 
 QString dateTimeText(const QDateTime& instant)

@@ -3,12 +3,14 @@
 #include "common/Clock.h"
 
 #include <QCoreApplication>
+#include <QElapsedTimer>
 #include <QEventLoop>
 #include <QTimer>
 
 #include <algorithm>
 #include <chrono>
 #include <cmath>
+#include <limits>
 #include <thread>
 
 namespace {
@@ -19,11 +21,15 @@ constexpr double kSpinMs = 1.5;
 // WaitPrecisely stops processing events this long before its end: an event handled there could
 // make it late.
 constexpr double kLastEventMs = 2.0;
-} // namespace
 
-bool WaitUntil(const Clock& clock, double ms, const std::function<bool()>& done)
+using RealMs = double (Clock::*)(double) const;
+
+bool waitFor(const Clock& clock, double ms, const std::function<bool()>& done, RealMs realMs,
+             double realBoundMs = std::numeric_limits<double>::infinity())
 {
     const double end = clock.monotonicMs() + ms;
+    QElapsedTimer real;
+    real.start();
     QTimer wake;
     wake.setSingleShot(true);
     wake.setTimerType(Qt::PreciseTimer);
@@ -33,12 +39,25 @@ bool WaitUntil(const Clock& clock, double ms, const std::function<bool()>& done)
         if (done && done())
             return true;
         const double left = end - clock.monotonicMs();
-        if (left <= 0)
+        const double realLeft = realBoundMs - real.nsecsElapsed() / 1e6;
+        if (left <= 0 || realLeft <= 0)
             return false;
-        const double real = std::min(clock.realMsFor(left), kLongestSleepMs);
-        wake.start(static_cast<int>(std::ceil(std::max(real, 0.0))));
+        const double sleep = std::min({(clock.*realMs)(left), realLeft, kLongestSleepMs});
+        wake.start(static_cast<int>(std::ceil(std::max(sleep, 0.0))));
         QCoreApplication::processEvents(QEventLoop::AllEvents | QEventLoop::WaitForMoreEvents);
     }
+}
+
+} // namespace
+
+bool WaitUntil(const Clock& clock, double ms, const std::function<bool()>& done)
+{
+    return waitFor(clock, ms, done, &Clock::realMsFor);
+}
+
+bool WaitForReply(const Clock& clock, double ms, const std::function<bool()>& done)
+{
+    return waitFor(clock, ms, done, &Clock::realMsForReply, clock.realMsForReply(ms));
 }
 
 void DelayMs(const Clock& clock, double ms)

@@ -14,6 +14,11 @@ void DelayMs(const Clock& clock, double ms);
 // Returns whether `done` held at the end.
 bool WaitUntil(const Clock& clock, double ms, const std::function<bool()>& done);
 
+// As WaitUntil, for a wait that an instrument's answer ends (a reply): it also ends once the
+// real time the clock gives a reply (Clock::realMsForReply) has passed, so that a reply that
+// does not come ends it on a clock that stands still meanwhile (a dry run's).
+bool WaitForReply(const Clock& clock, double ms, const std::function<bool()>& done);
+
 // As WaitUntil, but the end is met as precisely as PreciseDelayMs meets it: events are processed
 // until a moment before the end, which is then waited out without them (the pulse-load set-up,
 // which Stop must be able to end).

@@ -196,7 +196,8 @@ void RunControl::StartCommand()
     // Every check that can refuse the run comes before the log: a Start that does not run
     // leaves the logs as they were.
     // A value the load must not get refuses the run before anything is saved, logged or sent.
-    if (const QString refusal = programRefusal(checkProgram(stepsInGrid(form.TestStepGrid)));
+    if (const QString refusal =
+            programRefusal(checkProgram(stepsInGrid(form.TestStepGrid)).findings);
         !refusal.isEmpty())
         return refuseStart(refusal);
 

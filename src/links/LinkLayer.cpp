@@ -428,7 +428,7 @@ void LinkLayer::SerialSend(int n, const QString& text)
     SerialReplyState& pending = pendingReply_[static_cast<std::size_t>(n)];
     if (pending.tail || pending.overdue) {
         QByteArray late;
-        WaitUntil(station_.clock, kSerialReplyWindowMs, [&] {
+        WaitForReply(station_.clock, kSerialReplyWindowMs, [&] {
             late += port.readAvailable();
             return late.contains('\n') || !port.isOpen();
         });
@@ -460,7 +460,7 @@ QString LinkLayer::SerialRead(int n)
     const QString reply =
         readSerialLine(serialPort(n), pendingReply_[static_cast<std::size_t>(n)],
                        [this](const std::function<bool()>& lineEnded) {
-                           WaitUntil(station_.clock, kSerialReplyWindowMs, lineEnded);
+                           WaitForReply(station_.clock, kSerialReplyWindowMs, lineEnded);
                        });
     noticeSerialLoss(n, wasOpen);
     return reply;
@@ -487,7 +487,7 @@ QString LinkLayer::SerialReadTimeout(int n, double seconds)
                            };
                            for (;;) {
                                const double left = seconds - spent();
-                               if (left <= 0 || WaitUntil(clock, left * 1000.0, turnAndCheck))
+                               if (left <= 0 || WaitForReply(clock, left * 1000.0, turnAndCheck))
                                    return;
                            }
                        });
@@ -606,8 +606,8 @@ bool LinkLayer::TcpConnect(const QString& ip, int port, QString* failure)
     QString refusal;
     socket.connectToHost(ip, static_cast<quint16>(port));
     while (clock.monotonicMs() < deadline) {
-        WaitUntil(clock, deadline - clock.monotonicMs(),
-                  [&] { return closed() || socket.isConnected() || !socket.isConnecting(); });
+        WaitForReply(clock, deadline - clock.monotonicMs(),
+                     [&] { return closed() || socket.isConnected() || !socket.isConnecting(); });
         if (closed()) {
             *failure = QStringLiteral("closed by the station");
             return false;
@@ -663,7 +663,7 @@ QString LinkLayer::TcpReceive(double windowMs)
         return {};
     TcpClientBinding& socket = tcp();
     // A reply may come in several segments: collect up to the end of the line.
-    WaitUntil(station_.clock, windowMs, [&] {
+    WaitForReply(station_.clock, windowMs, [&] {
         RxBuffer_ += socket.takeArrived();
         return RxBuffer_.contains('\n') || !socket.isConnected();
     });

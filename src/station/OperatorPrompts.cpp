@@ -86,9 +86,11 @@ QString ConsolePrompts::saveFileName(const QString&, const QString& preset)
     return preset;
 }
 
-PromptAnswer ConsolePrompts::question(const QString& text, const QList<PromptAnswer>&,
+PromptAnswer ConsolePrompts::question(const QString& text, const QList<PromptAnswer>& answers,
                                       const QString& title)
 {
     message(text, title);
-    return PromptAnswer::Cancel;
+    return answers.contains(PromptAnswer::No) && !answers.contains(PromptAnswer::Cancel)
+               ? PromptAnswer::No
+               : PromptAnswer::Cancel;
 }

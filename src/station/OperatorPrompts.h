@@ -15,6 +15,8 @@ enum class PromptAnswer
     Discard,
     Cancel,
     Resume,
+    Yes,
+    No,
 };
 
 // Everything the station asks or tells the operator: message boxes and the open and save file
@@ -74,7 +76,7 @@ private:
 
 // The headless runner's prompts: messages become lines on standard error, the file dialogs
 // answer with a fixed file (the current program) without asking, and questions are answered
-// with Cancel, which loses nothing.
+// with Cancel, or No where Cancel is not offered, which loses nothing.
 class ConsolePrompts : public OperatorPrompts
 {
 public:

@@ -56,8 +56,7 @@ bool settleUnsavedEdits(Station& station)
         return SaveCommand(station);
     case PromptAnswer::Discard:
         return true;
-    case PromptAnswer::Cancel:
-    case PromptAnswer::Resume: // not offered here
+    default: // Cancel
         break;
     }
     return false;

@@ -18,8 +18,10 @@ ProgramEdits::ProgramEdits(GridModel& grid, QObject* parent) : QObject(parent)
 
 void ProgramEdits::gridChanged()
 {
-    if (quiet_ == 0)
-        markEdited();
+    if (quiet_ != 0)
+        return;
+    markEdited();
+    emit edited();
 }
 
 void ProgramEdits::markEdited()

@@ -37,6 +37,8 @@ public:
 signals:
     // Unsaved edits came or went, or the program was loaded or saved (perhaps from another file).
     void changed();
+    // The program in the grid was edited (every edit, also once edits are unsaved already).
+    void edited();
 
 private:
     void gridChanged();

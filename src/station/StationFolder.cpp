@@ -62,8 +62,10 @@ QByteArray defaultSettingsFile()
 QByteArray exampleTestProgram()
 {
     // A short tour of the actions that run against an AC source: the load switched on at 0 A,
-    // a ramp up and a hold (carried by Start itself), load levels in three modes, a counted loop
-    // with a discharge in it, and a pause. It takes about half a minute.
+    // a ramp up and a hold (carried by Start itself), load levels in three modes while the load
+    // is on (a load level the run timer carries does not switch it on), a counted loop of a
+    // discharge, which switches it on each pass and off at its end, and a pause. It takes about
+    // half a minute.
     struct Row
     {
         const char* fields[TestStep::kFieldCount];
@@ -73,11 +75,11 @@ QByteArray exampleTestProgram()
         {{"RAMP ON", "CC", "10", "4", "", "", "", "1", "", ""}},
         {{"RAMP OFF", "CC", "10", "2", "", "", "", "1", "", ""}},
         {{"LoadLevel", "CC", "5", "3", "", "", "", "1", "", "50"}},
-        {{"FOR", "", "", "", "2", "", "", "", "", ""}},
         {{"LoadLevel", "CR", "50", "3", "", "", "", "1", "", "50"}},
+        {{"LoadLevel", "CP", "2000", "3", "", "", "", "1", "", "60"}},
+        {{"FOR", "", "", "", "2", "", "", "", "", ""}},
         {{"DisCharge", "CC", "8", "3", "0", "0", "0", "1", "NextStep", ""}},
         {{"LOOP", "", "", "", "", "", "", "", "", ""}},
-        {{"LoadLevel", "CP", "2000", "3", "", "", "", "1", "", "60"}},
         {{"Suspend", "", "", "2", "0", "", "", "1", "NextStep", ""}},
     };
     QByteArray ini;

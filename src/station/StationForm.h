@@ -26,6 +26,8 @@ public:
     GridModel CopyPasteGrid{QStringLiteral("CopyPasteGrid"), this};
     // Records of a run without a CSV log (the settings' log switch off).
     GridModel RecordList{QStringLiteral("RecordList"), this};
+    // The program check's findings: severity, step, message (and the column, hidden).
+    GridModel ProgramFindings{QStringLiteral("ProgramFindings"), this};
 
     // Serial number, device box, running indicator, load count.
     FormValue SNText{QStringLiteral("SNText"), QString(), this};
@@ -39,6 +41,8 @@ public:
                               this};
     // One line of run progress for the window's status bar.
     FormValue RunStatus{QStringLiteral("RunStatus"), QString(), this};
+    // The estimated run time of the program shown, with the count of the check's findings.
+    FormValue ProgramEstimate{QStringLiteral("ProgramEstimate"), QString(), this};
 
     // Measurement values.
     FormValue VoltageText{QStringLiteral("VoltageText"), QStringLiteral("0.0000"), this};

@@ -53,6 +53,7 @@ const Range kDcVoltage{kMinDcVoltage, kMaxVoltage, "Load Level must 0.1 ~ 350(V)
 const Range kPower{0, kMaxPower, "Load Level must 0 ~ 15000(W) !", "0"};
 const Range kDwell{0, kMaxDwellTime, "Dwell Time must 0 ~ 86400 !", "0.1"};
 const Range kMeasTime{kMinMeasTime, kMaxMeasTime, "Load Level Meas Time must 0.1 ~ 86400 !", "0.1"};
+const Range kStepMeasTime{kMinMeasTime, kMaxMeasTime, "Meas Time must 0.1 ~ 86400 !", "0.1"};
 const Range kFrequency{kMinFrequency, kMaxFrequency, "Frequency must 40 ~ 440!", "40"};
 const Range kLoopCount{1, kMaxLoopCount, "Loop Times must be a whole number 1 ~ 32767 !", "1",
                        true};
@@ -101,6 +102,8 @@ const Range* columnRange(const TestStep& step, int column)
             return &kMeasTime;
         if (column == stepcolumns::Frequency)
             return &kFrequency;
+    } else if (column == stepcolumns::Meas && stepvalues::measures(action)) {
+        return &kStepMeasTime;
     } else if (action == For || action == For2) {
         if (column == stepcolumns::Loop)
             return &kLoopCount;
@@ -160,6 +163,11 @@ bool holdsNumber(const QString& action, int column)
     if (action == For || action == For2)
         return column == stepcolumns::Loop;
     return false;
+}
+
+bool measures(const QString& action)
+{
+    return !oneOf(action, {&For, &For2, &Loop, &Loop2, &PlusLoad});
 }
 
 bool reachesLoad(const TestStep& step, int column)

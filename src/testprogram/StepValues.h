@@ -26,14 +26,19 @@ struct Fault
 // Whether a number belongs into this grid column of a step of this action.
 bool holdsNumber(const QString& action, int column);
 
+// Whether a step of this action is measured at its measure time (all but loop markers and the
+// pulse load, whose MeasT column holds its set-up time).
+bool measures(const QString& action);
+
 // Whether the load gets this cell's value when the step starts (level, mode, frequency, pulse
 // settings).
 bool reachesLoad(const TestStep& step, int column);
 
 // The range checks of every cell of a step, in column order: the mode of a step that drives the
 // load at a level (one its action knows), the level in its mode's range, a load level's dwell
-// time (in "CC" and "LINCC"), measure time and frequency, a loop count, the pulse-load currents,
-// times and cycle count. Cells that hold no number are left to the number check.
+// time (in "CC" and "LINCC") and frequency, the measure time of a step that measures, a loop
+// count, the pulse-load currents, times and cycle count. Cells that hold no number are left to the
+// number check.
 QList<Fault> rangeFaults(const TestStep& step);
 
 // The range checks of one cell; a mode cell brings the level it governs along.

@@ -2,8 +2,10 @@
 
 #include "plot/LogViewer.h"
 #include "plot/TrendPlot.h"
+#include "station/ProgramCheckCommands.h"
 #include "station/ProgramCommands.h"
 #include "station/Station.h"
+#include "ui/CheckPanel.h"
 #include "ui/ConnectionPanel.h"
 #include "ui/FormBinder.h"
 #include "ui/GridView.h"
@@ -54,6 +56,8 @@ const CommandButton kCommandButtons[] = {
     {"ConnectCommand", "Connect", "Device Connect Setup", "network-wired", QStyle::SP_DriveNetIcon},
     {"CSVCommand", "Records", "Show or hide the record list", "x-office-spreadsheet",
      QStyle::SP_FileDialogDetailedView},
+    {"CheckCommand", "Check", "Check the program and estimate its run time", "tools-check-spelling",
+     QStyle::SP_DialogApplyButton},
     {"StartCommand", "Start", "Start Test", "media-playback-start", QStyle::SP_MediaPlay},
     {"StopCommand", "Stop", "Stop Test", "media-playback-stop", QStyle::SP_MediaStop},
     {"PauseCommand", "Pause", "Pause Test", "media-playback-pause", QStyle::SP_MediaPause},
@@ -139,9 +143,13 @@ MainWindow::MainWindow(Station& station, QWidget* parent) : QMainWindow(parent),
     auto* splitter = new QSplitter(Qt::Vertical, content);
     splitter->setObjectName(QStringLiteral("StepSplitter"));
     splitter->setChildrenCollapsible(false);
+    // The program check's findings, below the steps once Check is pressed.
+    checkPanel_ = new CheckPanel(station_, content);
+
     splitter->addWidget(stepGrid_);
     splitter->addWidget(trendPlot_);
     splitter->addWidget(recordList_);
+    splitter->addWidget(checkPanel_);
     splitter->setStretchFactor(0, 2);
     splitter->setStretchFactor(1, 3);
     splitter->setStretchFactor(2, 1);
@@ -166,6 +174,10 @@ MainWindow::MainWindow(Station& station, QWidget* parent) : QMainWindow(parent),
     auto* runStatus = new QLabel(this);
     runStatus->setObjectName(QStringLiteral("RunStatus"));
     statusBar()->addWidget(runStatus, 1);
+    auto* estimate = new QLabel(this);
+    estimate->setObjectName(QStringLiteral("ProgramEstimate"));
+    statusBar()->addPermanentWidget(estimate);
+    new ProgramEstimateWatch(station_, this);
 
     connectionPanel_ = new ConnectionPanel(station_, this);
     addPanel(connectionPanel_);
@@ -192,6 +204,8 @@ MainWindow::MainWindow(Station& station, QWidget* parent) : QMainWindow(parent),
     });
     connect(commandButton(QStringLiteral("CSVCommand")), &QToolButton::clicked, this,
             &MainWindow::toggleRecordList);
+    connect(commandButton(QStringLiteral("CheckCommand")), &QToolButton::clicked, checkPanel_,
+            &CheckPanel::check);
 
     connect(&station_.programEdits, &ProgramEdits::changed, this, &MainWindow::showTitle);
     showTitle();

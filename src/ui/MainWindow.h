@@ -6,6 +6,7 @@
 #include <QMainWindow>
 #include <QStringList>
 
+class CheckPanel;
 class ConnectionPanel;
 class GridModel;
 class QMenu;
@@ -47,6 +48,8 @@ public:
     // The pop-up menu RightPUP with its actions COPY and PASTE.
     QMenu* rightMenu() const { return rightMenu_; }
     ConnectionPanel* connectionPanel() const { return connectionPanel_; }
+    // The program check's findings ("CheckFrame"), shown by CheckCommand.
+    CheckPanel* checkPanel() const { return checkPanel_; }
     // The step editor SetStepFrame and the step grid's in-place editing and row commands.
     StepEditor* stepEditor() const { return stepEditor_; }
     StepGridEditor* stepGridEditor() const { return stepGridEditor_; }
@@ -94,6 +97,7 @@ private:
     TrendPlot* trendPlot_ = nullptr;
     QMenu* rightMenu_ = nullptr;
     ConnectionPanel* connectionPanel_ = nullptr;
+    CheckPanel* checkPanel_ = nullptr;
     StepEditor* stepEditor_ = nullptr;
     StepGridEditor* stepGridEditor_ = nullptr;
     QList<QWidget*> panels_;

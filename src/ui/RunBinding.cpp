@@ -1,6 +1,8 @@
 #include "ui/RunBinding.h"
 
 #include "execution/RunControl.h"
+#include "station/ProgramCheckCommands.h"
+#include "ui/CheckPanel.h"
 #include "ui/MainWindow.h"
 #include "ui/StepGridEditor.h"
 
@@ -10,11 +12,17 @@
 RunBinding::RunBinding(MainWindow& window, RunControl& run) : QObject(&window), run_(run)
 {
     // A cell edit still open belongs to the program that runs; a refused one stops the Start.
+    // The program check comes next: a refused Start leaves its findings in view.
     StepGridEditor* cells = window.stepGridEditor();
     connect(window.commandButton(QStringLiteral("StartCommand")), &QToolButton::clicked, &run,
-            [cells, &run] {
-                if (cells->commit())
-                    run.StartCommand();
+            [cells, &run, &window] {
+                if (!cells->commit())
+                    return;
+                if (!ConfirmStart(window.station())) {
+                    window.checkPanel()->showFindings();
+                    return;
+                }
+                run.StartCommand();
             });
     connect(window.commandButton(QStringLiteral("StopCommand")), &QToolButton::clicked, &run,
             &RunControl::StopCommand);

@@ -18,10 +18,9 @@ PromptAnswer WidgetPrompts::question(const QString& text, const QList<PromptAnsw
                                      const QString& title)
 {
     static const std::pair<PromptAnswer, QMessageBox::StandardButton> kButtons[] = {
-        {PromptAnswer::Resume, QMessageBox::NoButton},
-        {PromptAnswer::Save, QMessageBox::Save},
-        {PromptAnswer::Discard, QMessageBox::Discard},
-        {PromptAnswer::Cancel, QMessageBox::Cancel},
+        {PromptAnswer::Resume, QMessageBox::NoButton}, {PromptAnswer::Save, QMessageBox::Save},
+        {PromptAnswer::Discard, QMessageBox::Discard}, {PromptAnswer::Cancel, QMessageBox::Cancel},
+        {PromptAnswer::Yes, QMessageBox::Yes},         {PromptAnswer::No, QMessageBox::No},
     };
     QMessageBox box(QMessageBox::Question, title.isEmpty() ? kDefaultTitle : title, text,
                     QMessageBox::NoButton, parent_);
@@ -41,7 +40,10 @@ PromptAnswer WidgetPrompts::question(const QString& text, const QList<PromptAnsw
         if (button == box.clickedButton())
             return answer;
     }
-    return PromptAnswer::Cancel;
+    // Closed without an answer: Cancel, or No where Cancel is not offered.
+    return answers.contains(PromptAnswer::Cancel) || !answers.contains(PromptAnswer::No)
+               ? PromptAnswer::Cancel
+               : PromptAnswer::No;
 }
 
 QString WidgetPrompts::openFileName(const QString& filter, const QString& preset)

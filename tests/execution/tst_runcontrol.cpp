@@ -262,7 +262,7 @@ private slots:
         QTest::addColumn<bool>("reachesLastStep");
         QTest::newRow("EndLoop") << "EndLoop" << true;
         QTest::newRow("step number") << "6" << true;
-        QTest::newRow("beyond the program ends it") << "99" << false;
+        QTest::newRow("one past the program ends it") << "7" << false;
     }
     void pulseLoadNg_followsItsGoToTarget()
     {
@@ -346,14 +346,14 @@ private slots:
         QVERIFY(!commands.contains("CC:A 7"));
     }
 
-    void rampWithoutMeasureTime_endsTheRunWithAMessage()
+    void rampWithoutMeasureTime_isRefusedBeforeAnythingIsSent()
     {
         RunBench b;
         b.program({{"RAMP ON", "CC", "10", "5", "", "", "", "0"}});
-        QCOMPARE(b.run(), RunEnd::Error);
+        QCOMPARE(b.run(), RunEnd::Refused);
         QCOMPARE(b.messages().size(), 1);
-        QVERIFY(b.messages()[0].contains(QStringLiteral("Step 1 (RAMP ON)")));
-        QCOMPARE(commandsOf(b.received()), QStringList{"LOAD OFF"});
+        QVERIFY(b.messages()[0].contains(QStringLiteral("Step 1, MeasT(s) \"0\"")));
+        QVERIFY(b.received().isEmpty());
     }
 
     void pauseThenStart_resumesTheStepWithItsRemainingDwellInTheSameLog()

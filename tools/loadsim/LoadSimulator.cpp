@@ -181,7 +181,10 @@ void LoadSimulator::handleLine(SimPeer* peer, const QByteArray& received)
         }
         ++linesSinceFaults_;
         drop = peer && faults_.dropAfter > 0 && linesSinceFaults_ == faults_.dropAfter;
-        pulseRealMs = instrument_.pulseSeconds() * 1000 / speed_;
+        // A followed clock skips the sequence's time when the sequence begins, and only then.
+        const double pulseMs = instrument_.pulseSeconds() * 1000;
+        if (outcome.pulseStarted)
+            pulseRealMs = followed_ ? followed_->realMsFor(pulseMs) : pulseMs / speed_;
         logged_.wakeAll();
     }
     emit lineLogged(entry);
@@ -366,6 +369,8 @@ bool LoadSimulator::waitForLines(int count, int timeoutMs) const
 
 double LoadSimulator::simSecondsLocked() const
 {
+    if (followed_)
+        return simBaseS_ + (followed_->monotonicMs() - followedOriginMs_) / 1000;
     const double realMs = static_cast<double>(clock_.nsecsElapsed()) / 1e6;
     return simBaseS_ + (realMs - realBaseMs_) / 1000 * speed_;
 }
@@ -427,10 +432,24 @@ void LoadSimulator::setSpeed(double speed)
     if (!(speed > 0) || !std::isfinite(speed))
         return;
     QMutexLocker lock(&mutex_);
+    rebaseLocked();
+    speed_ = speed;
+}
+
+void LoadSimulator::rebaseLocked()
+{
     instrument_.advanceTo(simSecondsLocked());
     simBaseS_ = simSecondsLocked();
     realBaseMs_ = static_cast<double>(clock_.nsecsElapsed()) / 1e6;
-    speed_ = speed;
+    followedOriginMs_ = followed_ ? followed_->monotonicMs() : 0;
+}
+
+void LoadSimulator::followClock(const Clock* clock)
+{
+    QMutexLocker lock(&mutex_);
+    rebaseLocked();
+    followed_ = clock;
+    followedOriginMs_ = clock ? clock->monotonicMs() : 0;
 }
 
 double LoadSimulator::speed() const

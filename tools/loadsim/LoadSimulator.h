@@ -17,6 +17,7 @@
 
 #include <functional>
 
+class Clock;
 class QTcpServer;
 class PtyPeer;
 class SimPeer;
@@ -98,6 +99,11 @@ public:
     // duration of a pulse sequence. Reply delays and pauses stay in real time.
     void setSpeed(double speed);
     double speed() const;
+    // Simulated time follows this clock from now on instead of real time x speed (a dry run on
+    // the station's accelerated clock): the cell discharges and a pulse sequence lasts by the
+    // station's time, and the pulse sequence is a wait of that clock. Null goes back to real
+    // time. The clock must outlive the simulator or be unset first.
+    void followClock(const Clock* clock);
     SourceKind source() const;
     void setSource(SourceKind source);
     // These return false, leaving the source as it was, for values checkBatterySource() or
@@ -120,6 +126,8 @@ signals:
 private:
     template <typename F> auto inOwnThread(F&& f) -> decltype(f());
     double simSecondsLocked() const;
+    // Simulated time goes on from here at a new rate or source.
+    void rebaseLocked();
     void attach(SimPeer* peer);
     void closeAll();
     QTcpServer* listen(quint16 port, const QHostAddress& address, const QString& transport,
@@ -138,8 +146,10 @@ private:
     LoadInstrument instrument_;
     QElapsedTimer clock_;
     double speed_ = 1;
-    double simBaseS_ = 0;   // simulated seconds at realBaseMs_
-    double realBaseMs_ = 0; // clock_ reading when the speed last changed
+    const Clock* followed_ = nullptr;
+    double followedOriginMs_ = 0; // the followed clock's reading at simBaseS_
+    double simBaseS_ = 0;         // simulated seconds at realBaseMs_
+    double realBaseMs_ = 0;       // clock_ reading when the speed last changed
     SimFaults faults_;
     int faultedReplies_ = 0;
     int linesSinceFaults_ = 0;

@@ -17,21 +17,33 @@ void SimulateOption::addTo(QCommandLineParser& parser)
         {kSimulate, QStringLiteral("Use a simulated load started in this process on a free "
                                    "loopback port instead of the load the program file names.")},
         {kSource,
-         QStringLiteral("With --simulate: what the simulated load draws from, ac or battery (ac)."),
+         QStringLiteral("With --simulate (or a dry run): what the simulated load draws from, ac "
+                        "or battery (ac)."),
          QStringLiteral("KIND")},
         {kSpeed,
          QStringLiteral("With --simulate: the battery and the pulse sequences run N times faster "
                         "than real time (1)."),
          QStringLiteral("N")},
         {kSimLog,
-         QStringLiteral("With --simulate: write every line the simulated load receives to FILE."),
+         QStringLiteral("With --simulate (or a dry run): write every line the simulated load "
+                        "receives to FILE."),
          QStringLiteral("FILE")},
     });
 }
 
-bool SimulateOption::readFrom(const QCommandLineParser& parser, QString* error)
+bool SimulateOption::readFrom(const QCommandLineParser& parser, QString* error, bool dryRun)
 {
-    enabled = parser.isSet(kSimulate);
+    if (dryRun) {
+        for (const QString& option : {kSimulate, kSpeed}) {
+            if (parser.isSet(option)) {
+                *error = QStringLiteral("--%1 does not go with --dry-run, which simulates the "
+                                        "load on a clock that skips every wait")
+                             .arg(option);
+                return false;
+            }
+        }
+    }
+    enabled = dryRun || parser.isSet(kSimulate);
     for (const QString& option : {kSource, kSpeed, kSimLog}) {
         if (!enabled && parser.isSet(option)) {
             *error = QStringLiteral("--%1 goes with --simulate").arg(option);
@@ -51,8 +63,8 @@ bool SimulateOption::readFrom(const QCommandLineParser& parser, QString* error)
         bool ok = false;
         speed = parser.value(kSpeed).toDouble(&ok);
         if (!ok || !(speed > 0)) {
-            *error = QStringLiteral("--speed: \"%1\" is not a number above 0")
-                         .arg(parser.value(kSpeed));
+            *error =
+                QStringLiteral("--speed: \"%1\" is not a number above 0").arg(parser.value(kSpeed));
             return false;
         }
     }
@@ -67,6 +79,18 @@ bool SimulateOption::start(Station& station, QString* error)
     simulator = std::make_unique<LoadSimulatorThread>(source);
     LoadSimulator& sim = simulator->simulator();
     sim.setSpeed(speed);
+    return listen(station, sim, error);
+}
+
+bool SimulateOption::startFollowing(Station& station, const Clock& clock, QString* error)
+{
+    local = std::make_unique<LoadSimulator>(source);
+    local->followClock(&clock);
+    return listen(station, *local, error);
+}
+
+bool SimulateOption::listen(Station& station, LoadSimulator& sim, QString* error)
+{
     // A session runs as long as the station does: the lines go to --sim-log, not to memory.
     sim.setLogKept(false);
     port = sim.listenTcp(0, QHostAddress::LocalHost, error);

@@ -6,6 +6,7 @@
 
 #include <memory>
 
+class Clock;
 class QCommandLineParser;
 class Station;
 
@@ -16,11 +17,15 @@ struct SimulateOption
 {
     // Adds --simulate, --source ac|battery, --speed N and --sim-log FILE.
     static void addTo(QCommandLineParser& parser);
-    // Reads them; false with a message when they do not make sense.
-    bool readFrom(const QCommandLineParser& parser, QString* error);
-    // Starts the simulator and points the station's load at it. False with a message when it
-    // cannot listen or log.
+    // Reads them; false with a message when they do not make sense. A dry run brings a
+    // simulated load of its own: --source and --sim-log go with it, --simulate and --speed not.
+    bool readFrom(const QCommandLineParser& parser, QString* error, bool dryRun = false);
+    // Starts the simulator on a thread of its own and points the station's load at it. False
+    // with a message when it cannot listen or log.
     bool start(Station& station, QString* error);
+    // A dry run's simulated load: on this thread, served while the station waits, with its time
+    // following the station's clock.
+    bool startFollowing(Station& station, const Clock& clock, QString* error);
     // "simulated load (ac) on 127.0.0.1:28282"
     QString description() const;
 
@@ -30,4 +35,8 @@ struct SimulateOption
     QString logFile;
     quint16 port = 0;
     std::unique_ptr<LoadSimulatorThread> simulator;
+    std::unique_ptr<LoadSimulator> local;
+
+private:
+    bool listen(Station& station, LoadSimulator& sim, QString* error);
 };
