@@ -196,10 +196,10 @@ void RunControl::StartCommand()
     // Every check that can refuse the run comes before the log: a Start that does not run
     // leaves the logs as they were.
     // A value the load must not get refuses the run before anything is saved, logged or sent.
-    if (const QString refusal =
-            programRefusal(checkProgram(stepsInGrid(form.TestStepGrid)).findings);
-        !refusal.isEmpty())
+    const ProgramCheck check = checkProgram(stepsInGrid(form.TestStepGrid));
+    if (const QString refusal = programRefusal(check.findings); !refusal.isEmpty())
         return refuseStart(refusal);
+    startEstimate_ = check.estimate;
 
     // The run reads the step table: it must hold what the grid shows.
     if (station_.programEdits.unsaved()) {

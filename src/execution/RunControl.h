@@ -2,6 +2,7 @@
 
 #include "execution/RunJournal.h"
 #include "execution/RunLog.h"
+#include "testprogram/ProgramCheck.h"
 
 #include <QDateTime>
 #include <QJsonObject>
@@ -198,6 +199,8 @@ private:
     // Why this run has no CSV log; empty when it has one.
     QString noLogReason_;
     RunJournal journal_;
+    // The program check's estimate for the run Start begins, for its journal.
+    RunEstimate startEstimate_;
     QString journalError_;
     // The step whose start is journalled and whose end is not yet.
     struct OpenStep

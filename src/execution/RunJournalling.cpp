@@ -168,9 +168,13 @@ void RunControl::journalRunStart()
                   {QStringLiteral("start"), run.TestStartText},
                   {QStringLiteral("csv"), QFileInfo(run.LogFileName).absoluteFilePath()},
                   {QStringLiteral("steps"), station_.TotalStepCount},
-                  // The program check's run-time estimate (seconds) goes here once the check
-                  // gives one; until then the journal says it has none.
-                  {QStringLiteral("estimate"), QJsonValue::Null}});
+                  {QStringLiteral("estimate"),
+                   QJsonObject{{QStringLiteral("text"), estimateText(startEstimate_)},
+                               {QStringLiteral("fullSeconds"), startEstimate_.fullSeconds},
+                               {QStringLiteral("shortestSeconds"), startEstimate_.shortestSeconds},
+                               {QStringLiteral("endless"), startEstimate_.endless},
+                               {QStringLiteral("records"), startEstimate_.records},
+                               {QStringLiteral("complete"), startEstimate_.complete}}}});
 }
 
 void RunControl::journalRunEnd(RunEnd how, const QString& reason)

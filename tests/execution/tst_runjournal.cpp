@@ -107,6 +107,9 @@ private slots:
             QCryptographicHash::hash(readFile(b.fixture.programPath()), QCryptographicHash::Sha256)
                 .toHex());
         QCOMPARE(start["sn"].toString(), QStringLiteral("SN1"));
+        // Two passes of 2 s and a step of 1 s at least, as the program check counts them.
+        QVERIFY(start["estimate"]["fullSeconds"].toDouble() >= 5);
+        QVERIFY(start["estimate"]["text"].toString().contains(" records"));
         QCOMPARE(start["start"].toString(), QStringLiteral("2026/01/05 08:00:00"));
         // The step ends share out the records between them, in order and without a gap.
         int next = 1;
