@@ -77,9 +77,11 @@ int main(int argc, char** argv)
     const QString program = QDir(dir.path()).filePath(QStringLiteral("long.INI"));
     QFile file(program);
     file.open(QIODevice::WriteOnly);
-    file.write("[TestStep Option]\r\nMeasureTime=0.1\r\nTotalStepCount=1\r\n[Step1]\r\n"
-               "ActionMode=LoadLevel\r\nLoadModeVolt=CC\r\nCurrentValue=5\r\nStopTime=1E9\r\n"
-               "MeasTime=0.1\r\nFrequency=50\r\n");
+    // Ten-hour steps (360,000 records each) in a loop: a step must end within a day.
+    file.write("[TestStep Option]\r\nMeasureTime=0.1\r\nTotalStepCount=3\r\n"
+               "[Step1]\r\nActionMode=FOR\r\nStopValue=100\r\n[Step2]\r\n"
+               "ActionMode=LoadLevel\r\nLoadModeVolt=CC\r\nCurrentValue=5\r\nStopTime=36000\r\n"
+               "MeasTime=0.1\r\nFrequency=50\r\n[Step3]\r\nActionMode=LOOP\r\n");
     file.close();
     station.programOverride = program;
     StartupTimer startup(station);

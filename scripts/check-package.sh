@@ -27,17 +27,23 @@ export HOME=$scratch/home # the default station folder, ~/ACL3, lands here
 cd "$scratch"
 unset DISPLAY WAYLAND_DISPLAY QT_QPA_PLATFORM
 
-for program in acl3 acl3-run acl3-loadsim; do
+for program in acl3 acl3-run acl3-loadsim acl3-report; do
     answer=$("$bin/$program" --version)
     [[ $answer == "$program $version" ]] || fail "$program --version: \"$answer\", not \"$program $version\""
     man -l "$scratch/root/usr/share/man/man1/$program.1.gz" | grep -q -- --version ||
         fail "the manual page of $program does not list its options"
 done
-echo "check-package: acl3, acl3-run, acl3-loadsim $version answer --version; their manual pages read"
+echo "check-package: acl3, acl3-run, acl3-loadsim, acl3-report $version answer --version; their manual pages read"
 
 echo "check-package: the installed runner, the example program of a new station, simulated load"
 "$bin/acl3-run" --simulate --sn PKG-TCP
 [[ -s $HOME/ACL3/TestLog/PKG-TCP.CSV ]] || fail "no log $HOME/ACL3/TestLog/PKG-TCP.CSV"
+head -c 5 "$HOME/ACL3/TestLog/PKG-TCP.pdf" | grep -q '%PDF-' || fail "no report $HOME/ACL3/TestLog/PKG-TCP.pdf"
+"$bin/acl3-report" "$HOME/ACL3/TestLog/PKG-TCP.CSV" -o report.html >/dev/null
+grep -q 'data:image/svg+xml' report.html || fail "the installed acl3-report wrote no HTML plots"
+status=0
+"$bin/acl3-report" "$HOME/ACL3/ACL3.INI" -o refused.pdf 2>/dev/null || status=$?
+[[ $status == 2 ]] || fail "acl3-report took ACL3.INI for a run log (exit $status)"
 
 echo "check-package: the installed runner over the installed GPIB library to acl3-loadsim"
 coproc loadsim { exec "$bin/acl3-loadsim" --gpib-bridge 0; }

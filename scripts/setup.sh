@@ -9,6 +9,8 @@ packages=(
     qt6-svg-dev libqcustomplot-dev
     libbenchmark-dev
     fonts-dejavu-core
+    # The report tests read the PDF back (pdftotext); its pictures are made with pdftoppm.
+    poppler-utils
 )
 for option in "$@"; do
     case "$option" in

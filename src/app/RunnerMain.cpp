@@ -3,6 +3,7 @@
 #include "StopSignals.h"
 #include "execution/InterruptedRun.h"
 #include "execution/RunControl.h"
+#include "execution/RunReportJob.h"
 #include "execution/StartupTimer.h"
 #include "links/LinkLayer.h"
 #include "loadsim/SimulateOption.h"
@@ -246,6 +247,11 @@ int main(int argc, char** argv)
     say(stdout, QStringLiteral("estimated run time %1").arg(estimateText(check.estimate)));
 
     RunControl run(station);
+    RunReportJob report(station, run);
+    QObject::connect(&report, &RunReportJob::finished, &app, [](bool ok, const QString& path) {
+        if (ok)
+            say(stdout, QStringLiteral("report: %1").arg(QDir::toNativeSeparators(path)));
+    });
     // One line per step; loop markers that repeat without a wait of their own would flood the
     // output, so a marker gets a line only a second after the line before.
     double lastLineMs = -kMarkerLineIntervalMs;
@@ -314,6 +320,10 @@ int main(int argc, char** argv)
             run.StartCommand();
     });
     app.exec();
+    // The load is off and the log closed: the report may take its time.
+    if (report.isRunning())
+        say(stdout, QStringLiteral("writing the report"));
+    report.waitForFinished(-1);
 
     const RunState& state = station.run;
     // Only records on disk are counted: a write that failed is not one.

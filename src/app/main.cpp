@@ -4,6 +4,7 @@
 #include "StopSignals.h"
 #include "common/Clock.h"
 #include "execution/RunControl.h"
+#include "execution/RunReportJob.h"
 #include "execution/StartupTimer.h"
 #include "loadsim/SimulateOption.h"
 #include "plot/LogViewer.h"
@@ -150,6 +151,7 @@ int main(int argc, char** argv)
         window.setTitleNote(simulate.description());
     RunControl run(station);
     new RunBinding(window, run);
+    RunReportJob report(station, run);
     QObject::connect(new StopSignals(&app), &StopSignals::received, &app, [&run](int signo) {
         // Ended from outside (a closed session, a shutdown): the load goes off first.
         run.windowClosing();

@@ -3,6 +3,7 @@
 #include "common/Clock.h"
 #include "common/LineFile.h"
 #include "common/NumberText.h"
+#include "execution/RunReportJob.h"
 #include "series/SeriesStore.h"
 #include "station/Station.h"
 
@@ -35,6 +36,14 @@ bool measured(const QString& cell)
 QString recordedValue(const QString& cell)
 {
     return measured(cell) ? formatGeneral(parseNumber(cell)) : QString();
+}
+
+// Gives a log's report the log's new name, when it has one.
+void renameReport(const QString& fromLog, const QString& toLog)
+{
+    const QString report = RunReportJob::reportPathFor(fromLog);
+    if (QFileInfo::exists(report))
+        QFile::rename(report, RunReportJob::reportPathFor(toLog));
 }
 
 int unmeasuredCells(const GridModel& phases)
@@ -146,6 +155,8 @@ bool RunLog::open()
                 return refuse(QStringLiteral("the existing log of that name cannot be kept as %1")
                                   .arg(QDir::toNativeSeparators(kept)));
             keptPrevious_ = kept;
+            // The previous run's report goes with its log.
+            renameReport(path, kept);
         }
         if (QFileInfo::exists(journal)) {
             if (!QFile::rename(journal, journalPathFor(kept))) {
@@ -212,11 +223,12 @@ void RunLog::discard()
     if (path.isEmpty())
         return;
     QFile unused(path);
-    if (!unused.remove())
+    if (!unused.remove()) {
         station_.prompts.message(QStringLiteral("Cannot remove the unused log file %1: %2")
                                      .arg(QDir::toNativeSeparators(path), unused.errorString()));
-    else
+    } else {
         restorePrevious();
+    }
     file_.setFileName(QString());
 }
 
@@ -229,6 +241,8 @@ void RunLog::restorePrevious()
                 QStringLiteral("Cannot give the log %1 its name %2 back")
                     .arg(QDir::toNativeSeparators(kept), QDir::toNativeSeparators(name)));
     };
+    if (!keptPrevious_.isEmpty())
+        renameReport(keptPrevious_, path);
     giveBack(keptPrevious_, path);
     giveBack(keptPreviousJournal_, journalPathFor(path));
     keptPrevious_.clear();

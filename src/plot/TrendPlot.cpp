@@ -600,6 +600,12 @@ QString TrendPlot::cursorText() const
     return parts.join(QStringLiteral("   "));
 }
 
+void TrendPlot::render(QCPPainter* painter, int width, int height)
+{
+    painter->setMode(QCPPainter::pmVectorized);
+    plot_->toPainter(painter, width, height);
+}
+
 bool TrendPlot::exportTo(const QString& path, QString* error)
 {
     const QString suffix = QFileInfo(path).suffix().toLower();
@@ -617,8 +623,7 @@ bool TrendPlot::exportTo(const QString& path, QString* error)
         svg.setTitle(QStringLiteral("ACL3 run"));
         QCPPainter painter;
         if (painter.begin(&svg)) {
-            painter.setMode(QCPPainter::pmVectorized);
-            plot_->toPainter(&painter, plot_->width(), plot_->height());
+            render(&painter, plot_->width(), plot_->height());
             written = painter.end();
         }
     } else {

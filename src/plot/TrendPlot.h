@@ -16,6 +16,7 @@ class QCheckBox;
 class QCPAxis;
 class QCPGraph;
 class QCPItemStraightLine;
+class QCPPainter;
 class QCustomPlot;
 class QHBoxLayout;
 class QLabel;
@@ -77,6 +78,9 @@ public:
     void setCursorAt(double x);
     QString cursorText() const;
 
+    // Draws the plot as shown at width x height into a vector painter (SVG, a PDF page), from
+    // the painter's origin.
+    void render(QCPPainter* painter, int width, int height);
     // Writes the plot as shown to a PNG, SVG or PDF file, by the name's suffix.
     bool exportTo(const QString& path, QString* error);
     // The Export button: asks for a file name, writes it, says so when it cannot.

@@ -5,8 +5,10 @@
 #include <QDir>
 #include <QFile>
 
+#include <charconv>
 #include <cmath>
 #include <limits>
+#include <type_traits>
 #include <vector>
 
 const QString kRunLogHeader = QStringLiteral(
@@ -18,6 +20,8 @@ namespace {
 constexpr int kFieldCount = 15;
 constexpr int kStepField = 1;
 constexpr int kLoop1Field = 2;
+constexpr int kStepTimeField = 3;
+constexpr int kStepModeField = 14;
 constexpr int kFirstValueField = 4;
 constexpr int kTotalTimeField = 13;
 constexpr qint64 kLargestFileBytes = qint64(4) << 30;
@@ -27,57 +31,103 @@ struct Record
     SeriesStore::Values values;
     int step = 0;
     QString loop1;
+    qint64 number = 0;
+    int clockSeconds = 0;
+    QString mode;
 };
 
-// "hhh:mm:ss" in seconds, or -1.
-qint64 elapsedSeconds(const QByteArray& text)
+// A number field, parsed without copying it; whitespace or a "+" around it takes the slow way.
+template <typename T> bool parseField(QByteArrayView field, T& value)
 {
-    const QList<QByteArray> parts = text.split(':');
-    if (parts.size() != 3 || parts[1].size() != 2 || parts[2].size() != 2)
+    const auto [end, ec] = std::from_chars(field.begin(), field.end(), value);
+    if (ec == std::errc() && end == field.end())
+        return true;
+    bool ok = false;
+    if constexpr (std::is_floating_point_v<T>)
+        value = field.toByteArray().toDouble(&ok);
+    else
+        value = static_cast<T>(field.toByteArray().toLongLong(&ok));
+    return ok;
+}
+
+// "hhh:mm:ss" in seconds, or -1.
+qint64 elapsedSeconds(QByteArrayView text)
+{
+    const qsizetype first = text.indexOf(':');
+    const qsizetype second = text.lastIndexOf(':');
+    if (first < 0 || second != text.size() - 3 || second - first != 3)
         return -1;
-    bool ok[3] = {};
-    const qint64 h = parts[0].toLongLong(&ok[0]);
-    const int m = parts[1].toInt(&ok[1]);
-    const int s = parts[2].toInt(&ok[2]);
-    if (!ok[0] || !ok[1] || !ok[2] || h < 0 || m < 0 || m > 59 || s < 0 || s > 59)
+    qint64 h = 0;
+    int m = 0;
+    int s = 0;
+    if (!parseField(text.first(first), h) || !parseField(text.sliced(first + 1, 2), m) ||
+        !parseField(text.sliced(second + 1), s) || h < 0 || m < 0 || m > 59 || s < 0 || s > 59)
         return -1;
     return h * 3600 + m * 60 + s;
 }
 
-// The record of a line, or a description of what is wrong with it.
-QString parseRecord(const QByteArray& line, Record& record, qint64& seconds)
+// A text field as a QString, sharing the one before when it is the same (a day's log repeats
+// its Loop1 and StepMode for thousands of lines).
+const QString& sharedText(QByteArrayView field, QByteArray& lastBytes, QString& last)
 {
-    const QList<QByteArray> fields = line.split(',');
-    if (fields.size() != kFieldCount)
-        return QStringLiteral("%1 fields instead of %2").arg(fields.size()).arg(kFieldCount);
-    bool ok = false;
-    fields[0].toLongLong(&ok);
-    if (!ok)
-        return QStringLiteral("the record number \"%1\" is not a whole number")
-            .arg(QString::fromUtf8(fields[0]));
-    record.step = fields[kStepField].toInt(&ok);
-    if (!ok || record.step < 1)
-        return QStringLiteral("the step \"%1\" is not a step number")
-            .arg(QString::fromUtf8(fields[kStepField]));
-    record.loop1 = QString::fromUtf8(fields[kLoop1Field]);
+    if (field != lastBytes) {
+        lastBytes = field.toByteArray();
+        last = QString::fromUtf8(lastBytes);
+    }
+    return last;
+}
+
+struct TextCache
+{
+    QByteArray loop1Bytes;
+    QString loop1;
+    QByteArray modeBytes;
+    QString mode;
+};
+
+// The record of a line, or a description of what is wrong with it.
+QString parseRecord(QByteArrayView line, Record& record, qint64& seconds, TextCache& cache)
+{
+    std::array<QByteArrayView, kFieldCount> fields;
+    int count = 0;
+    qsizetype from = 0;
+    while (true) {
+        const qsizetype comma = line.indexOf(',', from);
+        const QByteArrayView field = line.sliced(from, (comma < 0 ? line.size() : comma) - from);
+        if (count < kFieldCount)
+            fields[static_cast<std::size_t>(count)] = field;
+        ++count;
+        if (comma < 0)
+            break;
+        from = comma + 1;
+    }
+    if (count != kFieldCount)
+        return QStringLiteral("%1 fields instead of %2").arg(count).arg(kFieldCount);
+    const auto text = [&](int f) { return QString::fromUtf8(fields[static_cast<std::size_t>(f)]); };
+    if (!parseField(fields[0], record.number))
+        return QStringLiteral("the record number \"%1\" is not a whole number").arg(text(0));
+    if (!parseField(fields[kStepField], record.step) || record.step < 1)
+        return QStringLiteral("the step \"%1\" is not a step number").arg(text(kStepField));
+    record.loop1 = sharedText(fields[kLoop1Field], cache.loop1Bytes, cache.loop1);
     for (int v = 0; v < SeriesStore::kSeriesCount; ++v) {
-        const QByteArray& field = fields[kFirstValueField + v];
+        const QByteArrayView field = fields[static_cast<std::size_t>(kFirstValueField + v)];
         double& value = record.values[static_cast<std::size_t>(v)];
         if (field.isEmpty()) {
             value = std::numeric_limits<double>::quiet_NaN();
             continue;
         }
-        value = field.toDouble(&ok);
-        if (!ok || !std::isfinite(value))
+        if (!parseField(field, value) || !std::isfinite(value))
             return QStringLiteral("%1 \"%2\" is not a number")
                 .arg(kRunLogHeader.section(QLatin1Char(','), kFirstValueField + v,
                                            kFirstValueField + v),
-                     QString::fromUtf8(field));
+                     text(kFirstValueField + v));
     }
+    // Only a report shows the time of day; a record without one is still a record.
+    record.clockSeconds = static_cast<int>(elapsedSeconds(fields[kStepTimeField]));
+    record.mode = sharedText(fields[kStepModeField], cache.modeBytes, cache.mode);
     seconds = elapsedSeconds(fields[kTotalTimeField]);
     if (seconds < 0)
-        return QStringLiteral("the TotalTime \"%1\" is not hh:mm:ss")
-            .arg(QString::fromUtf8(fields[kTotalTimeField]));
+        return QStringLiteral("the TotalTime \"%1\" is not hh:mm:ss").arg(text(kTotalTimeField));
     return {};
 }
 
@@ -92,8 +142,10 @@ QString RunLogRead::warning(const QString& path) const
         .arg(QDir::toNativeSeparators(path), firstBadLine);
 }
 
-RunLogRead readRunLog(const QString& path, SeriesStore& store)
+RunLogRead readRunLog(const QString& path, SeriesStore& store, RunLogColumns* columns)
 {
+    if (columns)
+        *columns = {};
     RunLogRead result;
     store.clear();
     const QString native = QDir::toNativeSeparators(path);
@@ -121,22 +173,34 @@ RunLogRead readRunLog(const QString& path, SeriesStore& store)
     qint64 secondStart = -1;
     const auto flush = [&] {
         const double n = static_cast<double>(second.size());
-        for (std::size_t i = 0; i < second.size(); ++i)
+        for (std::size_t i = 0; i < second.size(); ++i) {
+            const std::size_t marks = store.stepMarks().size();
             store.append(static_cast<double>(secondStart) + static_cast<double>(i) / n,
                          second[i].values, second[i].step, second[i].loop1);
+            if (!columns)
+                continue;
+            columns->recordNo.push_back(second[i].number);
+            columns->clockSeconds.push_back(second[i].clockSeconds);
+            if (store.stepMarks().size() != marks)
+                columns->markModes.push_back(second[i].mode);
+        }
         result.records += static_cast<qsizetype>(second.size());
         second.clear();
     };
 
     qsizetype lineNo = 1;
+    TextCache cache;
+    // Lines are read into one buffer: a day's log has close to a million of them.
+    QByteArray buffer;
     while (!file.atEnd()) {
-        const QByteArray line = file.readLine().trimmed();
+        buffer = file.readLine();
+        const QByteArrayView line = QByteArrayView(buffer).trimmed();
         ++lineNo;
         if (line.isEmpty())
             continue;
         Record record;
         qint64 seconds = 0;
-        QString problem = parseRecord(line, record, seconds);
+        QString problem = parseRecord(line, record, seconds, cache);
         if (problem.isEmpty() && seconds < secondStart)
             problem = QStringLiteral("the TotalTime goes back");
         if (!problem.isEmpty()) {

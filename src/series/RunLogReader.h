@@ -2,6 +2,8 @@
 
 #include <QString>
 
+#include <vector>
+
 class SeriesStore;
 
 // What reading a run log found.
@@ -19,6 +21,15 @@ struct RunLogRead
     QString warning(const QString& path) const;
 };
 
+// What a report needs of each record besides the store's values: its number and the time of
+// day it was taken, and per step mark (in the store's order) the StepMode it was recorded in.
+struct RunLogColumns
+{
+    std::vector<qint64> recordNo;
+    std::vector<int> clockSeconds; // StepTime as seconds since midnight, -1 when unreadable
+    std::vector<QString> markModes;
+};
+
 // The header line of every run log.
 extern const QString kRunLogHeader;
 
@@ -26,4 +37,4 @@ extern const QString kRunLogHeader;
 // whose first line is not the run log header is refused. An empty value field is a value that
 // was not measured (NaN). The log holds run times in whole seconds: the records of one second
 // are spread evenly over it.
-RunLogRead readRunLog(const QString& path, SeriesStore& store);
+RunLogRead readRunLog(const QString& path, SeriesStore& store, RunLogColumns* columns = nullptr);

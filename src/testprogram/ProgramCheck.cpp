@@ -383,26 +383,6 @@ private:
                                          "measures for %1; ramps and holds belong before that step")
                               .arg(seconds(parseNumber(step.StopTime)));
                 break;
-            case Note::Kind::FirstWaitNotStarted:
-                problem =
-                    step.ActionMode == actions::PlusLoad
-                        ? QStringLiteral("is the first step that is waited on: Start waits its "
-                                         "T-High of %1 as seconds and never sends the pulse load")
-                              .arg(step.StopTime)
-                        : QStringLiteral("is the first step that is waited on: Start waits out its "
-                                         "%1 without starting it on the load (no level, no "
-                                         "\"LOAD ON\") and measures it once at the end")
-                              .arg(seconds(double(roundToInt(parseNumber(step.StopTime)))));
-                break;
-            case Note::Kind::LoadLevelWithLoadOff:
-                problem = (note.cause >= 0
-                               ? QStringLiteral("runs with the load off: step %1 switched it off")
-                                     .arg(note.cause + 1)
-                               : QStringLiteral("runs with the load off: no step before it "
-                                                "switched it on")) +
-                          QStringLiteral(", and a load level that the run timer carries does not "
-                                         "switch it on");
-                break;
             }
             add(Severity::Warning, note.step + 1, Action, problem);
         }

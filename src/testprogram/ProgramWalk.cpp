@@ -75,18 +75,12 @@ bool mayStop(Kind kind, const TestStep& step)
     }
 }
 
-bool isLoopEndOrPulse(Kind kind)
-{
-    return kind == Kind::Loop || kind == Kind::Loop2 || kind == Kind::PlusLoad;
-}
-
 // Where one loop stood at the end of a pass: when the next pass ends in the same state, every
 // pass after it takes the same time and gives the same records.
 struct PassState
 {
     qint64 sinceInstant = 0;   // from the last measuring instant
     qint64 sinceStepStart = 0; // from the start of the running step
-    bool loadOn = false;
     bool timed = false;
     int forRow = 0;
     int for2Row = 0;
@@ -153,14 +147,7 @@ private:
     }
     double& cell(int row) { return cells_[static_cast<std::size_t>(row - 1)]; }
 
-    void switchOn() { loadOn_ = true; }
-    void switchOff(int by)
-    {
-        if (loadOn_)
-            offBy_ = by;
-        loadOn_ = false;
-    }
-    void note(Note::Kind kind) { notes_.push_back({kind, current_, offBy_}); }
+    void note(Note::Kind kind) { notes_.push_back({kind, current_}); }
 
     // Start's pre-run phase, up to the first step the run timer carries.
     void preRun()
@@ -194,7 +181,6 @@ private:
                 ++current_;
                 continue;
             case Kind::LoadLevel:
-                switchOn();
                 ++records_;
                 if (step.dwell == 0) {
                     ++current_;
@@ -203,11 +189,10 @@ private:
                 handOver();
                 return;
             default:
-                // Waited out here without being started on the load; the timer measures it once.
-                if (step.kind == Kind::Discharge || step.kind == Kind::PlusLoad)
-                    note(Note::Kind::FirstWaitNotStarted);
-                now_ += roundToInt(step.dwell) * kSecond;
-                handOver();
+                // Started on the load as the timer starts every later step.
+                timed_ = true;
+                if (startTimed(step))
+                    advance();
                 return;
             }
         }
@@ -216,7 +201,6 @@ private:
     bool rampOrHold(const Step& step)
     {
         if (step.dwell == 0) {
-            switchOn();
             ++records_;
             return true;
         }
@@ -293,8 +277,6 @@ private:
             }
             break;
         }
-        if (step.kind == Kind::Discharge && kindAt(current_ + 1) != Kind::Discharge)
-            switchOff(current_); // consecutive discharges keep the load on
         stopReason_ = 1;
         stepStart_ = now_;
     }
@@ -340,33 +322,36 @@ private:
             case Kind::Loop2:
                 endLoopPass(step.kind);
                 continue;
-            case Kind::PlusLoad: {
-                now_ += std::max<qint64>(micros(step.measure / 1000.0) - kPulseLead, 0);
-                now_ += micros(step.pulseMs / 1000.0);
-                ++records_;
-                const bool ng = shortest_ && !program_.ngRepeats(current_) &&
-                                program_.goToIndex(current_) > current_ + 1;
-                stopReason_ = ng ? 2 : 1;
-                if (!isLoopEndOrPulse(kindAt(current_ + 1)))
-                    switchOff(current_);
-                measureRef_ += now_ - stepStart_;
-                stepStart_ = now_;
-                continue;
-            }
             default:
-                if (step.kind == Kind::Discharge) {
-                    switchOn();
-                    if (step.stable > 0)
-                        now_ += micros(step.stable);
-                } else if (step.kind == Kind::LoadLevel && !loadOn_) {
-                    note(Note::Kind::LoadLevelWithLoadOff);
-                } else if (step.kind == Kind::RampOn || step.kind == Kind::RampOff) {
-                    note(Note::Kind::RampOnTimer);
-                }
-                nextTick_ = reArm(now_);
+                if (startTimed(step))
+                    continue;
                 return;
             }
         }
+    }
+
+    // A step that the run timer carries, started as the timer starts it: a pulse load runs its
+    // sequence at once and the run goes on (true); any other step is armed for its first
+    // measuring instant (a discharge after its settling time).
+    bool startTimed(const Step& step)
+    {
+        if (step.kind == Kind::PlusLoad) {
+            now_ += std::max<qint64>(micros(step.measure / 1000.0) - kPulseLead, 0);
+            now_ += micros(step.pulseMs / 1000.0);
+            ++records_;
+            const bool ng = shortest_ && !program_.ngRepeats(current_) &&
+                            program_.goToIndex(current_) > current_ + 1;
+            stopReason_ = ng ? 2 : 1;
+            measureRef_ += now_ - stepStart_;
+            stepStart_ = now_;
+            return true;
+        }
+        if (step.kind == Kind::Discharge && step.stable > 0)
+            now_ += micros(step.stable);
+        else if (step.kind == Kind::RampOn || step.kind == Kind::RampOff)
+            note(Note::Kind::RampOnTimer);
+        nextTick_ = reArm(now_);
+        return false;
     }
 
     void followGoTo()
@@ -375,7 +360,6 @@ private:
         const int next = program_.goToIndex(current_);
         if (next == current_)
             return; // the same step again
-        const bool fromPulse = step.kind == Kind::PlusLoad;
         const bool endLoop =
             step.goTo == QLatin1String("ENDLOOP") || step.goTo == QLatin1String("ENDLOOP2");
         const bool numeric = !endLoop && step.goTo != QLatin1String("NEXTSTEP") &&
@@ -398,8 +382,6 @@ private:
                     for2Count_ = truncToInt(cell(for2Row_));
             }
         }
-        if (fromPulse && (endLoop || numeric) && !isLoopEndOrPulse(kindAt(next)))
-            switchOff(current_);
         current_ = next;
     }
 
@@ -448,7 +430,6 @@ private:
         PassState state;
         state.sinceInstant = now_ - measureRef_;
         state.sinceStepStart = now_ - stepStart_;
-        state.loadOn = loadOn_;
         state.timed = timed_;
         state.forRow = forRow_;
         state.for2Row = for2Row_;
@@ -493,8 +474,6 @@ private:
     int for2Count_ = 0;
     int stopReason_ = 0;
     std::vector<double> cells_; // the Loop Times cells
-    bool loadOn_ = false;
-    int offBy_ = -1;
     bool timed_ = false;
 
     qint64 records_ = 0;

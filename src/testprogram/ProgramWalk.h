@@ -50,13 +50,10 @@ public:
     {
         enum class Kind
         {
-            RampOnTimer,          // a ramp or hold after the pre-run: it does not ramp
-            FirstWaitNotStarted,  // the first step waited on drives the load but is not started
-            LoadLevelWithLoadOff, // a load level on the run timer while the load is off
+            RampOnTimer, // a ramp or hold after the pre-run: it does not ramp
         };
         Kind kind;
         int step;
-        int cause; // the step that switched the load off; -1 when nothing switched it on yet
     };
 
     struct Result

@@ -20,6 +20,7 @@ private slots:
             {"acl3", ACL3_WINDOW_PATH},
             {"acl3-run", ACL3_RUN_PATH},
             {"acl3-loadsim", ACL3_LOADSIM_PATH},
+            {"acl3-report", ACL3_REPORT_PATH},
         };
         for (const auto& [name, path] : programs) {
             const QString version = QLatin1String(name) + QStringLiteral(" " ACL3_VERSION "\n");

@@ -1,8 +1,10 @@
+// Protects acl3-run: its exit codes, its output, its log and the load off at every way out.
 #include "common/NumberText.h"
 #include "station/StationFolder.h"
 #include "support/SimStation.h"
 #include "support/TestMain.h"
 #include "support/TestSupport.h"
+#include "support/UiSupport.h"
 
 #include <QDir>
 #include <QProcess>
@@ -14,20 +16,9 @@
 
 namespace {
 
-QByteArray program(const QStringList& stepLines, const QByteArray& link = {})
+QByteArray program(const QStringList& steps, const QByteArray& link = {})
 {
-    QByteArray ini = "[TestStep Option]\r\nMeasureTime=1\r\nTotalStepCount=" +
-                     QByteArray::number(stepLines.size()) + "\r\n";
-    for (int n = 0; n < stepLines.size(); ++n) {
-        const QStringList f = stepLines[n].split(QLatin1Char('|'));
-        ini += "[Step" + QByteArray::number(n + 1) + "]\r\n";
-        const char* keys[] = {"ActionMode", "LoadModeVolt", "CurrentValue", "StopTime",
-                              "StopValue",  "StableTime",   "StopAH",       "MeasTime",
-                              "GoToStep",   "Frequency"};
-        for (int k = 0; k < 10; ++k)
-            ini += QByteArray(keys[k]) + "=" + f.value(k).toUtf8() + "\r\n";
-    }
-    return ini + link;
+    return programFile(steps, "MeasureTime=1\r\n", link);
 }
 
 struct Runner
@@ -120,48 +111,48 @@ private slots:
         QVERIFY(sim.trimmed().endsWith("\tLOAD OFF"));
     }
 
-    void badInput_exitsWithTwo_data()
+    void refusedInput_exitsWithTwoBeforeTheLoadGetsALine_data()
     {
+        QTest::addColumn<QString>("program"); // "" for none; step lines separated by "/"
         QTest::addColumn<QStringList>("args");
         QTest::addColumn<QString>("message");
         QTest::newRow("missing program")
-            << QStringList{"--program", "/nonexistent/p.INI"} << "does not exist";
-        QTest::newRow("unknown option") << QStringList{"--frobnicate"} << "frobnicate";
+            << "" << QStringList{"--program", "/nonexistent/p.INI"} << "does not exist";
+        QTest::newRow("unknown option") << "" << QStringList{"--frobnicate"} << "frobnicate";
         QTest::newRow("source without simulate")
-            << QStringList{"--source", "ac"} << "--source goes with --simulate";
-        QTest::newRow("bad source") << QStringList{"--simulate", "--source", "dc"} << "dc";
+            << "" << QStringList{"--source", "ac"} << "--source goes with --simulate";
+        const QStringList sim = {"--simulate"};
+        QTest::newRow("bad source") << "" << sim + QStringList{"--source", "dc"} << "dc";
         QTest::newRow("refused serial number")
-            << QStringList{"--simulate", "--sn", "../x"} << "cannot name a log file";
+            << "" << sim + QStringList{"--sn", "../x"} << "cannot name a log file";
+        QTest::newRow("refused program file") << "!" << sim << "TotalStepCount";
+        QTest::newRow("value the load must not get")
+            << "LoadLevel|CR|0|1||||1||50" << sim << "Step 1, Value \"0\"";
     }
-    void badInput_exitsWithTwo()
+    void refusedInput_exitsWithTwoBeforeTheLoadGetsALine()
     {
+        QFETCH(QString, program);
         QFETCH(QStringList, args);
         QFETCH(QString, message);
         Runner r;
+        if (program == "!")
+            writeFile(r.path("p.INI"), "[TestStep Option]\nTotalStepCount=many\n");
+        else if (!program.isEmpty())
+            writeFile(r.path("p.INI"), ::program(program.split(u'/')));
+        if (!program.isEmpty())
+            args << "--program" << r.path("p.INI");
+        if (!args.contains("--sn"))
+            args << "--sn"
+                 << "R1";
+        if (args.contains("--simulate"))
+            args << "--sim-log" << r.path("sim.log");
         r.run(args);
         QCOMPARE(r.exitCode, 2);
         QVERIFY2(r.err.contains(message), qPrintable(r.err));
-    }
-
-    void refusedProgramFile_exitsWithTwo()
-    {
-        Runner r;
-        writeFile(r.path("bad.INI"), "[TestStep Option]\nTotalStepCount=many\n");
-        r.run({"--program", r.path("bad.INI"), "--simulate"});
-        QCOMPARE(r.exitCode, 2);
-        QVERIFY2(r.err.contains("TotalStepCount"), qPrintable(r.err));
-    }
-
-    void valueTheLoadMustNotGet_exitsWithTwoBeforeAnyLine()
-    {
-        Runner r;
-        writeFile(r.path("cr0.INI"), program({"LoadLevel|CR|0|1||||1||50"}));
-        r.run({"--program", r.path("cr0.INI"), "--simulate", "--sn", "R1", "--sim-log",
-               r.path("sim.log")});
-        QCOMPARE(r.exitCode, 2);
-        QVERIFY2(r.err.contains("Step 1, Value \"0\""), qPrintable(r.err));
-        QVERIFY(readFile(r.path("sim.log")).trimmed().isEmpty());
-        QVERIFY(!QFile::exists(r.path("station/TestLog/R1.CSV")));
+        if (args.contains("--simulate")) {
+            QVERIFY(readFile(r.path("sim.log")).trimmed().isEmpty());
+            QVERIFY(!QFile::exists(r.path("station/TestLog/R1.CSV")));
+        }
     }
 
     void noLoadAnswering_exitsWithThree()
@@ -207,8 +198,9 @@ private slots:
             QVERIFY2(r.out.contains(
                          QStringLiteral("attempt 1: 127.0.0.1:%1 answers again").arg(sim.port)),
                      qPrintable(r.out));
-            // Lost at the fourth second: two more of the six, not six again.
-            QVERIFY2(std::abs(records.size() - 5) <= 1, qPrintable(r.log("L1")));
+            // Lost at the fourth second: the rest of the six, not six again (a loaded machine may
+            // miss a second or two on either side of the gap).
+            QVERIFY2(records.size() >= 3 && records.size() <= 7, qPrintable(r.log("L1")));
             return;
         }
         QVERIFY2(r.out.contains("the load was lost"), qPrintable(r.out));

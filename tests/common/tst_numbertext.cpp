@@ -1,72 +1,62 @@
+// Protects reading and printing numbers as the program files, the load and the log hold them.
 #include "common/NumberText.h"
 #include "support/TestMain.h"
+#include "support/UiSupport.h"
 
 class NumberTextTest : public QObject
 {
     Q_OBJECT
 
 private slots:
-    void parseNumber_takesLeadingNumericPart_data()
+    void parseNumber_takesTheLeadingNumericPart_data()
     {
-        QTest::addColumn<QString>("text");
-        QTest::addColumn<double>("value");
-        QTest::newRow("plain") << "12.5" << 12.5;
-        QTest::newRow("leading blanks") << "   7" << 7.0;
-        QTest::newRow("unit after number") << "12.5V" << 12.5;
-        QTest::newRow("empty") << "" << 0.0;
-        QTest::newRow("text") << "CC" << 0.0;
-        QTest::newRow("negative") << "-3.25" << -3.25;
-        QTest::newRow("plus sign") << "+4" << 4.0;
-        QTest::newRow("leading dot") << ".5" << 0.5;
-        QTest::newRow("exponent") << "1.5E3" << 1500.0;
-        QTest::newRow("exponent without digits") << "2E" << 2.0;
-        QTest::newRow("comma is not a decimal point") << "2,5" << 2.0;
-        QTest::newRow("reply with blanks kept") << " 230.1 " << 230.1;
-        QTest::newRow("lone sign") << "-" << 0.0;
-        QTest::newRow("huge saturates") << "1e999" << std::numeric_limits<double>::max();
-        QTest::newRow("tiny is zero") << "1e-999" << 0.0;
+        addColumns({"text", "value"});
+        addRows({"plain;12.5;12.5", "leading blanks;   7;7", "unit after number;12.5V;12.5",
+                 "empty;;0", "text;CC;0", "negative;-3.25;-3.25", "plus sign;+4;4",
+                 "leading dot;.5;0.5", "exponent;1.5E3;1500", "exponent without digits;2E;2",
+                 "comma is not a decimal point;2,5;2", "reply with blanks kept; 230.1 ;230.1",
+                 "lone sign;-;0", "huge saturates;1e999;1.7976931348623157e308",
+                 "tiny is zero;1e-999;0"});
     }
-    void parseNumber_takesLeadingNumericPart()
+    void parseNumber_takesTheLeadingNumericPart()
     {
         QFETCH(QString, text);
-        QFETCH(double, value);
-        QCOMPARE(parseNumber(text), value);
+        QFETCH(QString, value);
+        QCOMPARE(parseNumber(text), value.toDouble());
     }
 
-    void numberChecks_acceptWholeTextOnly()
+    void numberChecks_acceptTheWholeTextOnly()
     {
-        QVERIFY(isNumberText(QStringLiteral(" 1.5 ")));
-        QVERIFY(isNumberText(QStringLiteral("-2")));
-        QVERIFY(!isNumberText(QStringLiteral("")));
-        QVERIFY(!isNumberText(QStringLiteral("1.5x")));
-        QVERIFY(!isNumberText(QStringLiteral("abc")));
-        QVERIFY(isWholeNumberText(QStringLiteral("1500")));
-        QVERIFY(isWholeNumberText(QStringLiteral(" 12 ")));
-        QVERIFY(!isWholeNumberText(QStringLiteral("12.0")));
-        QVERIFY(!isWholeNumberText(QStringLiteral("1e3")));
-        QVERIFY(!isWholeNumberText(QStringLiteral("-")));
-        QVERIFY(!isWholeNumberText(QStringLiteral("")));
+        const auto flags = [](const char* latin1) {
+            const QString text = QString::fromLatin1(latin1);
+            return QString::number(isNumberText(text)) + QString::number(isWholeNumberText(text));
+        };
+        QCOMPARE(QStringList({flags(" 1.5 "), flags("-2"), flags(""), flags("1.5x"), flags("abc"),
+                              flags(" 12 "), flags("12.0"), flags("1e3"), flags("-")}),
+                 QStringList({"10", "11", "00", "00", "00", "11", "10", "10", "00"}));
     }
 
-    void formatGeneral_printsShortestGeneralForm_data()
+    void formatGeneral_printsTheShortestGeneralForm_data()
     {
         QTest::addColumn<double>("value");
         QTest::addColumn<QString>("text");
-        QTest::newRow("whole") << 12500.0 << "12500";
-        QTest::newRow("half") << 0.5 << "0.5";
-        QTest::newRow("no trailing zeros") << 2.30 << "2.3";
-        QTest::newRow("zero") << 0.0 << "0";
-        QTest::newRow("negative zero") << -0.0 << "0";
-        QTest::newRow("negative") << -1.25 << "-1.25";
-        QTest::newRow("fifteen digits") << 1.0 / 3.0 << "0.333333333333333";
-        QTest::newRow("small stays fixed") << 0.0001 << "0.0001";
-        QTest::newRow("smaller uses exponent") << 0.00001 << "1E-05";
-        QTest::newRow("14 digits stays fixed") << 99999999999999.0 << "99999999999999";
-        QTest::newRow("1E15 uses exponent") << 1e15 << "1E+15";
-        QTest::newRow("three exponent digits") << 1e100 << "1E+100";
-        QTest::newRow("division result") << 0.533 << "0.533";
+        const QList<std::pair<double, const char*>> rows = {{12500.0, "12500"},
+                                                            {0.5, "0.5"},
+                                                            {2.30, "2.3"},
+                                                            {0.0, "0"},
+                                                            {-0.0, "0"},
+                                                            {-1.25, "-1.25"},
+                                                            {1.0 / 3.0, "0.333333333333333"},
+                                                            {0.0001, "0.0001"},
+                                                            {0.00001, "1E-05"},
+                                                            {99999999999999.0, "99999999999999"},
+                                                            {1e15, "1E+15"},
+                                                            {1e100, "1E+100"},
+                                                            {0.533, "0.533"}};
+        for (const auto& [value, text] : rows)
+            QTest::newRow(text) << value << QString::fromLatin1(text);
     }
-    void formatGeneral_printsShortestGeneralForm()
+    void formatGeneral_printsTheShortestGeneralForm()
     {
         QFETCH(double, value);
         QFETCH(QString, text);
@@ -75,33 +65,19 @@ private slots:
 
     void rounding_halvesAwayFromZeroAndClamps()
     {
-        QCOMPARE(roundToInt(2.5), 3);
-        QCOMPARE(roundToInt(-2.5), -3);
-        QCOMPARE(roundToInt(4000.6), 4001);
+        QCOMPARE(QList<int>({roundToInt(2.5), roundToInt(-2.5), roundToInt(4000.6), truncToInt(3.9),
+                             truncToInt(-3.9)}),
+                 QList<int>({3, -3, 4001, 3, -3}));
         QCOMPARE(roundToInt(1e20), std::numeric_limits<int>::max());
-        QCOMPARE(truncToInt(3.9), 3);
-        QCOMPARE(truncToInt(-3.9), -3);
         QCOMPARE(roundTo4(0.12345), 0.1235);
     }
 
     void ConvertSecToMin_turnsMinutesAndSecondsIntoDecimalMinutes_data()
     {
-        QTest::addColumn<QString>("text");
-        QTest::addColumn<QString>("result");
-        QTest::newRow("1:30") << "1:30"
-                              << "1.5000";
-        QTest::newRow("5:30") << "5:30"
-                              << "5.5000";
-        QTest::newRow("seconds only") << "0:20"
-                                      << "0.3333";
-        QTest::newRow("third part ignored") << "1:30:15"
-                                            << "1.5000";
-        QTest::newRow("no colon unchanged") << "90"
-                                            << "90";
-        QTest::newRow("text unchanged") << "abc"
-                                        << "abc";
-        QTest::newRow("empty minutes") << ":45"
-                                       << "0.7500";
+        addColumns({"text", "result"});
+        addRows({"1:30;1:30;1.5000", "5:30;5:30;5.5000", "seconds only;0:20;0.3333",
+                 "third part ignored;1:30:15;1.5000", "no colon unchanged;90;90",
+                 "text unchanged;abc;abc", "empty minutes;:45;0.7500"});
     }
     void ConvertSecToMin_turnsMinutesAndSecondsIntoDecimalMinutes()
     {

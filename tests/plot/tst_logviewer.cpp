@@ -1,3 +1,4 @@
+// Protects the log viewer: a run's log read back is what the run plotted live.
 #include "execution/RunBench.h"
 #include "plot/LogViewer.h"
 #include "plot/TrendPlot.h"

@@ -1,3 +1,4 @@
+// Protects the store of a run's values: the envelope a plot draws, charge and step marks.
 #include "series/SeriesStore.h"
 #include "support/TestMain.h"
 
@@ -129,11 +130,9 @@ private slots:
         store.append(1800, currents(2, kNaN, 1), 2, QStringLiteral("3")); // B not measured
         store.append(5400, currents(-5, 0, 0), 2, QStringLiteral("2"));   // a load sinks only
         store.append(5000, currents(4, 0, 0), 2, QStringLiteral("2"));    // time cannot go back
-        QCOMPARE(store.charge(0), 0.0);
-        QCOMPARE(store.charge(1), 1.5);
-        QCOMPARE(store.charge(2), 1.5);
-        QCOMPARE(store.time(3), 5400.0);
-        QCOMPARE(store.charge(3), 1.5);
+        QCOMPARE(QList<double>({store.charge(0), store.charge(1), store.charge(2), store.charge(3),
+                                store.time(3)}),
+                 QList<double>({0, 1.5, 1.5, 1.5, 5400}));
         QCOMPARE(store.stepMarks().size(), std::size_t(3));
         QCOMPARE(store.markAt(3)->instant, 2);
         QCOMPARE(store.markAt(1)->loop1, QStringLiteral("3"));

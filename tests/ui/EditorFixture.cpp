@@ -102,6 +102,16 @@ void EditorFixture::addWith(const QString& action) const
     chooseItem(combo(QStringLiteral("SetStepActionCombo")), action);
 }
 
+QString EditorFixture::texts(const QString& names) const
+{
+    QStringList shown;
+    for (const QString& name : names.split(u' ')) {
+        auto* edit = find<QLineEdit>(name);
+        shown << (edit ? edit->text() : combo(name)->currentText());
+    }
+    return shown.join(u'|');
+}
+
 void EditorFixture::setStep(int r, const QStringList& fields) const
 {
     grid().setRowTexts(r, fields, 1);

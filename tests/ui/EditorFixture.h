@@ -5,6 +5,12 @@
 #include <QComboBox>
 #include <QLineEdit>
 
+// "a|b|c" as a list, empty fields kept: one step row in a line.
+inline QStringList fields(const QString& text)
+{
+    return text.split(u'|');
+}
+
 class StepEditor;
 class StepGridEditor;
 
@@ -36,6 +42,8 @@ struct EditorFixture : WindowFixture
     void typeInto(QLineEdit* box, const QString& text) const;
     // Opens the step editor for adding and picks an action.
     void addWith(const QString& action) const;
+    // What the named boxes show (names separated by spaces), joined by "|".
+    QString texts(const QString& names) const;
     // Fills a row of the grid directly (columns 1 to 10).
     void setStep(int r, const QStringList& fields) const;
 };

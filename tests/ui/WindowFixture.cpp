@@ -1,25 +1,46 @@
 #include "WindowFixture.h"
+#include "support/UiSupport.h"
 
 #include "station/StationFolder.h"
 #include "testprogram/TestStep.h"
 
 #include <QAbstractButton>
+#include <QLayout>
 #include <QtTest>
 
 QByteArray programWithSteps(int steps, const QString& ip, int port)
 {
-    QStringList lines = {QStringLiteral("[TestStep Option]"),
-                         QStringLiteral("TotalStepCount=%1").arg(steps)};
-    for (int n = 1; n <= steps; ++n) {
-        lines << QStringLiteral("[Step%1]").arg(n) << QStringLiteral("ActionMode=LoadLevel")
-              << QStringLiteral("LoadModeVolt=CC") << QStringLiteral("CurrentValue=%1").arg(n)
-              << QStringLiteral("StopTime=3") << QStringLiteral("MeasTime=1")
-              << QStringLiteral("Frequency=50");
+    QStringList lines;
+    for (int n = 1; n <= steps; ++n)
+        lines << QStringLiteral("LoadLevel|CC|%1|3|-|-|-|1|-|50").arg(n);
+    return programFile(lines, {},
+                       QStringLiteral("[Load1 Option]\r\nComPort=03\r\nBaudRate=9600\r\n"
+                                      "GPIBAddress=7\r\nIP=%1\r\nPORT=%2\r\n")
+                           .arg(ip)
+                           .arg(port)
+                           .toUtf8());
+}
+
+static bool holds(const QLayout* layout, const QWidget* widget)
+{
+    for (int i = 0; i < layout->count(); ++i) {
+        QLayoutItem* item = layout->itemAt(i);
+        if (item->widget() == widget || (item->layout() && holds(item->layout(), widget)))
+            return true;
     }
-    lines << QStringLiteral("[Load1 Option]") << QStringLiteral("ComPort=03")
-          << QStringLiteral("BaudRate=9600") << QStringLiteral("GPIBAddress=7")
-          << QStringLiteral("IP=") + ip << QStringLiteral("PORT=%1").arg(port);
-    return crlfLines(lines);
+    return false;
+}
+
+QStringList widgetsOutsideLayouts(const QWidget* root)
+{
+    QStringList outside;
+    for (const QWidget* w : root->findChildren<QWidget*>()) {
+        const QLayout* layout = w->parentWidget() ? w->parentWidget()->layout() : nullptr;
+        if (!w->isWindow() && w->isVisibleTo(root) && layout && !w->objectName().isEmpty() &&
+            !w->objectName().startsWith(QLatin1String("qt_")) && !holds(layout, w))
+            outside << w->objectName();
+    }
+    return outside;
 }
 
 WindowFixture::WindowFixture()

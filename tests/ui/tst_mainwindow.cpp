@@ -1,3 +1,4 @@
+// Protects the window: what it shows at start-up, opening and saving, and its layout.
 #include "WindowFixture.h"
 #include "station/ProgramCommands.h"
 #include "support/TestMain.h"
@@ -41,195 +42,87 @@ private slots:
     void startUp_twelveStepProgram_showsThirteenRowsWithRowOneSelected()
     {
         WindowFixture f;
-        f.writeSettings();
-        f.writeProgram(12);
-        f.startUp();
+        f.startWith(12);
         QCOMPARE(f.station->form.TestStepGrid.rows(), 13);
         QCOMPARE(f.station->form.TestStepGrid.currentRow(), 1);
         QTableView* steps = f.grid("TestStepGrid");
-        QCOMPARE(steps->model()->rowCount(), 12);
-        QCOMPARE(steps->model()->headerData(1, Qt::Horizontal).toString(),
-                 QStringLiteral("Action Mode"));
         QCOMPARE(rowTexts(steps, 11).mid(0, 4), QStringList({"12", "LoadLevel", "CC", "12"}));
-        QCOMPARE(steps->currentIndex().row(), 0);
-        QVERIFY(steps->selectionModel()->isRowSelected(0, {}));
         QCOMPARE(steps->selectionModel()->selectedRows().size(), 1);
-        QCOMPARE(steps->rowAt(0), 0);
-    }
-
-    void startUp_linkHeaderFollowsConnectMode_data()
-    {
-        QTest::addColumn<QString>("connectMode");
-        QTest::addColumn<QString>("header");
-        QTest::newRow("GPIB") << "1"
-                              << "GPIB";
-        QTest::newRow("serial") << "0"
-                                << "RS232";
-        QTest::newRow("missing key") << QString() << "TCPIP";
-    }
-    void startUp_linkHeaderFollowsConnectMode()
-    {
-        QFETCH(QString, connectMode);
-        QFETCH(QString, header);
-        WindowFixture f;
-        f.writeSettings(connectMode);
-        f.writeProgram(1);
-        f.startUp();
-        QTableView* status = f.grid("LoadStatusGrid");
-        QVERIFY(status->horizontalHeader()->isVisible());
-        QCOMPARE(status->model()->headerData(1, Qt::Horizontal).toString(), header);
+        QVERIFY(steps->selectionModel()->isRowSelected(0, {}));
+        QCOMPARE(steps->currentIndex().row(), 0);
     }
 
     void window_hasTheControlsOfTheDesign()
     {
         WindowFixture f;
-        f.writeSettings();
-        f.writeProgram(2);
-        f.startUp();
+        f.startWith(2);
         MainWindow& w = *f.window;
         QCOMPARE(w.windowTitle(),
                  QStringLiteral("ACL3 3-Phase Control Program R1.1 - TestFile01.INI"));
-        // The picture buttons, left to right, with their tips.
-        const QList<QPair<QString, QString>> buttons = {
-            {"AddCommand", "Addition New Step"}, {"DelCommand", "Delete Step"},
-            {"InsCommand", "Insert Step"},       {"MoveUpCommand", "Move Up Step"},
-            {"MoveDnCommand", "Move Down Step"}, {"SaveCommand", "Save File"},
-            {"OpenCommand", "Open File"},        {"ConnectCommand", "Device Connect Setup"},
-            {"CSVCommand", QString()},           {"StartCommand", "Start Test"},
-            {"StopCommand", "Stop Test"},        {"PauseCommand", "Pause Test"}};
+        // The picture buttons, left to right; Stop and Pause wait for a run.
         int previousX = -1;
-        for (const auto& [name, tip] : buttons) {
+        for (const char* name : {"AddCommand", "DelCommand", "InsCommand", "MoveUpCommand",
+                                 "MoveDnCommand", "SaveCommand", "OpenCommand", "ConnectCommand",
+                                 "CSVCommand", "StartCommand", "StopCommand", "PauseCommand"}) {
             QToolButton* button = w.commandButton(name);
-            QVERIFY2(button && button->isVisible(), qPrintable(name));
-            if (!tip.isNull())
-                QCOMPARE(button->toolTip(), tip);
-            QVERIFY2(!button->icon().isNull(), qPrintable(name));
-            QVERIFY2(button->x() > previousX, qPrintable(name));
+            QVERIFY2(button && button->isVisible() && !button->icon().isNull(), name);
+            QVERIFY2(button->x() > previousX, name);
+            QCOMPARE(button->isEnabled(),
+                     strcmp(name, "StopCommand") && strcmp(name, "PauseCommand"));
             previousX = button->x();
         }
-        // Stop and Pause wait for a run.
-        QVERIFY(!w.commandButton("StopCommand")->isEnabled());
-        QVERIFY(w.commandButton("StartCommand")->isEnabled());
-
-        QCOMPARE(f.find<QLabel>("Label4")->text(), QStringLiteral("SN :"));
-        QCOMPARE(f.find<QLineEdit>("SNText")->toolTip(), QStringLiteral("Input Serial Number"));
-        QCOMPARE(f.find<QComboBox>("Combo1")->currentText(), QStringLiteral("DEV5"));
-        QCOMPARE(f.find<QGroupBox>("Frame4")->title(), QStringLiteral("Measurement Value"));
-        QCOMPARE(f.find<QGroupBox>("Frame5")->title(), QStringLiteral("Load Connect Status"));
-        QCOMPARE(f.find<QGroupBox>("Frame2")->title(), QStringLiteral("Channel "));
-        QCOMPARE(f.find<QLineEdit>("PowerText")->toolTip(), QStringLiteral("P=I*V"));
-        QCOMPARE(f.find<QLineEdit>("ResText")->toolTip(), QStringLiteral("R=V/I"));
-        QCOMPARE(f.find<QLineEdit>("ResText")->text(), QStringLiteral("0.0000"));
-        QCOMPARE(f.find<QLineEdit>("KWHText")->text(), QStringLiteral("0.00000000"));
-        QCOMPARE(f.find<QLabel>("WorkLabel")->text(), QStringLiteral(" "));
-        QCOMPARE(f.find<QLabel>("LoadCountLabel")->text(), QStringLiteral("1"));
-        QCOMPARE(rowTexts(f.grid("grdPhase3"), 0),
-                 QStringList({"Phase", "Votlage", "Current", "Power"}));
-        QVERIFY(f.grid("grdPhase3")->horizontalHeader()->isHidden());
-
-        const QStringList visibleChecks = {"Check1", "Check2", "Check3"};
-        const QStringList hiddenChecks = {"Check4", "Check5", "Check7"};
-        for (const QString& name : visibleChecks)
-            QVERIFY2(f.find<QCheckBox>(name)->isVisible(), qPrintable(name));
-        for (const QString& name : hiddenChecks)
-            QVERIFY2(!f.find<QCheckBox>(name)->isVisibleTo(&w), qPrintable(name));
-        QCOMPARE(f.find<QCheckBox>("Check7")->text(), QStringLiteral("Resistant"));
-
-        QVERIFY(!f.grid("CopyPasteGrid")->isVisibleTo(&w));
-        QCOMPARE(f.grid("CopyPasteGrid")->model()->headerData(2, Qt::Horizontal).toString(),
-                 QStringLiteral("Mode / Volt"));
+        for (const char* name : {"Check4", "Check5", "Check7", "CopyPasteGrid", "ConnectionFrame"})
+            QVERIFY2(!f.find(name)->isVisibleTo(&w), name);
         QMenu* menu = f.find<QMenu>("RightPUP");
-        QVERIFY(menu && !menu->isVisible());
-        QCOMPARE(menu->title(), QStringLiteral("Right Menu"));
         QCOMPARE(menu->actions().size(), 2);
-        QCOMPARE(menu->actions().at(0)->text(), QStringLiteral("COPY"));
         QCOMPARE(menu->actions().at(1)->text(), QStringLiteral("PASTE"));
-        QVERIFY(!f.find<QGroupBox>("ConnectionFrame")->isVisible());
-
         // Every value of the station has its control, the lists of the step editor and of the
-        // grid's in-place editors included.
+        // grid's in-place editors included, and every control sits in its frame's layout.
         QCOMPARE(w.unboundValues(), QStringList());
+        QCOMPARE(widgetsOutsideLayouts(&w), QStringList());
+        // The step editor is laid over the window by hand; its own controls are in its layout.
+        f.click("AddCommand");
+        QCOMPARE(widgetsOutsideLayouts(f.find("SetStepFrame")), QStringList());
     }
 
-    void check1To3_clickOnTicked_staysTicked()
+    void open_cancelledChangesNothing_andAChosenFileIsShownAndRemembered()
     {
         WindowFixture f;
-        f.writeSettings();
-        f.writeProgram(1);
-        f.startUp();
-        for (const QString name : {"Check1", "Check2", "Check3"}) {
-            auto* box = f.find<QCheckBox>(name);
-            QVERIFY(box->isChecked());
-            QTest::mouseClick(box, Qt::LeftButton, {}, box->rect().center());
-            QVERIFY2(box->isChecked(), qPrintable(name));
-            QVERIFY(f.station->form.value(name)->flag());
-        }
-        // The program decides the hidden options: its file turns kWh off.
-        f.station->form.Check4.setFlag(false);
-        QVERIFY(!f.find<QCheckBox>("Check4")->isChecked());
-    }
-
-    void open_cancelledDialog_changesNothing()
-    {
-        WindowFixture f;
-        f.writeSettings();
-        f.writeProgram(12);
-        f.startUp();
+        f.startWith(12);
         GridModel& grid = f.station->form.TestStepGrid;
         grid.setCurrentCell(4, 2);
-        const QString fileName = f.station->settings.TestFileName;
         const QByteArray settings = readFile(f.path("ACL3.INI"));
-        const QStringList row12 = grid.rowTexts(12);
         f.prompts.scriptFileNames({QString()});
-
         f.click("OpenCommand");
-
-        QCOMPARE(f.prompts.shown.back().kind, QStringLiteral("open"));
-        QCOMPARE(f.prompts.shown.back().text, fileName);
+        QCOMPARE(f.prompts.shown.back().text, f.programPath());
         QCOMPARE(f.prompts.lastFilter, QStringLiteral("INI檔(*.ini);;所有檔案(*.*)"));
-        QCOMPARE(f.station->settings.TestFileName, fileName);
         QCOMPARE(readFile(f.path("ACL3.INI")), settings);
-        QCOMPARE(grid.rows(), 13);
-        QCOMPARE(grid.rowTexts(12), row12);
+        QCOMPARE(grid.rowTexts(12).mid(0, 4), QStringList({"12", "LoadLevel", "CC", "12"}));
         QCOMPARE(f.grid("TestStepGrid")->currentIndex().row(), 3);
-        QVERIFY(f.prompts.messages().isEmpty());
-    }
 
-    void open_chosenFile_showsItsStepsAndIsRemembered()
-    {
-        WindowFixture f;
-        f.writeSettings();
-        f.writeProgram(12);
-        f.startUp();
-        f.station->form.TestStepGrid.setCurrentCell(7, 1);
         const QString other = f.path("Other.INI");
         writeFile(other, programWithSteps(3, QStringLiteral("127.0.0.2"), 6000));
         f.prompts.scriptFileNames({other});
-
         f.click("OpenCommand");
-
         QTableView* steps = f.grid("TestStepGrid");
         QCOMPARE(steps->model()->rowCount(), 3);
-        QVERIFY(steps->selectionModel()->isRowSelected(0, {}));
+        QCOMPARE(steps->currentIndex().row(), 0);
         QCOMPARE(f.grid("LoadStatusGrid")->model()->index(0, 1).data().toString(),
                  QStringLiteral("127.0.0.2:6000"));
-        QCOMPARE(f.find<QLineEdit>("txtPort")->text(), QStringLiteral("6000"));
         QVERIFY(readFile(f.path("ACL3.INI")).contains("TestFileName01=" + other.toUtf8()));
+        QVERIFY(f.prompts.messages().isEmpty());
     }
 
     void save_writesTheGridToTheChosenFile()
     {
         WindowFixture f;
-        f.writeSettings();
-        f.writeProgram(12);
-        f.startUp();
+        f.startWith(12);
         f.station->form.TestStepGrid.setText(5, 3, QStringLiteral("7.5"));
         const QString copy = f.path("Copy.INI");
         f.prompts.scriptFileNames({copy});
 
         f.click("SaveCommand");
 
-        QCOMPARE(f.prompts.shown.back().kind, QStringLiteral("save"));
         QCOMPARE(f.prompts.shown.back().text, f.programPath());
         const QByteArray saved = readFile(copy);
         QVERIFY(saved.contains("TotalStepCount=12"));
@@ -289,82 +182,48 @@ private slots:
     void formValues_showInTheirControlsAndTakeTheOperatorsEdits()
     {
         WindowFixture f;
-        f.writeSettings();
-        f.writeProgram(1);
-        f.startUp();
+        f.startWith(1);
         StationForm& form = f.station->form;
-
         auto* sn = f.find<QLineEdit>("SNText");
         form.SNText.setText(QStringLiteral("A100"));
-        QCOMPARE(sn->text(), QStringLiteral("A100"));
         QTest::keyClicks(sn, "-7");
         QCOMPARE(form.SNText.text(), QStringLiteral("A100-7"));
-
-        form.WorkLabel.setText(QStringLiteral("|"));
-        QCOMPARE(f.find<QLabel>("WorkLabel")->text(), QStringLiteral("|"));
         form.RunStatus.setText(QStringLiteral("Step 3"));
         QCOMPARE(f.find<QLabel>("RunStatus")->text(), QStringLiteral("Step 3"));
-        QVERIFY(f.window->statusBar()->isAncestorOf(f.find<QLabel>("RunStatus")));
         form.Frame2Caption.setText(QStringLiteral("Channel - 1  Pause"));
         QCOMPARE(f.find<QGroupBox>("Frame2")->title(), QStringLiteral("Channel - 1  Pause"));
-
-        auto* device = f.find<QComboBox>("Combo1");
-        device->setEditText(QStringLiteral("DEV7"));
-        QCOMPARE(form.Combo1.text(), QStringLiteral("DEV7"));
-
-        // Option buttons: the operator's choice clears the others, and the station may clear
-        // them all.
-        auto* serial = f.find<QRadioButton>("Option1_1");
-        serial->click();
-        QCOMPARE(form.Option1[0]->flag(), false);
-        QCOMPARE(form.Option1[1]->flag(), true);
+        // Option buttons: the operator's choice clears the others; the station may clear all.
+        f.find<QRadioButton>("Option1_1")->click();
+        QCOMPARE(QList<bool>({form.Option1[0]->flag(), form.Option1[1]->flag()}),
+                 QList<bool>({false, true}));
         for (FormValue* option : form.Option1)
             option->setFlag(false);
-        QVERIFY(!serial->isChecked());
-        form.Option1[2]->setFlag(true);
-        QVERIFY(f.find<QRadioButton>("Option1_2")->isChecked());
-
-        auto* lan = f.find<QCheckBox>("LoadCheck_0");
-        QVERIFY(lan->isChecked());
-        lan->click();
-        QCOMPARE(form.LoadCheck[0]->flag(), false);
-
-        form.enabled(QStringLiteral("StartCommand")).setFlag(false);
+        QVERIFY(!f.find<QRadioButton>("Option1_1")->isChecked());
         form.enabled(QStringLiteral("SNText")).setFlag(false);
-        QVERIFY(!f.window->commandButton("StartCommand")->isEnabled());
         QVERIFY(!sn->isEnabled());
-        form.enabled(QStringLiteral("PauseCommand")).setFlag(true);
-        QVERIFY(f.window->commandButton("PauseCommand")->isEnabled());
-    }
-
-    void frame2Colours_followTheirValues()
-    {
-        WindowFixture f;
+        // Check1 to 3 stay ticked when clicked; the program decides the hidden options.
+        auto* check = f.find<QCheckBox>("Check2");
+        QTest::mouseClick(check, Qt::LeftButton, {}, check->rect().center());
+        QVERIFY(check->isChecked() && form.Check2.flag());
+        form.Check4.setFlag(false);
+        QVERIFY(!f.find<QCheckBox>("Check4")->isChecked());
+        // Frame 2's colours follow their values; the controls inside keep their text colour.
         auto* frame = f.find<QGroupBox>("Frame2");
-        const QColor window = frame->palette().color(QPalette::Window);
         const QColor text = frame->palette().color(QPalette::WindowText);
-        f.station->form.Frame2BackColor.setColor(gridcolors::Orange);
-        f.station->form.Frame2ForeColor.setColor(gridcolors::Red);
+        form.Frame2BackColor.setColor(gridcolors::Orange);
+        form.Frame2ForeColor.setColor(gridcolors::Red);
         QCOMPARE(frame->palette().color(QPalette::Window), gridcolors::Orange);
-        QVERIFY(frame->autoFillBackground());
         QCOMPARE(frame->palette().color(QPalette::WindowText), gridcolors::Red);
-        // The controls inside keep their own text colour.
         QCOMPARE(f.find<QLabel>("Label4")->palette().color(QPalette::WindowText), text);
-        f.station->form.Frame2BackColor.setColor(gridcolors::System);
-        f.station->form.Frame2ForeColor.setColor(gridcolors::System);
-        QCOMPARE(frame->palette().color(QPalette::Window), window);
+        form.Frame2ForeColor.setColor(gridcolors::System);
         QCOMPARE(frame->palette().color(QPalette::WindowText), text);
     }
 
     void csvCommand_togglesTheRecordList()
     {
         WindowFixture f;
-        f.writeSettings();
-        f.writeProgram(1);
-        f.startUp();
+        f.startWith(1);
         QTableView* list = f.window->recordList();
-        QCOMPARE(list->objectName(), QStringLiteral("RecordList"));
-        QVERIFY(!list->isVisible());
         // The first record brings the list up.
         GridModel& records = f.station->form.RecordList;
         records.setFixed(1, 0);
@@ -373,9 +232,7 @@ private slots:
         records.setRowTexts(0, {"No.", "Step", "Loop1"});
         QVERIFY(!list->isVisible());
         records.insertGridRow(1);
-        records.setRowTexts(1, {"1", "1", ""});
         QVERIFY(list->isVisible());
-        QCOMPARE(list->model()->index(0, 0).data().toString(), QStringLiteral("1"));
         f.click("CSVCommand");
         QVERIFY(!list->isVisible());
         f.click("CSVCommand");
@@ -396,12 +253,11 @@ private slots:
         // The status grid grew a row at start-up: wait until the layouts have followed.
         QTRY_VERIFY(f.find("Frame5")->height() >= f.find("Frame5")->minimumSizeHint().height());
 
-        QStringList names = {"Label4",         "SNText",       "Combo1",    "WorkLabel",
-                             "LoadCountLabel", "TestStepGrid", "grdPhase3", "VoltageText",
-                             "CurrentText",    "PowerText",    "ResText",   "KWHText",
-                             "AHText",         "Loop1Text",    "Loop2Text", "TimeText",
-                             "Check1",         "Check2",       "Check3",    "LoadStatusGrid",
-                             "RunStatus"};
+        QStringList names = QStringLiteral("Label4 SNText Combo1 WorkLabel LoadCountLabel "
+                                           "TestStepGrid grdPhase3 VoltageText CurrentText "
+                                           "PowerText ResText KWHText AHText Loop1Text Loop2Text "
+                                           "TimeText Check1 Check2 Check3 LoadStatusGrid RunStatus")
+                                .split(u' ');
         for (const char* name : {"AddCommand", "DelCommand", "InsCommand", "MoveUpCommand",
                                  "MoveDnCommand", "SaveCommand", "OpenCommand", "ConnectCommand",
                                  "CSVCommand", "StartCommand", "StopCommand", "PauseCommand"})
@@ -423,11 +279,6 @@ private slots:
             rects << r;
         }
         // The frames on the right hold their controls whole.
-        for (const char* frame : {"Frame4", "Frame5"}) {
-            const QRect r = rectIn(f.find(frame), &w);
-            QVERIFY2(inside.contains(r), frame);
-            QVERIFY2(!r.intersects(rectIn(f.find("TestStepGrid"), &w)), frame);
-        }
         QVERIFY(rectIn(f.find("Frame4"), &w).contains(rectIn(f.find("TimeText"), &w)));
         QVERIFY(rectIn(f.find("Frame5"), &w).contains(rectIn(f.find("LoadStatusGrid"), &w)));
 
@@ -464,9 +315,7 @@ private slots:
         QTRY_COMPARE(steps->size(), stepsAt1280);
         f.click("ConnectCommand");
         QWidget* panel = f.find("ConnectionFrame");
-        QVERIFY(panel->isVisible());
         QVERIFY(inside.contains(rectIn(panel, &w)));
-        QVERIFY(panel->width() >= panel->minimumSizeHint().width());
         QVERIFY(panel->height() >= panel->minimumSizeHint().height());
     }
 };

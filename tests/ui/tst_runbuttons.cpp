@@ -1,3 +1,4 @@
+// Protects the window's Start, Stop and Pause buttons and its closing, against the simulated load.
 #include "WindowFixture.h"
 #include "execution/RunControl.h"
 #include "loadsim/LoadSimulator.h"
@@ -9,7 +10,6 @@
 
 #include <QSignalSpy>
 
-// The window's Start, Stop and Pause buttons and its closing, against the simulated load.
 class RunButtonsTest : public QObject
 {
     Q_OBJECT

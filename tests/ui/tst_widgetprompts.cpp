@@ -1,3 +1,4 @@
+// Protects the real message box and file dialogs: title, parent, filter, preset and cancel.
 #include "WindowFixture.h"
 #include "station/ProgramCommands.h"
 #include "support/TestMain.h"
