@@ -1,6 +1,7 @@
 // acl3-run: runs a test program without a window, exactly as Start in the window does, and
 // returns when the run ends.
 #include "StopSignals.h"
+#include "execution/InterruptedRun.h"
 #include "execution/RunControl.h"
 #include "execution/RunReportJob.h"
 #include "execution/StartupTimer.h"
@@ -25,6 +26,7 @@
 #include <cstdio>
 #include <ctime>
 #include <memory>
+#include <optional>
 
 namespace {
 
@@ -107,9 +109,10 @@ int main(int argc, char** argv)
 
     QCommandLineParser parser;
     parser.setApplicationDescription(QStringLiteral(
-        "Runs an ACL3 test program without a window and writes its CSV log.\n"
+        "Runs an ACL3 test program without a window and writes its CSV log and its journal.\n"
         "Exit status: 0 the program ran to its end, 1 the run ended on an error, 2 bad usage or "
-        "input, 3 no load answered, 4 the load was lost (it did not answer again within "
+        "input (with --resume: no interrupted run, or its program file changed), 3 no load "
+        "answered, 4 the load was lost (it did not answer again within "
         "ReconnectSeconds of ACL3.INI), 128+N stopped by signal N (Ctrl-C, SIGTERM, SIGHUP, "
         "SIGQUIT)."));
     parser.addHelpOption();
@@ -122,6 +125,10 @@ int main(int argc, char** argv)
          QStringLiteral("FILE")},
         {QStringLiteral("sn"), QStringLiteral("Serial number: names the log TestLog/SN.CSV."),
          QStringLiteral("SN")},
+        {QStringLiteral("resume"),
+         QStringLiteral("Take up the run that stopped unexpectedly (a crash, a kill, a power "
+                        "loss) where it stood, as its journal TestLog/SN.journal says: the "
+                        "station's most recent one, or that of --sn.")},
         {kCheck, QStringLiteral("Only check the program: print its errors and warnings and the "
                                 "estimated run time, send nothing to any load; exit 0 without "
                                 "errors, 2 with.")},
@@ -160,6 +167,10 @@ int main(int argc, char** argv)
     QString error;
     if (!simulate.readFrom(parser, &error, dryRun))
         refuse(error);
+    const bool resume = parser.isSet(QStringLiteral("resume"));
+    if (resume && (parser.isSet(kProgram) || parser.isSet(kCheck) || dryRun))
+        refuse(QStringLiteral("--resume runs the program the interrupted run ran: it does not go "
+                              "with --program, --check or --dry-run"));
     if (parser.isSet(kCheck) && simulate.enabled)
         refuse(QStringLiteral("--simulate does not go with --check, which sends nothing"));
 
@@ -175,6 +186,27 @@ int main(int argc, char** argv)
     // program file's reading to say, below.
     if (dryRun || parser.isSet(kProgram))
         station.programOverride = programOf(parser, stationDir);
+    std::optional<InterruptedRun> interrupted;
+    if (resume) {
+        const QString sn = parser.value(QStringLiteral("sn"));
+        QStringList unreadable;
+        for (const InterruptedRun& r : findInterruptedRuns(station.testLogDir(), &unreadable)) {
+            if (sn.isEmpty() || r.serialNumber == sn) {
+                interrupted = r;
+                break;
+            }
+        }
+        if (!interrupted) {
+            for (const QString& problem : std::as_const(unreadable))
+                say(stderr, problem);
+            const QString folder = QDir::toNativeSeparators(station.testLogDir());
+            refuse(sn.isEmpty()
+                       ? QStringLiteral("no interrupted run in %1: nothing to resume").arg(folder)
+                       : QStringLiteral("no interrupted run of SN %1 in %2: nothing to resume")
+                             .arg(sn, folder));
+        }
+        station.programOverride = interrupted->program;
+    }
 
     if (dryRun ? !simulate.startFollowing(station, clock, &error)
                : !simulate.start(station, &error)) {
@@ -278,9 +310,14 @@ int main(int argc, char** argv)
     QElapsedTimer realTime;
     realTime.start();
     QTimer::singleShot(0, &run, [&] {
+        if (interrupted)
+            say(stdout, QStringLiteral("resuming: %1").arg(interrupted->description()));
         say(stdout, QStringLiteral("connecting to the load at %1")
                         .arg(station.links().linkAddress(station.loadInstrument())));
-        run.StartCommand();
+        if (interrupted)
+            run.resumeInterrupted(*interrupted);
+        else
+            run.StartCommand();
     });
     app.exec();
     // The load is off and the log closed: the report may take its time.

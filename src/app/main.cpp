@@ -162,6 +162,11 @@ int main(int argc, char** argv)
     QObject::connect(&timer1, &StartupTimer::loadLevelLayoutDue, window.stepEditor(),
                      &StepEditor::ShowLoadLevelLayout);
 
+    // A run that a crash cut short is offered once the program and the settings are in.
+    if (screenshot.isEmpty())
+        QObject::connect(
+            &timer1, &StartupTimer::startupFinished, &run, [&run] { run.offerInterruptedRuns(); },
+            Qt::QueuedConnection);
     if (!screenshot.isEmpty()) {
         QObject::connect(&timer1, &StartupTimer::startupFinished, &window, [&] {
             if (runSeconds <= 0) {

@@ -184,52 +184,34 @@ void RunControl::StartCommand()
     if (phase_ == Phase::Paused) {
         form.Frame2Caption.setText(channelCaption(station_));
         SetEditControlsEnabled(station_, false);
+        journalEvent(journalevents::Resume, {{QStringLiteral("after"), QStringLiteral("pause")},
+                                             {QStringLiteral("step"), run.CurrentStep + 1}});
         ResumeRun();
         return;
     }
     if (phase_ != Phase::Idle)
         return;
-    endReported_ = false;
-    run.StopRequested = 0;
-    run.PauseRequested = 0;
-    form.WorkLabel.setText(WorkText[static_cast<std::size_t>(std::abs(run.RecordNo) % 4)]);
-    form.Frame2Caption.setText(channelCaption(station_));
-    form.Frame2ForeColor.setColor(gridcolors::System);
-
-    const auto refuse = [this](const QString& message) {
-        phase_ = Phase::Idle;
-        if (!message.isEmpty()) {
-            station_.form.RunStatus.setText(message);
-            station_.prompts.message(message);
-        }
-        // A paused run keeps its open log, and the lock that guards it.
-        if (!log_.isOpen())
-            runLock_.unlock();
-        if (!endReported_) {
-            endReported_ = true;
-            emit runEnded(RunEnd::Refused);
-        }
-    };
+    beginStart();
 
     // Every check that can refuse the run comes before the log: a Start that does not run
     // leaves the logs as they were.
     // A value the load must not get refuses the run before anything is saved, logged or sent.
-    if (const QString refusal =
-            programRefusal(checkProgram(stepsInGrid(form.TestStepGrid)).findings);
-        !refusal.isEmpty())
-        return refuse(refusal);
+    const ProgramCheck check = checkProgram(stepsInGrid(form.TestStepGrid));
+    if (const QString refusal = programRefusal(check.findings); !refusal.isEmpty())
+        return refuseStart(refusal);
+    startEstimate_ = check.estimate;
 
     // The run reads the step table: it must hold what the grid shows.
     if (station_.programEdits.unsaved()) {
         // A cancelled or failed save ends the command: reloading would drop the edits.
         if (!SaveCommand(station_) || !LoadTestProgram(station_))
-            return refuse({});
+            return refuseStart({});
     }
     if (station_.TotalStepCount <= 0)
-        return refuse(QStringLiteral("Please setup test step, then press START."));
+        return refuseStart(QStringLiteral("Please setup test step, then press START."));
 
     if (!takeRunLock())
-        return refuse({});
+        return refuseStart({});
     noLogReason_ = noLogReason(station_);
     if (!noLogReason_.isEmpty())
         form.RunStatus.setText(noLogNotice(station_));
@@ -244,54 +226,100 @@ void RunControl::StartCommand()
         }
         QString message;
         if (!checkSerialNumber(sn, &message))
-            return refuse(message);
+            return refuseStart(message);
         run.LogFileName = QDir(station_.testLogDir()).filePath(sn + QStringLiteral(".CSV"));
         if (!log_.open())
-            return refuse({});
+            return refuseStart({});
     }
 
-    form.Frame2BackColor.setColor(gridcolors::Orange);
-    SetEditControlsEnabled(station_, false);
-    ResetStepAccumulators(station_);
+    beginRun();
     run.RecordNo = 1;
     run.UnmeasuredValues = 0;
-    run.LinkLosses = 0;
-    run.LinkLostSeconds = 0;
-    invalidInstants_ = 0;
-    lossReported_ = false;
-    lossOpen_ = false;
-    phase_ = Phase::PreRun;
-
-    const QString failure = AllConnect(station_);
-    form.LoadCountLabel.setText(QString::number(station_.ConnectedLoadCount));
-    if (interrupted()) {
-        // Stop or Pause was pressed while the load was being connected: nothing was recorded.
-        log_.discard();
-        if (phase_ != Phase::Idle)
-            Stop(RunEnd::Stopped);
+    if (!connectForRun(true))
         return;
-    }
-    if (station_.ConnectedLoadCount < 1) {
-        form.Frame2Caption.setText(form.Frame2Caption.text() + QStringLiteral(" - Load Error"));
-        form.Frame2ForeColor.setColor(gridcolors::Red);
-        // Only a run that records takes the log's name.
-        log_.discard();
-        const QString message =
-            QStringLiteral("Electronic Load Connect Error, Please check it.\n") + failure;
-        Stop(RunEnd::ConnectError, message);
-        station_.prompts.message(message);
-        return;
-    }
 
     run.CurrentStep = 0;
     run.TestStartText = dateTimeText(station_.clock.now());
     // Loops of an earlier run are not this run's.
     run.ForRow = run.ForCount = run.For2Row = run.For2Count = 0;
     try {
+        journalRunStart();
         preRun();
     } catch (const RunError& e) {
         fail(e.message);
     }
+}
+
+void RunControl::beginStart()
+{
+    RunState& run = station_.run;
+    StationForm& form = station_.form;
+    endReported_ = false;
+    run.StopRequested = 0;
+    run.PauseRequested = 0;
+    form.WorkLabel.setText(WorkText[static_cast<std::size_t>(std::abs(run.RecordNo) % 4)]);
+    form.Frame2Caption.setText(channelCaption(station_));
+    form.Frame2ForeColor.setColor(gridcolors::System);
+}
+
+void RunControl::refuseStart(const QString& message)
+{
+    phase_ = Phase::Idle;
+    if (!message.isEmpty()) {
+        station_.form.RunStatus.setText(message);
+        station_.prompts.message(message);
+    }
+    // A paused run keeps its open log, and the lock that guards it.
+    if (!log_.isOpen())
+        runLock_.unlock();
+    if (!endReported_) {
+        endReported_ = true;
+        emit runEnded(RunEnd::Refused);
+    }
+}
+
+void RunControl::beginRun()
+{
+    RunState& run = station_.run;
+    station_.form.Frame2BackColor.setColor(gridcolors::Orange);
+    SetEditControlsEnabled(station_, false);
+    ResetStepAccumulators(station_);
+    run.LinkLosses = 0;
+    run.LinkLostSeconds = 0;
+    invalidInstants_ = 0;
+    lossReported_ = false;
+    lossOpen_ = false;
+    journalError_.clear();
+    openStep_ = {};
+    phase_ = Phase::PreRun;
+}
+
+bool RunControl::connectForRun(bool newLog)
+{
+    StationForm& form = station_.form;
+    const QString failure = AllConnect(station_);
+    form.LoadCountLabel.setText(QString::number(station_.ConnectedLoadCount));
+    if (interrupted()) {
+        // Stop or Pause was pressed while the load was being connected: nothing was recorded.
+        if (newLog)
+            log_.discard();
+        if (phase_ != Phase::Idle)
+            Stop(RunEnd::Stopped);
+        return false;
+    }
+    if (station_.ConnectedLoadCount < 1) {
+        form.Frame2Caption.setText(form.Frame2Caption.text() + QStringLiteral(" - Load Error"));
+        form.Frame2ForeColor.setColor(gridcolors::Red);
+        // Only a run that records takes the log's name; a resumed run keeps its log.
+        if (newLog)
+            log_.discard();
+        const QString message =
+            QStringLiteral("Electronic Load Connect Error, Please check it.\n") + failure;
+        Stop(RunEnd::ConnectError, message);
+        station_.prompts.message(message);
+        return false;
+    }
+    return true;
 }
 
 void RunControl::preRun(bool resuming)
@@ -319,8 +347,7 @@ void RunControl::preRun(bool resuming)
 
         // A copy: the waits below may let Stop reload the program.
         const TestStep step = station_.StepTable[static_cast<std::size_t>(run.CurrentStep)];
-        showProgress();
-        emit stepStarted(run.CurrentStep);
+        beginStep();
         const QString& action = step.ActionMode;
 
         if (action == actions::For || action == actions::For2) {
@@ -364,6 +391,7 @@ void RunControl::preRun(bool resuming)
             if (!commonTail())
                 return;
             if (parseNumber(step.StopTime) == 0) {
+                journalStepEnd(stepends::DwellTime);
                 ++run.CurrentStep;
                 continue;
             }
@@ -392,8 +420,13 @@ bool RunControl::commonTail()
 
 void RunControl::record()
 {
+    const int unmeasured = station_.run.UnmeasuredValues;
     if (!log_.RecordResult())
         throw RunError{log_.writeError()};
+    journalUnmeasured(unmeasured);
+    // A run whose journal cannot be written could not be taken up again after a crash.
+    if (!journalError_.isEmpty())
+        throw RunError{journalError_ + QStringLiteral(". The test was stopped.")};
 }
 
 bool RunControl::takeRunLock()
@@ -443,6 +476,7 @@ bool RunControl::rampOrHold(const TestStep& step, bool ramp)
             sendToLoad(station_, QStringLiteral("LOAD ON"));
         if (!commonTail())
             return false;
+        journalStepEnd(stepends::DwellTime);
         ++run.CurrentStep;
         return true;
     }
@@ -490,6 +524,7 @@ bool RunControl::rampOrHold(const TestStep& step, bool ramp)
         }
         passEnd = station_.clock.monotonicMs();
     }
+    journalStepEnd(stepends::DwellTime);
     ++run.CurrentStep;
     return true;
 }
@@ -521,6 +556,8 @@ void RunControl::PauseCommand()
     phase_ = Phase::Paused;
     form.Frame2Caption.setText(form.Frame2Caption.text() + QStringLiteral("  Pause"));
     OutputsOff(station_);
+    journalStepEnd(stepends::Pause);
+    journalEvent(journalevents::Pause, {{QStringLiteral("step"), run.CurrentStep + 1}});
     showMeasurementsLive(station_, false);
     showEnd(QStringLiteral("Paused at step %1").arg(run.CurrentStep + 1));
     DelayMs(station_.clock, kPauseSettleMs);
@@ -554,6 +591,7 @@ void RunControl::Stop(RunEnd how, const QString& reason)
     OutputsOff(station_);
     showMeasurementsLive(station_, false);
     DelayMs(station_.clock, kStopSettleMs);
+    journalRunEnd(how, reason);
     log_.close();
     runLock_.unlock();
     SetEditControlsEnabled(station_, true);
@@ -616,6 +654,7 @@ void RunControl::windowClosing()
     form.Frame2Caption.setText(form.Frame2Caption.text() + QStringLiteral("  Stoping......"));
     OutputsOff(station_);
     // The window goes; the log must not stay half-open behind it.
+    journalRunEnd(RunEnd::Stopped, QStringLiteral("the window was closed"));
     log_.close();
     runLock_.unlock();
     phase_ = Phase::Idle;

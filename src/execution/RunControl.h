@@ -1,13 +1,18 @@
 #pragma once
 
+#include "execution/RunJournal.h"
 #include "execution/RunLog.h"
+#include "testprogram/ProgramCheck.h"
 
+#include <QDateTime>
+#include <QJsonObject>
 #include <QLockFile>
 #include <QObject>
 #include <QString>
 #include <QTimer>
 
 class Station;
+struct InterruptedRun;
 struct TestStep;
 
 // How a run ended, for the window's captions and the headless runner's exit status.
@@ -35,6 +40,11 @@ enum class RunEnd
 // one value) halts the step's clock and is reached for again with growing pauses, for
 // ReconnectSeconds at most; when it answers, the run picks up where it stood (ResumeRun), else
 // it ends with RunEnd::LoadLost.
+//
+// A run with a CSV log keeps its journal beside it (RunJournal): every step start and end, pause
+// and resume, link lost and regained, values not measured, the run's start and end, each on disk
+// as it happens. A run whose journal has no end was cut short (a crash, a kill, a power loss) and
+// is taken up again from it (resumeInterrupted).
 class RunControl : public QObject
 {
     Q_OBJECT
@@ -56,12 +66,24 @@ public:
     // Used by Start after Pause and after a lost load answers again.
     void ResumeRun();
 
+    // Takes up a run that a crash cut short, as its journal and log say: the same program
+    // (refused when its SHA-256 differs from the journal's), the connection check and reset,
+    // the log appended to with its records numbered on, the loop counts, the step restarted
+    // with the dwell time it had left and its Ah and kWh continued.
+    void resumeInterrupted(const InterruptedRun& interrupted);
+    // Ends an interrupted run's journal with the run end "discarded".
+    bool discardInterrupted(const InterruptedRun& interrupted);
+    // Asks about each interrupted run of the station (Resume / Discard), the most recent first;
+    // true when one is taken up. Nothing is asked while another program runs a test here.
+    bool offerInterruptedRuns();
+
     bool isRunning() const
     {
         return phase_ == Phase::PreRun || phase_ == Phase::Timed || phase_ == Phase::Reconnecting;
     }
     bool isPaused() const { return phase_ == Phase::Paused; }
     RunLog& log() { return log_; }
+    RunJournal& journal() { return journal_; }
     // The run timer (a precise single shot, re-armed for each measuring instant).
     const QTimer& runTimer() const { return RunTimer; }
 
@@ -89,6 +111,26 @@ private:
     // precisely, since a timer alone wakes a millisecond or two late.
     static constexpr double kTimerLeadMs = 3.0;
     static constexpr double kSecondsPerDay = 86400.0;
+
+    // The parts of a Start that a run taken up after a crash shares.
+    void beginStart();
+    void refuseStart(const QString& message);
+    void beginRun();
+    // Connects the load for the run; false when the run ended there. A new log goes again
+    // when no load answered (`newLog`), a resumed run's log stays.
+    bool connectForRun(bool newLog);
+    void restoreInterrupted(const InterruptedRun& interrupted);
+
+    // The journal: one event as it happens. A write that fails ends the run at its next record.
+    void journalEvent(const QString& event, const QJsonObject& fields = {});
+    void journalRunStart();
+    void journalRunEnd(RunEnd how, const QString& reason);
+    // The step's start on the load (not a loop marker's), with progress line and signal.
+    void beginStep();
+    void journalStepEnd(const QString& how, const QJsonObject& extra = {});
+    void journalUnmeasured(int unmeasuredBefore);
+    QJsonObject loopFields() const;
+    bool preRunCarries(const TestStep& step) const;
 
     // Start's pre-run phase: loop markers, ramps, holds and load levels without dwell time,
     // until a step that the timer carries.
@@ -156,6 +198,22 @@ private:
     QLockFile runLock_;
     // Why this run has no CSV log; empty when it has one.
     QString noLogReason_;
+    RunJournal journal_;
+    // The program check's estimate for the run Start begins, for its journal.
+    RunEstimate startEstimate_;
+    QString journalError_;
+    // The step whose start is journalled and whose end is not yet.
+    struct OpenStep
+    {
+        bool open = false;
+        int step = 0;
+        QString action;
+        QJsonObject loops;
+        QDateTime start;
+        int firstRecord = 0;
+        bool preRun = false;
+    } openStep_;
+    QString lastPulseReply_;
     QTimer RunTimer;
     QTimer ReconnectTimer;
     // Ends the reconnecting when its time is over, also in the middle of an attempt.

@@ -1,6 +1,7 @@
 #include "execution/RunLog.h"
 
 #include "common/Clock.h"
+#include "common/LineFile.h"
 #include "common/NumberText.h"
 #include "execution/RunReportJob.h"
 #include "series/SeriesStore.h"
@@ -111,12 +112,19 @@ bool checkSerialNumber(const QString& serialNumber, QString* message)
 
 RunLog::RunLog(Station& station) : station_(station) {}
 
+QString journalPathFor(const QString& logPath)
+{
+    const QFileInfo info(logPath);
+    return info.absolutePath() + QLatin1Char('/') + info.completeBaseName() +
+           QStringLiteral(".journal");
+}
+
 bool RunLog::open()
 {
     close();
     keptPrevious_.clear();
+    keptPreviousJournal_.clear();
     writeError_.clear();
-    wholeLinesSize_ = 0;
     const QString path = station_.run.LogFileName;
     const QFileInfo info(path);
     const QString native = QDir::toNativeSeparators(path);
@@ -129,21 +137,36 @@ bool RunLog::open()
     if (!QDir().mkpath(info.absolutePath()))
         return refuse(QStringLiteral("its folder cannot be created"));
 
-    if (info.exists()) {
-        // The previous test's records are kept under a dated name, never emptied.
+    // The previous test's records and journal are kept under one dated name, never emptied.
+    const QString journal = journalPathFor(path);
+    if (info.exists() || QFileInfo::exists(journal)) {
         const QString stamp = station_.clock.now().toString(QStringLiteral("yyyyMMdd-hhmmss"));
         const QString base = info.absolutePath() + QLatin1Char('/') + info.completeBaseName() +
                              QLatin1Char('_') + stamp;
         const QString suffix = QLatin1Char('.') + info.suffix();
-        QString kept = base + suffix;
-        for (int i = 2; QFileInfo::exists(kept); ++i)
-            kept = base + QStringLiteral("-%1").arg(i) + suffix;
-        if (!QFile::rename(path, kept))
-            return refuse(QStringLiteral("the existing log of that name cannot be kept as %1")
-                              .arg(QDir::toNativeSeparators(kept)));
-        keptPrevious_ = kept;
-        // The previous run's report goes with its log.
-        renameReport(path, kept);
+        QString keptBase = base;
+        for (int i = 2; QFileInfo::exists(keptBase + suffix) ||
+                        QFileInfo::exists(journalPathFor(keptBase + suffix));
+             ++i)
+            keptBase = base + QStringLiteral("-%1").arg(i);
+        const QString kept = keptBase + suffix;
+        if (info.exists()) {
+            if (!QFile::rename(path, kept))
+                return refuse(QStringLiteral("the existing log of that name cannot be kept as %1")
+                                  .arg(QDir::toNativeSeparators(kept)));
+            keptPrevious_ = kept;
+            // The previous run's report goes with its log.
+            renameReport(path, kept);
+        }
+        if (QFileInfo::exists(journal)) {
+            if (!QFile::rename(journal, journalPathFor(kept))) {
+                restorePrevious();
+                return refuse(QStringLiteral("the existing journal %1 cannot be kept as %2")
+                                  .arg(QDir::toNativeSeparators(journal),
+                                       QDir::toNativeSeparators(journalPathFor(kept))));
+            }
+            keptPreviousJournal_ = journalPathFor(kept);
+        }
     }
 
     file_.setFileName(path);
@@ -152,6 +175,37 @@ bool RunLog::open()
     if (!writeLine(headerLine())) {
         close();
         return refuse(QStringLiteral("the header cannot be written (%1)").arg(writeError_));
+    }
+    return true;
+}
+
+bool RunLog::reopen(QByteArray* cut)
+{
+    close();
+    keptPrevious_.clear();
+    keptPreviousJournal_.clear();
+    writeError_.clear();
+    const QString path = station_.run.LogFileName;
+    const QString native = QDir::toNativeSeparators(path);
+    if (!QFileInfo::exists(path)) {
+        station_.prompts.message(
+            QStringLiteral("The log file %1 of the run does not exist. The run was not resumed.")
+                .arg(native));
+        return false;
+    }
+    file_.setFileName(path);
+    QString error;
+    if (!openLinesForAppend(file_, cut, &error)) {
+        station_.prompts.message(
+            QStringLiteral("Cannot append to the log file %1: %2. The run was not resumed.")
+                .arg(native, error));
+        return false;
+    }
+    // A crash while the header was written leaves a log without it.
+    if (file_.size() == 0 && !writeLine(headerLine())) {
+        close();
+        station_.prompts.message(writeError_);
+        return false;
     }
     return true;
 }
@@ -172,39 +226,32 @@ void RunLog::discard()
     if (!unused.remove()) {
         station_.prompts.message(QStringLiteral("Cannot remove the unused log file %1: %2")
                                      .arg(QDir::toNativeSeparators(path), unused.errorString()));
-    } else if (!keptPrevious_.isEmpty()) {
-        renameReport(keptPrevious_, path);
-        if (!QFile::rename(keptPrevious_, path))
+    } else {
+        restorePrevious();
+    }
+    file_.setFileName(QString());
+}
+
+void RunLog::restorePrevious()
+{
+    const QString path = station_.run.LogFileName;
+    const auto giveBack = [this](const QString& kept, const QString& name) {
+        if (!kept.isEmpty() && !QFile::rename(kept, name))
             station_.prompts.message(
                 QStringLiteral("Cannot give the log %1 its name %2 back")
-                    .arg(QDir::toNativeSeparators(keptPrevious_), QDir::toNativeSeparators(path)));
-    }
+                    .arg(QDir::toNativeSeparators(kept), QDir::toNativeSeparators(name)));
+    };
+    if (!keptPrevious_.isEmpty())
+        renameReport(keptPrevious_, path);
+    giveBack(keptPrevious_, path);
+    giveBack(keptPreviousJournal_, journalPathFor(path));
     keptPrevious_.clear();
-    file_.setFileName(QString());
+    keptPreviousJournal_.clear();
 }
 
 bool RunLog::writeLine(const QString& line)
 {
-    const QByteArray bytes = line.toUtf8() + "\r\n";
-    qint64 done = 0;
-    // A short write (the disk filling up) is tried again, which gives the system's reason.
-    while (done < bytes.size()) {
-        const qint64 n = file_.write(bytes.constData() + done, bytes.size() - done);
-        if (n <= 0)
-            break;
-        done += n;
-    }
-    if (done == bytes.size()) {
-        wholeLinesSize_ += done;
-        return true;
-    }
-    writeError_ = file_.error() != QFileDevice::NoError ? file_.errorString()
-                                                        : QStringLiteral("the write was cut short");
-    // A torn line would be read as a record: the file ends with its last whole line.
-    if (!file_.resize(wholeLinesSize_))
-        writeError_ +=
-            QStringLiteral("; the partial line cannot be removed: ") + file_.errorString();
-    return false;
+    return appendWholeLines(file_, line.toUtf8() + "\r\n", &writeError_);
 }
 
 QString RunLog::headerLine() const
@@ -338,4 +385,69 @@ void RunLog::AddListRecord()
     run.UnmeasuredValues += unmeasuredCells(phases);
     feedSeries();
     ++run.RecordNo;
+}
+
+namespace {
+
+// "hh:mm:ss" (hours of any length) in seconds; -1 for anything else.
+qint64 elapsedSeconds(QStringView text)
+{
+    const auto parts = text.split(QLatin1Char(':'));
+    if (parts.size() != 3)
+        return -1;
+    qint64 seconds = 0;
+    for (const QStringView part : parts) {
+        bool ok = false;
+        const qint64 n = part.toLongLong(&ok);
+        if (!ok || n < 0)
+            return -1;
+        seconds = seconds * 60 + n;
+    }
+    return seconds;
+}
+
+} // namespace
+
+LoggedRecords readLoggedRecords(const QString& path, int fromNumber)
+{
+    LoggedRecords out;
+    QFile file(path);
+    if (!file.open(QIODevice::ReadOnly))
+        return out;
+    const QString text = QString::fromUtf8(file.readAll());
+    const QStringList lines = text.split(QStringLiteral("\r\n"));
+    // The columns by their headers; the last piece is a torn line or nothing.
+    const QStringList header = lines.value(0).split(QLatin1Char(','));
+    const qsizetype totalColumn = header.indexOf(QStringLiteral("TotalTime"));
+    QList<qsizetype> currentColumns;
+    QList<qsizetype> powerColumns;
+    for (qsizetype i = 0; i < header.size(); ++i) {
+        if (header[i].startsWith(QLatin1String("Current")))
+            currentColumns << i;
+        else if (header[i].startsWith(QLatin1String("Power")))
+            powerColumns << i;
+    }
+    const auto sum = [](const QStringList& fields, const QList<qsizetype>& columns) {
+        double total = 0;
+        for (const qsizetype c : columns)
+            total += isNumberText(fields.value(c)) ? parseNumber(fields.value(c)) : 0.0;
+        return total;
+    };
+    for (qsizetype i = lines.size() - 2; i >= 1; --i) {
+        const QStringList fields = lines[i].split(QLatin1Char(','));
+        bool ok = false;
+        const int number = fields.value(0).toInt(&ok);
+        if (!ok)
+            continue;
+        const qint64 seconds = elapsedSeconds(fields.value(totalColumn));
+        if (out.lastNumber == 0) {
+            out.lastNumber = number;
+            out.lastSeconds = seconds;
+        }
+        if (number < fromNumber)
+            break;
+        out.records.prepend(
+            {number, seconds, sum(fields, currentColumns), sum(fields, powerColumns)});
+    }
+    return out;
 }

@@ -1,6 +1,7 @@
 #pragma once
 
 #include <QFile>
+#include <QList>
 #include <QString>
 
 class SeriesStore;
@@ -32,17 +33,22 @@ public:
     explicit RunLog(Station& station);
 
     // Creates TestLog when missing, keeps an existing log of the same name under
-    // <SN>_yyyyMMdd-hhmmss.CSV, creates the log named by station.run.LogFileName and writes the
-    // header. False (after a message naming the path) when the log cannot be created: a run
-    // without its log would lose its data.
+    // <SN>_yyyyMMdd-hhmmss.CSV (and its journal under the same name), creates the log named by
+    // station.run.LogFileName and writes the header. False (after a message naming the path) when
+    // the log cannot be created: a run without its log would lose its data.
     bool open();
     void close();
     // Undoes open() for a run that recorded nothing: the log goes, and an earlier log of the same
     // name gets its name back.
     void discard();
     bool isOpen() const { return file_.isOpen(); }
-    // The name an existing log was kept under by the last open(), or empty.
+    // Opens the run's existing log (station.run.LogFileName) to append to it, for a run taken up
+    // again after a crash: a torn last line is cut away and handed back in `cut`. False (after a
+    // message naming the path) when the log is missing or cannot be written.
+    bool reopen(QByteArray* cut);
+    // The names an existing log and its journal were kept under by the last open(), or empty.
     const QString& keptPreviousLog() const { return keptPrevious_; }
+    const QString& keptPreviousJournal() const { return keptPreviousJournal_; }
 
     // After a measurement: a CSV line with the log switch on, a record-list row with it off.
     // False when a line could not be written: the file is cut back to its last whole record,
@@ -67,14 +73,38 @@ public:
 
 private:
     bool writeLine(const QString& line);
+    // Gives the log and the journal that open() kept under a dated name their names back.
+    void restorePrevious();
     void feedSeries();
 
     Station& station_;
     QFile file_;
     QString keptPrevious_;
+    QString keptPreviousJournal_;
     QString writeError_;
-    // The size of the file up to its last whole line: a failed write is cut back to it.
-    qint64 wholeLinesSize_ = 0;
     SeriesStore* series_ = nullptr;
     double seriesStartMs_ = 0;
 };
+
+// The run journal beside a log: TestLog/<SN>.journal for TestLog/<SN>.CSV.
+QString journalPathFor(const QString& logPath);
+
+// A record of a log read back: its number, its time since the run's start (whole seconds) and
+// the three phases' current and power added up (a value not measured adds nothing).
+struct LoggedRecord
+{
+    int number = 0;
+    qint64 seconds = 0;
+    double current = 0;
+    double power = 0;
+};
+
+// The last record of a log (number 0 when it has none) and its records from `fromNumber` on.
+// Lines that are no record (the header, a torn end) are passed over.
+struct LoggedRecords
+{
+    int lastNumber = 0;
+    qint64 lastSeconds = -1;
+    QList<LoggedRecord> records;
+};
+LoggedRecords readLoggedRecords(const QString& path, int fromNumber);

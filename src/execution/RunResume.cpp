@@ -49,6 +49,21 @@ void RunControl::ResumeRun()
     // The time the run stood still is no step's charge or energy.
     run.LastMeasureMs = station_.clock.monotonicMs();
     try {
+        if (run.StepOver) {
+            // Cut short between two steps (a crash): the step was over, the run goes on with
+            // the next one as it would have.
+            run.StepOver = false;
+            if (run.PreRunCarried) {
+                phase_ = Phase::PreRun;
+                ++run.CurrentStep;
+                preRun();
+                return;
+            }
+            phase_ = Phase::Timed;
+            advance(station_.StepTable[static_cast<std::size_t>(run.CurrentStep)].ActionMode ==
+                    actions::PlusLoad);
+            return;
+        }
         if (run.PreRunCarried) {
             phase_ = Phase::PreRun;
             preRun(true);
@@ -62,8 +77,7 @@ void RunControl::ResumeRun()
             return;
         }
         highlightRow(run.CurrentStep + 1);
-        showProgress();
-        emit stepStarted(run.CurrentStep);
+        beginStep();
         if (startTimedStep(step))
             advance(true);
     } catch (const RunError& e) {
@@ -133,6 +147,10 @@ void RunControl::beginReconnect()
     station_.form.RunStatus.setText(QStringLiteral("Lost Connect! at step %1: reaching %2 again")
                                         .arg(run.CurrentStep + 1)
                                         .arg(station_.links().linkAddress(n)));
+    journalStepEnd(stepends::LinkLost);
+    journalEvent(journalevents::LinkLost,
+                 {{QStringLiteral("step"), run.CurrentStep + 1},
+                  {QStringLiteral("link"), station_.links().linkAddress(n)}});
     if (newLoss)
         tellLostConnect();
     const double left =
@@ -181,6 +199,8 @@ void RunControl::reconnectAttempt()
     ReconnectDeadline.stop();
     const double gap = (station_.clock.monotonicMs() - reconnectingSinceMs_) / 1000.0;
     station_.run.LinkLostSeconds += gap;
+    journalEvent(journalevents::LinkRegained,
+                 {{QStringLiteral("attempt"), attempt}, {QStringLiteral("gap"), gap}});
     emit reconnectAttempted(QStringLiteral("reconnecting, attempt %1: %2 answers again after %3 s")
                                 .arg(attempt)
                                 .arg(station_.links().linkAddress(n))

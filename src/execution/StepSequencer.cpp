@@ -19,14 +19,6 @@ constexpr double kDueTolerance = 0.01;
 constexpr double kDwellTolerance = 0.05;
 constexpr double kShortestRearmMs = 10.0;
 
-enum StopReasonValue
-{
-    kNoStop = 0,
-    kStepEnded = 1,
-    kStopValue = 2,
-    kStopAh = 3
-};
-
 bool isDischargeType(const QString& action)
 {
     return action == actions::DCIRLow || action == actions::DisCharge ||
@@ -116,6 +108,9 @@ void RunControl::tick()
         SupplyOff(station_);
     else if (isDischargeType(step.ActionMode) && !isDischargeType(nextAction))
         LoadOff(station_); // consecutive discharge-type steps keep the load on
+    journalStepEnd(run.StopReason == kStopValue ? stepends::StopValue
+                   : run.StopReason == kStopAh  ? stepends::StopCharge
+                                                : stepends::DwellTime);
     run.StopReason = kStepEnded;
     const double endTime = station_.clock.secondsSinceMidnight();
     run.TickTime = endTime;
@@ -185,8 +180,7 @@ void RunControl::advance(bool afterPulse)
         // A copy: the waits below may let Stop reload the program.
         const TestStep step = station_.StepTable[static_cast<std::size_t>(run.CurrentStep)];
         const QString& action = step.ActionMode;
-        showProgress();
-        emit stepStarted(run.CurrentStep);
+        beginStep();
 
         if (action == actions::For || action == actions::For2) {
             enterLoop(action, run.CurrentStep + 1);
@@ -228,6 +222,10 @@ bool RunControl::startTimedStep(const TestStep& step)
                 : QString();
         if (!isLoopEndOrPulse(nextAction))
             LoadOff(station_);
+        journalStepEnd(run.StopReason == kPulseNg   ? stepends::PulseNg
+                       : run.StopReason == kPulseOk ? stepends::PulseOk
+                                                    : stepends::PulseNoResult,
+                       {{QStringLiteral("reply"), lastPulseReply_}});
         run.StepStartText = dateTimeText(station_.clock.now());
         const double now = station_.clock.secondsSinceMidnight();
         run.MeasureRef += secondsBetween(run.StepStartTime, now);
@@ -344,6 +342,7 @@ int RunControl::WaitForReceiveTimeOut(int stepIndex)
                                (parseNumber(step.StopAH) + 1) / 1000.0 +
                            1.0;
     const QString reply = station_.links().ReadReplyTimeout(station_.loadInstrument(), seconds);
+    lastPulseReply_ = reply;
     const QStringList fields = reply.split(QLatin1Char(','));
     StationForm& form = station_.form;
     const QString& verdict = fields[0];

@@ -150,10 +150,15 @@ void showMeasurementsLive(Station& station, bool live)
 
 void ResetStepAccumulators(Station& station)
 {
+    SetStepAccumulators(station, 0, 0);
+}
+
+void SetStepAccumulators(Station& station, double ah, double kwh)
+{
     RunState& run = station.run;
-    run.StepAh = 0;
-    run.StepKwh = 0;
+    run.StepAh = ah;
+    run.StepKwh = kwh;
     run.LastMeasureMs = station.clock.monotonicMs();
-    station.form.AHText.setText(QStringLiteral("0.00000000"));
-    station.form.KWHText.setText(QStringLiteral("0.00000000"));
+    station.form.AHText.setText(eightDecimals(ah));
+    station.form.KWHText.setText(eightDecimals(kwh));
 }

@@ -18,3 +18,5 @@ void showMeasurementsLive(Station& station, bool live);
 // Sets the step's ampere-hours and kilowatt-hours back to "0.00000000"; the next measurement
 // accumulates from this instant.
 void ResetStepAccumulators(Station& station);
+// The same with the values a step taken up again had reached.
+void SetStepAccumulators(Station& station, double ah, double kwh);

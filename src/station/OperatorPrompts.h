@@ -14,6 +14,7 @@ enum class PromptAnswer
     Save,
     Discard,
     Cancel,
+    Resume,
     Yes,
     No,
 };

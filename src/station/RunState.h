@@ -4,7 +4,20 @@
 
 #include <array>
 
-// The state a run keeps between timer ticks. Nothing of it is stored; Start sets it up.
+// StopReason: why the current step ended; after a pulse load, its result.
+enum StopReasonValue
+{
+    kNoStop = 0,
+    kStepEnded = 1,
+    kStopValue = 2,
+    kStopAh = 3,
+    kPulseNoResult = 0,
+    kPulseOk = 1,
+    kPulseNg = 2,
+};
+
+// The state a run keeps between timer ticks. Start sets it up; after a crash, the run journal
+// gives it back.
 struct RunState
 {
     int CurrentStep = 0; // 0-based index into the step table; grid row CurrentStep + 1
@@ -37,6 +50,9 @@ struct RunState
     bool PreRunCarried = false;
     double StepElapsed = 0;
     int RampPassesDone = 0;
+    // The current step was over when the run halted (a crash between two steps): the run goes
+    // on with the next step, by StopReason.
+    bool StepOver = false;
     // The times the load was out of reach during the run, and for how long in all (seconds).
     int LinkLosses = 0;
     double LinkLostSeconds = 0;

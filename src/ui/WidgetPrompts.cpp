@@ -2,6 +2,7 @@
 
 #include <QFileDialog>
 #include <QMessageBox>
+#include <QPushButton>
 
 const QString WidgetPrompts::kDefaultTitle = QStringLiteral("ACL3");
 
@@ -17,20 +18,26 @@ PromptAnswer WidgetPrompts::question(const QString& text, const QList<PromptAnsw
                                      const QString& title)
 {
     static const std::pair<PromptAnswer, QMessageBox::StandardButton> kButtons[] = {
-        {PromptAnswer::Save, QMessageBox::Save},     {PromptAnswer::Discard, QMessageBox::Discard},
-        {PromptAnswer::Cancel, QMessageBox::Cancel}, {PromptAnswer::Yes, QMessageBox::Yes},
-        {PromptAnswer::No, QMessageBox::No},
+        {PromptAnswer::Resume, QMessageBox::NoButton}, {PromptAnswer::Save, QMessageBox::Save},
+        {PromptAnswer::Discard, QMessageBox::Discard}, {PromptAnswer::Cancel, QMessageBox::Cancel},
+        {PromptAnswer::Yes, QMessageBox::Yes},         {PromptAnswer::No, QMessageBox::No},
     };
     QMessageBox box(QMessageBox::Question, title.isEmpty() ? kDefaultTitle : title, text,
                     QMessageBox::NoButton, parent_);
     box.setObjectName(QStringLiteral("OperatorQuestion"));
+    QList<std::pair<QAbstractButton*, PromptAnswer>> buttons;
     for (const auto& [answer, button] : kButtons) {
-        if (answers.contains(answer))
-            box.addButton(button);
+        if (!answers.contains(answer))
+            continue;
+        // Resume has no standard button of its own.
+        buttons.append({button == QMessageBox::NoButton
+                            ? box.addButton(QStringLiteral("Resume"), QMessageBox::AcceptRole)
+                            : box.addButton(button),
+                        answer});
     }
-    const auto chosen = static_cast<QMessageBox::StandardButton>(box.exec());
-    for (const auto& [answer, button] : kButtons) {
-        if (button == chosen)
+    box.exec();
+    for (const auto& [button, answer] : buttons) {
+        if (button == box.clickedButton())
             return answer;
     }
     // Closed without an answer: Cancel, or No where Cancel is not offered.
