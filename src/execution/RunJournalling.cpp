@@ -283,6 +283,7 @@ void RunControl::resumeInterrupted(const InterruptedRun& r)
         journalEvent(journalevents::LogCut, {{QStringLiteral("bytes"), cut.size()},
                                              {QStringLiteral("text"), QString::fromUtf8(cut)}});
     restoreInterrupted(r);
+    log_.seedSeriesFromLog();
     if (!connectForRun(false))
         return;
     const QDateTime now = station_.clock.now();

@@ -4,6 +4,7 @@
 #include "common/LineFile.h"
 #include "common/NumberText.h"
 #include "execution/RunReportJob.h"
+#include "series/RunLogReader.h"
 #include "series/SeriesStore.h"
 #include "station/Station.h"
 
@@ -308,6 +309,16 @@ bool RunLog::WriteLogRecord()
     feedSeries();
     ++station_.run.RecordNo;
     return true;
+}
+
+void RunLog::seedSeriesFromLog()
+{
+    if (!series_)
+        return;
+    readRunLog(station_.run.LogFileName, *series_);
+    const Clock& clock = station_.clock;
+    seriesStartMs_ = clock.monotonicMs() -
+                     double(parseDateTimeText(station_.run.TestStartText).msecsTo(clock.now()));
 }
 
 void RunLog::feedSeries()

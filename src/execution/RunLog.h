@@ -70,6 +70,9 @@ public:
     // Every record also goes to this store (the window's plot), with its run time, as it is
     // written or listed; none when null.
     void setSeriesStore(SeriesStore* store) { series_ = store; }
+    // For a run taken up again after a crash (once its start time is restored): the store gets
+    // the records already in the log, and new ones go on at their time since the run's start.
+    void seedSeriesFromLog();
 
 private:
     bool writeLine(const QString& line);

@@ -1,22 +1,11 @@
 #include "report/RunEvents.h"
 
-#include <QDir>
-#include <QFile>
+#include "execution/RunJournal.h"
+
 #include <QFileInfo>
-#include <QJsonDocument>
 #include <QJsonObject>
 
 namespace {
-
-// The journal's event names and the fields the report reads.
-const QString kRunStart = QStringLiteral("run start");
-const QString kStepStart = QStringLiteral("step start");
-const QString kStepEnd = QStringLiteral("step end");
-const QString kLinkLost = QStringLiteral("link lost");
-const QString kLinkRegained = QStringLiteral("link regained");
-const QString kPause = QStringLiteral("pause");
-const QString kResume = QStringLiteral("resume");
-const QString kRunEnd = QStringLiteral("run end");
 
 QString text(const QJsonObject& o, const char* key)
 {
@@ -46,42 +35,24 @@ void readStep(const QJsonObject& o, RunEvents::Step& step)
 
 RunEvents readRunEvents(const QString& logPath)
 {
+    namespace je = journalevents;
     RunEvents events;
     const QFileInfo info(logPath);
     events.journalPath = info.absolutePath() + QLatin1Char('/') + info.completeBaseName() +
                          QStringLiteral(".journal");
-    QFile file(events.journalPath);
-    if (!file.exists())
+    const QFileInfo journalInfo(events.journalPath);
+    if (!journalInfo.exists())
         return events;
-    if (!file.open(QIODevice::ReadOnly)) {
-        events.journalProblem =
-            QStringLiteral("the journal %1 cannot be read: %2")
-                .arg(QDir::toNativeSeparators(events.journalPath), file.errorString());
-        return events;
-    }
-    events.fromJournal = true;
+    // A damaged line ends the reading: the events before it are shown, and the report says why
+    // the rest are not.
+    const JournalContents journal = readJournal(events.journalPath);
+    events.journalProblem = journal.error;
+    events.fromJournal = journalInfo.isReadable();
     bool stepOpen = false;
-    int lineNo = 0;
-    while (!file.atEnd()) {
-        const QByteArray line = file.readLine();
-        ++lineNo;
-        // A last line without its end is a write the station did not finish.
-        if (!line.endsWith('\n'))
-            break;
-        QJsonParseError parseError;
-        const QJsonDocument doc = QJsonDocument::fromJson(line, &parseError);
-        if (!doc.isObject()) {
-            events.journalProblem =
-                QStringLiteral("line %1 of the journal %2 is not an event (%3); the events after "
-                               "it are not shown")
-                    .arg(lineNo)
-                    .arg(QDir::toNativeSeparators(events.journalPath), parseError.errorString());
-            break;
-        }
-        const QJsonObject o = doc.object();
-        const QString event = o.value(QLatin1String("event")).toString();
-        const QDateTime when = time(o, "time");
-        if (event == kRunStart) {
+    for (const JournalEvent& e : journal.events) {
+        const QJsonObject& o = e.fields;
+        const QDateTime& when = e.time;
+        if (e.event == je::RunStart) {
             events.program = text(o, "program");
             events.programSha256 = text(o, "sha256");
             events.serialNumber = text(o, "sn");
@@ -89,7 +60,7 @@ RunEvents readRunEvents(const QString& logPath)
             events.start = when;
             if (o.value(QLatin1String("estimate")).isDouble())
                 events.estimateSeconds = o.value(QLatin1String("estimate")).toDouble();
-        } else if (event == kStepStart) {
+        } else if (e.event == je::StepStart) {
             RunEvents::Step step;
             readStep(o, step);
             step.start = when;
@@ -97,7 +68,7 @@ RunEvents readRunEvents(const QString& logPath)
             step.lastRecord = step.firstRecord - 1;
             events.steps.push_back(step);
             stepOpen = true;
-        } else if (event == kStepEnd) {
+        } else if (e.event == je::StepEnd) {
             if (!stepOpen) {
                 events.steps.emplace_back();
                 events.steps.back().start = time(o, "start");
@@ -110,19 +81,19 @@ RunEvents readRunEvents(const QString& logPath)
             step.firstRecord = o.value(QLatin1String("firstRecord")).toInteger();
             step.lastRecord = o.value(QLatin1String("lastRecord")).toInteger();
             stepOpen = false;
-        } else if (event == kLinkLost) {
+        } else if (e.event == je::LinkLost) {
             events.marks.push_back(
                 {when, QStringLiteral("load out of reach (%1)").arg(text(o, "link"))});
-        } else if (event == kLinkRegained) {
+        } else if (e.event == je::LinkRegained) {
             events.marks.push_back(
                 {when, QStringLiteral("load reached again after %1 s").arg(text(o, "gap"))});
-        } else if (event == kPause) {
+        } else if (e.event == je::Pause) {
             events.marks.push_back(
                 {when, QStringLiteral("paused in step %1").arg(text(o, "step"))});
-        } else if (event == kResume) {
+        } else if (e.event == je::Resume) {
             events.marks.push_back({when, QStringLiteral("resumed after %1 in step %2")
                                               .arg(text(o, "after"), text(o, "step"))});
-        } else if (event == kRunEnd) {
+        } else if (e.event == je::RunEnd) {
             events.end = when;
             events.ended = text(o, "how");
             events.endMessage = text(o, "message");

@@ -1,6 +1,7 @@
 #include "execution/InterruptedRun.h"
 #include "execution/RunBench.h"
 #include "links/LinkLayer.h"
+#include "series/SeriesStore.h"
 #include "station/Station.h"
 #include "support/TestMain.h"
 #include "testprogram/TestProgramFile.h"
@@ -167,7 +168,11 @@ private slots:
         csv.close();
         const int crashed = static_cast<int>(b.received().size());
 
+        SeriesStore plot;
+        b.rc.log().setSeriesStore(&plot);
         b.rc.resumeInterrupted(interrupted(b));
+        // The plot shows the records from before the crash too.
+        QCOMPARE(plot.size(), qsizetype(b.station().run.RecordNo - 1));
         if (!afterAStepEnd)
             // Within a second's charge at 3 x 2 A: the log's times are whole seconds.
             QVERIFY2(std::abs(b.station().run.StepAh - ahAtCrash) <= 6.0 / 3600,
