@@ -19,11 +19,6 @@ void RunBench::program(const QList<QStringList>& steps)
         qFatal("the program did not load");
 }
 
-void RunBench::start()
-{
-    rc.StartCommand();
-}
-
 bool RunBench::waitForEnd(int timeoutMs)
 {
     return !ended.isEmpty() || ended.wait(timeoutMs);
@@ -31,26 +26,42 @@ bool RunBench::waitForEnd(int timeoutMs)
 
 RunEnd RunBench::run(int timeoutMs)
 {
-    start();
+    rc.StartCommand();
     if (!waitForEnd(timeoutMs))
         qFatal("the run did not end");
     return ended.first().first().value<RunEnd>();
 }
 
-QStringList RunBench::csv() const
-{
-    const QString text = QString::fromUtf8(readFile(fixture.station->run.LogFileName));
-    QStringList lines = text.split(QStringLiteral("\r\n"));
-    if (!lines.isEmpty() && lines.last().isEmpty())
-        lines.removeLast();
-    return lines;
-}
-
 QList<QStringList> RunBench::records() const
 {
     QList<QStringList> out;
-    const QStringList lines = csv();
+    const QStringList lines = QString::fromUtf8(readFile(fixture.station->run.LogFileName))
+                                  .split(QStringLiteral("\r\n"), Qt::SkipEmptyParts);
     for (int i = 1; i < lines.size(); ++i)
         out << lines[i].split(QLatin1Char(','));
     return out;
+}
+
+QList<QStringList> steps(const QString& text)
+{
+    QList<QStringList> out;
+    for (const QString& step : text.split(QStringLiteral(", "), Qt::SkipEmptyParts)) {
+        const QStringList w = step.split(u' ');
+        if (step.contains(u'|') || w.size() < 3)
+            out << step.split(u'|');
+        else
+            out << QStringList{"LoadLevel",     w[0], w[1], w[2], "", "", "",
+                               w.value(3, "1"), "",   "50"};
+    }
+    return out;
+}
+
+QString passes(const QList<QStringList>& records)
+{
+    QStringList out;
+    for (const QStringList& r : records) {
+        if (out.isEmpty() || out.last() != r[1] + u'/' + r[2])
+            out << r[1] + u'/' + r[2];
+    }
+    return out.join(u' ');
 }

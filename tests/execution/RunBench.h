@@ -16,15 +16,17 @@ struct RunBench : SimStation
     void program(const QList<QStringList>& steps);
     // Presses Start and waits for the run to end (or `timeoutMs` of real time).
     RunEnd run(int timeoutMs = 60000);
-    // Presses Start and returns at once (the pre-run may still be going on).
-    void start();
     bool waitForEnd(int timeoutMs = 60000);
-    // The log's lines, header included.
-    QStringList csv() const;
-    // Records of the log split into fields.
+    // Records of the log (the lines after its header) split into fields.
     QList<QStringList> records() const;
     QStringList messages() const { return fixture.prompts.messages(); }
 
     RunControl rc;
     QSignalSpy ended;
 };
+
+// A program written as text: steps apart by ", ", fields by "|"; "CC 5 1" is a load level of
+// 5 A for 1 s at 50 Hz, measured every second (a fourth word sets the measure time).
+QList<QStringList> steps(const QString& text);
+// Step/Loop1 of the records each time it changes, apart by spaces: "2/3 2/2 4/3".
+QString passes(const QList<QStringList>& records);

@@ -4,6 +4,7 @@
 #include "execution/RunBench.h"
 #include "settings/IniFile.h"
 #include "support/TestMain.h"
+#include "support/UiSupport.h"
 
 #include <QDir>
 #include <QRegularExpression>
@@ -25,29 +26,6 @@ QStringList commandsOf(const QStringList& lines)
     return out;
 }
 
-QStringList column(const QList<QStringList>& records, int field)
-{
-    QStringList out;
-    for (const QStringList& r : records)
-        out << r.value(field);
-    return out;
-}
-
-// An earlier test's log, which a Start that does not run must leave as it was.
-QString keepPreviousLog(RunBench& b)
-{
-    QDir().mkpath(b.station().testLogDir());
-    const QString previous = QDir(b.station().testLogDir()).filePath("SN1.CSV");
-    writeFile(previous, "1,old\r\n");
-    return previous;
-}
-
-QStringList loadLevel(const QString& mode, const QString& value, const QString& dwell,
-                      const QString& measure = QStringLiteral("1"))
-{
-    return {"LoadLevel", mode, value, dwell, "", "", "", measure, "", "50"};
-}
-
 } // namespace
 
 class RunControlTest : public QObject
@@ -58,41 +36,23 @@ private slots:
     void preRunOnlyProgram_endsWithTestFinishedWithoutTheTimer()
     {
         RunBench b;
-        b.program({loadLevel("CC", "5", "0"),
-                   {"FOR", "", "", "", "2"},
-                   loadLevel("CR", "50", "0"),
-                   {"LOOP"},
-                   {"RAMP ON", "CC", "10", "2", "", "", "", "1"},
-                   {"RAMP ON", "CC", "12", "1", "", "", "", "1"}, // one pass reaches its level
-                   {"RAMP OFF", "CC", "3", "0", "", "", "", "1"}});
+        // The second ramp reaches its level in one pass.
+        b.program(steps("CC 5 0, FOR||||2, CR 50 0, LOOP, RAMP ON|CC|10|2||||1, "
+                        "RAMP ON|CC|12|1||||1, RAMP OFF|CC|3|0||||1"));
         QCOMPARE(b.run(), RunEnd::Finished);
         QCOMPARE(b.messages(), QStringList{"Test Finished"});
         const QStringList lines = b.received();
         QCOMPARE(lines.mid(0, 13), connection());
-        QStringList expected;
-        expected << "MODE CC"
-                 << "CC:A 5"
-                 << "LOAD ON" << kMeasure;
-        for (int pass = 0; pass < 2; ++pass)
-            expected << "MODE CR"
-                     << "CR:A 50"
-                     << "LOAD ON" << kMeasure;
-        expected << "CC:A 5" << kMeasure << "CC:A 10" << kMeasure << "CC:A 12" << kMeasure;
-        expected << "CC:A 3"
-                 << "LOAD ON" << kMeasure << "LOAD OFF";
-        QCOMPARE(lines.mid(13), expected);
-
-        const QList<QStringList> records = b.records();
-        QCOMPARE(b.csv().first(), QStringLiteral("No.,Step,Loop1,StepTime,VotlageA,VotlageB,"
-                                                 "VotlageC,CurrentA,CurrentB,CurrentC,PowerA,"
-                                                 "PowerB,PowerC,TotalTime,StepMode"));
-        QCOMPARE(column(records, 0), QStringList({"1", "2", "3", "4", "5", "6", "7"}));
-        QCOMPARE(column(records, 1), QStringList({"1", "3", "3", "5", "5", "6", "7"}));
-        QCOMPARE(column(records, 2), QStringList({"", "2", "1", "1", "1", "1", "1"}));
-        QCOMPARE(column(records, 14), QStringList({"CC", "CR", "CR", "CC", "CC", "CC", "CC"}));
-        for (const QStringList& r : records)
-            QCOMPARE(r.size(), 15);
-
+        QCOMPARE(lines.mid(13).join(", "),
+                 QStringLiteral("MODE CC, CC:A 5, LOAD ON, %1, MODE CR, CR:A 50, LOAD ON, %1, "
+                                "MODE CR, CR:A 50, LOAD ON, %1, CC:A 5, %1, CC:A 10, %1, "
+                                "CC:A 12, %1, CC:A 3, LOAD ON, %1, LOAD OFF")
+                     .arg(kMeasure.join(", ")));
+        QStringList records; // No./Step/Loop1/StepMode of each record, 15 fields each
+        for (const QStringList& r : b.records())
+            records << QStringList{r[0], r[1], r[2], r[14], QString::number(r.size())}.join('/');
+        QCOMPARE(records, QStringList({"1/1//CC/15", "2/3/2/CR/15", "3/3/1/CR/15", "4/5/1/CC/15",
+                                       "5/5/1/CC/15", "6/6/1/CC/15", "7/7/1/CC/15"}));
         // Stop restored the program and the controls.
         Station& s = b.station();
         QCOMPARE(s.form.TestStepGrid.text(2, 5), QStringLiteral("2"));
@@ -103,140 +63,84 @@ private slots:
         QVERIFY(!s.form.enabled("VoltageText").flag()); // the last values are no longer live
         QCOMPARE(s.form.Frame2Caption.text(), QStringLiteral("Channel - 1"));
         QCOMPARE(s.form.WorkLabel.text(), QStringLiteral(" "));
-        QVERIFY(!b.rc.log().isOpen());
-        QVERIFY(!b.rc.runTimer().isActive());
     }
 
-    void loopsAndGoTos_setTheLevelsInTheirOrder_data()
+    void program_drivesTheLoadAsItsStepsSay_data()
     {
-        QTest::addColumn<QList<QStringList>>("steps");
-        QTest::addColumn<QStringList>("levels"); // the "CC:A" lines, in order
-        QTest::addColumn<QString>("loop1");      // step/Loop1 of the records, as they change
-        QTest::addColumn<int>("okPulses");       // pulse loads that pass before they fail
-        QTest::newRow("FOR 3") << QList<QStringList>{{"FOR", "", "", "", "3"},
-                                                     loadLevel("CC", "1", "1"),
-                                                     {"LOOP"},
-                                                     loadLevel("CC", "2", "1")}
-                               << QStringList{"CC:A 1", "CC:A 1", "CC:A 1", "CC:A 2"}
-                               << "2/3 2/2 2/1 4/3" << 0;
-        QTest::newRow("FOR 1 and FOR 0 run once")
-            << QList<QStringList>{{"FOR", "", "", "", "1"}, loadLevel("CC", "1", "1"), {"LOOP"},
-                                  {"FOR", "", "", "", "0"}, loadLevel("CC", "2", "1"), {"LOOP"}}
-            << QStringList{"CC:A 1", "CC:A 2"} << "" << 0;
-        QTest::newRow("FOR2 inside FOR") << QList<QStringList>{{"FOR", "", "", "", "2"},
-                                                               {"FOR2", "", "", "", "3"},
-                                                               loadLevel("CC", "1", "1"),
-                                                               {"LOOP2"},
-                                                               {"LOOP"}}
-                                         << QStringList(6, "CC:A 1") << "" << 0;
-        // A pulse load's NG follows its go-to target; a jump out of the loop's second pass
-        // leaves the loop's count as the loop's own end does.
-        const auto pulseInLoop = [](const char* target) {
-            return QList<QStringList>{loadLevel("CC", "1", "1"),
-                                      {"FOR", "", "", "", "2"},
-                                      {"PlusLoad", "20", "2", "5", "5", "300", "3", "50", target},
-                                      loadLevel("CC", "7", "1"),
-                                      {"LOOP"},
-                                      loadLevel("CC", "9", "1")};
-        };
-        const QStringList toStep6 = {"CC:A 1", "CC:A 9"};
-        QTest::newRow("pulse NG to EndLoop") << pulseInLoop("EndLoop") << toStep6 << "" << 0;
-        QTest::newRow("pulse NG to step 6") << pulseInLoop("6") << toStep6 << "" << 0;
-        QTest::newRow("pulse NG one past the end")
-            << pulseInLoop("7") << QStringList{"CC:A 1"} << "" << 0;
-        QTest::newRow("pulse NG to step 6 in the second pass")
-            << pulseInLoop("6") << QStringList{"CC:A 1", "CC:A 7", "CC:A 9"} << "1/ 3/2 4/2 3/1 6/2"
-            << 1;
+        // pulses: each pulse load's result in turn (the source stands above or below its stop
+        // voltage); filter: the commands compared ("" all); passes: step/Loop1 of the records as
+        // they change; records: their count, give or take one.
+        addColumns({"program", "pulses", "filter", "commands", "passes", "records"});
+        addRows({
+            "FOR 3;FOR||||3, CC 1 1, LOOP, CC 2 1;;^CC:A ;CC:A 1, CC:A 1, CC:A 1, CC:A 2;"
+            "2/3 2/2 2/1 4/3;",
+            "FOR 1 and FOR 0 run once;FOR||||1, CC 1 1, LOOP, FOR||||0, CC 2 1, LOOP;;^CC:A ;"
+            "CC:A 1, CC:A 2;;",
+            "FOR2 inside FOR;FOR||||2, FOR2||||3, CC 1 1, LOOP2, LOOP;;^CC:A ;"
+            "CC:A 1, CC:A 1, CC:A 1, CC:A 1, CC:A 1, CC:A 1;;",
+            // A jump out of the loop's second pass leaves the loop's count as its own end does.
+            "pulse NG to EndLoop;CC 1 1, FOR||||2, PlusLoad|20|2|5|5|300|3|50|EndLoop, CC 7 1, "
+            "LOOP, CC 9 1;NG;^CC:A ;CC:A 1, CC:A 9;;",
+            "pulse NG to step 6;CC 1 1, FOR||||2, PlusLoad|20|2|5|5|300|3|50|6, CC 7 1, LOOP, "
+            "CC 9 1;NG;^CC:A ;CC:A 1, CC:A 9;;",
+            "pulse NG one past the end;CC 1 1, FOR||||2, PlusLoad|20|2|5|5|300|3|50|7, CC 7 1, "
+            "LOOP, CC 9 1;NG;^CC:A ;CC:A 1;;",
+            "pulse NG to step 6 in the second pass;CC 1 1, FOR||||2, "
+            "PlusLoad|20|2|5|5|300|3|50|6, CC 7 1, LOOP, CC 9 1;OK NG;^CC:A ;CC:A 1, CC:A 7, "
+            "CC:A 9;1/ 3/2 4/2 3/1 6/2;",
+            "pulse NG without a target repeats;CC 1 1, PlusLoad|20|2|5|5|300|3|50|, CC 7 1;NG OK;"
+            "^CC:A ;CC:A 1, CC:A 7;;",
+            "load level after a discharge;CC 1 1, DisCharge|CC|5|1|0|0|0|1|NextStep, CP 2000 1;;;"
+            "MODE CC, CC:A 1, LOAD ON, CC:A 5, MODE CC, LOAD ON, LOAD OFF, CP:A 2000, MODE CP, "
+            "LOAD ON, LOAD OFF;;4",
+            "discharge first;DisCharge|CC|5|3|0|0|0|1|NextStep;;;"
+            "CC:A 5, MODE CC, LOAD ON, LOAD OFF, LOAD OFF;;3",
+            "consecutive discharges keep the load on;CC 1 1, DisCharge|CC|5|1|0|0|0|1|NextStep, "
+            "DisCharge|CC|6|1|0|0|0|1|NextStep, Suspend|||1|0|||1|NextStep;;;MODE CC, CC:A 1, "
+            "LOAD ON, CC:A 5, MODE CC, LOAD ON, CC:A 6, MODE CC, LOAD ON, LOAD OFF, LOAD OFF;;5",
+            // Catching up on the five seconds of settling would add five records at once.
+            "settling is no burst of records;CC 1 1, DisCharge|CC|5|9|0|5|0|1|NextStep;;^CC:A ;"
+            "CC:A 1, CC:A 5;;7",
+            // 20 A on each of three phases: 60 A, so 0.05 Ah passes after 3 s.
+            "discharge ends at its charge;CC 0 1, DisCharge|CC|20|3600|0|0|0.05|1|NextStep, "
+            "CC 1 1;;^CC:A ;CC:A 0, CC:A 20, CC:A 1;;7",
+        });
     }
-    void loopsAndGoTos_setTheLevelsInTheirOrder()
+    void program_drivesTheLoadAsItsStepsSay()
     {
-        QFETCH(QList<QStringList>, steps);
-        QFETCH(QStringList, levels);
-        QFETCH(QString, loop1);
-        QFETCH(int, okPulses);
+        QFETCH(QString, program);
+        QFETCH(QString, pulses);
+        QFETCH(QString, filter);
+        QFETCH(QString, commands);
+        QFETCH(QString, passes);
+        QFETCH(QString, records);
         RunBench b(20);
-        b.program(steps);
-        // The pulse passes while the source stands above its stop voltage.
-        AcSource high;
-        high.volts = okPulses > 0 ? 400 : high.volts;
-        b.sim().setAc(high);
-        int pulses = 0;
+        b.program(steps(program));
+        const QStringList results = pulses.split(' ', Qt::SkipEmptyParts);
+        int pulse = 0;
         QObject::connect(&b.sim(), &LoadSimulator::lineLogged, &b.rc, [&](const SimLogEntry& e) {
-            if (e.line == QLatin1String("COUNT 3") && ++pulses > okPulses)
-                b.sim().setAc(AcSource{});
+            if (e.line != QLatin1String("COUNT 3"))
+                return;
+            AcSource source;
+            source.volts = results.value(pulse++) == QLatin1String("OK") ? 400 : source.volts;
+            b.sim().setAc(source);
         });
         QCOMPARE(b.run(), RunEnd::Finished);
         QVERIFY(b.messages().isEmpty()); // "Test Finished" only for an end before the timer
-        const QStringList commands = commandsOf(b.received());
-        QCOMPARE(commands.filter(QRegularExpression("^CC:A ")), levels);
-        QCOMPARE(commands.last(), QStringLiteral("LOAD OFF"));
-        if (const qsizetype pulse = commands.lastIndexOf("DYNC ON"); pulse >= 0) {
-            QCOMPARE(commands.count("DYNC ON"), okPulses + 1);
-            QCOMPARE(commands[pulse + 1], QStringLiteral("LOAD OFF"));
-            QVERIFY(b.records().size() > 2); // the pulse step is recorded too
-        }
-        QStringList passes;
-        for (const QStringList& r : b.records()) {
-            if (passes.isEmpty() || passes.last() != r[1] + "/" + r[2])
-                passes << r[1] + "/" + r[2];
-        }
-        if (!loop1.isEmpty())
-            QCOMPARE(passes.join(' '), loop1);
-    }
-
-    void timerCarriedSteps_driveTheLoadAsTheirRowsSay_data()
-    {
-        QTest::addColumn<QList<QStringList>>("steps");
-        QTest::addColumn<QStringList>("commands");
-        QTest::addColumn<int>("records");
-        QTest::newRow("load level after a discharge")
-            << QList<QStringList>{loadLevel("CC", "1", "1"),
-                                  {"DisCharge", "CC", "5", "1", "0", "0", "0", "1", "NextStep"},
-                                  loadLevel("CP", "2000", "1")}
-            << QStringList{"MODE CC",  "CC:A 1",    "LOAD ON", "CC:A 5",  "MODE CC", "LOAD ON",
-                           "LOAD OFF", "CP:A 2000", "MODE CP", "LOAD ON", "LOAD OFF"}
-            << 4;
-        QTest::newRow("discharge first")
-            << QList<QStringList>{{"DisCharge", "CC", "5", "3", "0", "0", "0", "1", "NextStep"}}
-            << QStringList{"CC:A 5", "MODE CC", "LOAD ON", "LOAD OFF", "LOAD OFF"} << 3;
-        QTest::newRow("consecutive discharges keep the load on")
-            << QList<QStringList>{loadLevel("CC", "1", "1"),
-                                  {"DisCharge", "CC", "5", "1", "0", "0", "0", "1", "NextStep"},
-                                  {"DisCharge", "CC", "6", "1", "0", "0", "0", "1", "NextStep"},
-                                  {"Suspend", "", "", "1", "0", "", "", "1", "NextStep"}}
-            << QStringList{"MODE CC", "CC:A 1",  "LOAD ON", "CC:A 5",   "MODE CC", "LOAD ON",
-                           "CC:A 6",  "MODE CC", "LOAD ON", "LOAD OFF", "LOAD OFF"}
-            << 5;
-    }
-    void timerCarriedSteps_driveTheLoadAsTheirRowsSay()
-    {
-        QFETCH(QList<QStringList>, steps);
-        QFETCH(QStringList, commands);
-        QFETCH(int, records);
-        RunBench b(20);
-        b.program(steps);
-        QCOMPARE(b.run(), RunEnd::Finished);
-        QCOMPARE(commandsOf(b.received()), commands);
+        const QStringList sent = commandsOf(b.received());
+        QCOMPARE(sent.filter(QRegularExpression(filter)).join(", "), commands);
+        QCOMPARE(sent.last(), QStringLiteral("LOAD OFF"));
+        QCOMPARE(sent.count("DYNC ON"), results.size());
+        if (!results.isEmpty())
+            QCOMPARE(sent[sent.lastIndexOf("DYNC ON") + 1], QStringLiteral("LOAD OFF"));
+        if (!passes.isEmpty())
+            QCOMPARE(::passes(b.records()), passes);
+        if (records.isEmpty())
+            return;
         // One record a second of each step's dwell time, counted once.
-        QVERIFY2(std::abs(b.records().size() - records) <= 1,
+        QVERIFY2(std::abs(b.records().size() - records.toInt()) <= 1,
                  qPrintable(QString::number(b.records().size())));
         QVERIFY(b.records().last()[4] != QLatin1String("0"));
-    }
-
-    void settlingTime_isNotFollowedByABurstOfRecords()
-    {
-        RunBench b(10);
-        b.program({loadLevel("CC", "1", "1"),
-                   {"DisCharge", "CC", "5", "9", "0", "5", "0", "1", "NextStep"}});
-        QCOMPARE(b.run(), RunEnd::Finished);
-        QStringList times;
-        for (const QStringList& r : b.records()) {
-            if (r[1] == QLatin1String("2"))
-                times << r[3];
-        }
-        // Measured once a second in the four seconds after the settling; catching up on the
-        // five seconds of settling would add five more records at once.
-        QVERIFY2(times.size() >= 2 && times.size() <= 5, qPrintable(times.join(' ')));
     }
 
     void batteryDischarge_endsAtItsStopVoltageAndTheNextStepFollows()
@@ -249,39 +153,17 @@ private slots:
         cell.resistanceOhm = 0.01;
         QVERIFY(b.sim().setBattery(cell));
         b.sim().setSpeed(10);
-        b.program({loadLevel("CC", "0", "1"),
-                   {"DisCharge", "CC", "20", "3600", "11.5", "0", "0", "1", "NextStep"},
-                   {"Suspend", "", "", "2", "0", "", "", "1", "NextStep"}});
+        b.program(
+            steps("CC 0 1, DisCharge|CC|20|3600|11.5|0|0|1|NextStep, Suspend|||2|0|||1|NextStep"));
         QCOMPARE(b.run(), RunEnd::Finished);
-        const QList<QStringList> records = b.records();
-        QList<QStringList> discharge;
-        for (const QStringList& r : records) {
+        QStringList volts; // of the discharge's records: all at or above 11.5 but the last
+        for (const QStringList& r : b.records()) {
             if (r[1] == QLatin1String("2"))
-                discharge << r;
+                volts << (parseNumber(r[4]) < 11.5 ? "below" : "above");
         }
-        QVERIFY(!discharge.isEmpty());
-        QVERIFY2(discharge.size() < 600, "the step ended long before its hour");
-        QVERIFY(parseNumber(discharge.last()[4]) < 11.5);
-        for (int i = 0; i + 1 < discharge.size(); ++i)
-            QVERIFY(parseNumber(discharge[i][4]) >= 11.5);
-        QCOMPARE(records.last()[1], QStringLiteral("3")); // the suspend step followed
-        QVERIFY(commandsOf(b.received()).contains("LOAD OFF"));
-    }
-
-    void dischargeAmpereHourLimit_endsTheStep()
-    {
-        RunBench b(20);
-        // 20 A on each of three phases: 60 A, so 0.05 Ah passes after 3 s.
-        b.program({loadLevel("CC", "0", "1"),
-                   {"DisCharge", "CC", "20", "3600", "0", "0", "0.05", "1", "NextStep"},
-                   loadLevel("CC", "1", "1")});
-        QCOMPARE(b.run(), RunEnd::Finished);
-        int dischargeRecords = 0;
-        for (const QStringList& r : b.records())
-            dischargeRecords += r[1] == QLatin1String("2");
-        QVERIFY2(dischargeRecords >= 2 && dischargeRecords <= 6,
-                 qPrintable(QString::number(dischargeRecords)));
-        QVERIFY(commandsOf(b.received()).contains("CC:A 1"));
+        QCOMPARE(volts.mid(0, volts.size() - 1), QStringList(volts.size() - 1, "above"));
+        QCOMPARE(volts.value(volts.size() - 1), QStringLiteral("below"));
+        QCOMPARE(b.records().last()[1], QStringLiteral("3")); // the suspend step followed
     }
 
     void longPulseOverGpib_isAwaitedPastTheDeviceTimeOut()
@@ -289,37 +171,10 @@ private slots:
         // Two cycles of 1 s: each GPIB read gives up after one second, the result comes later.
         // Its "NG" jumps to step 4; a result taken for missing would go on to step 3.
         RunBench b(1, SourceKind::Ac, SimStation::Link::Gpib);
-        b.program({loadLevel("CC", "1", "1"),
-                   {"PlusLoad", "20", "2", "500", "500", "300", "2", "50", "4"},
-                   loadLevel("CC", "7", "1"),
-                   loadLevel("CC", "9", "1")});
+        b.program(steps("CC 1 1, PlusLoad|20|2|500|500|300|2|50|4, CC 7 1, CC 9 1"));
         QCOMPARE(b.run(), RunEnd::Finished);
-        const QStringList lines = b.received();
-        QVERIFY(lines.contains("DYNC ON"));
-        QVERIFY(!lines.contains("CC:A 7"));
-        QVERIFY(lines.indexOf("CC:A 9") > lines.indexOf("DYNC ON"));
-    }
-
-    void pulseLoadNgWithoutTarget_startsTheSameStepAgain()
-    {
-        RunBench b(20);
-        // The second pulse passes: the source rises above the stop voltage.
-        int pulses = 0;
-        QObject::connect(&b.sim(), &LoadSimulator::lineLogged, &b.rc, [&](const SimLogEntry& e) {
-            if (e.line == QLatin1String("COUNT 3") && ++pulses == 2) {
-                AcSource high;
-                high.volts = 400;
-                b.sim().setAc(high);
-            }
-        });
-        b.program({loadLevel("CC", "1", "1"),
-                   {"PlusLoad", "20", "2", "5", "5", "300", "3", "50", ""},
-                   loadLevel("CC", "7", "1")});
-        QCOMPARE(b.run(), RunEnd::Finished);
-        const QStringList commands = commandsOf(b.received());
-        QCOMPARE(commands.count("DYNC ON"), 2);
-        QVERIFY(commands.indexOf("CC:A 7") > commands.lastIndexOf("DYNC ON"));
-        QVERIFY(parseNumber(b.station().form.VoltageText.text()) > 0);
+        QCOMPARE(b.received().filter(QRegularExpression("^(CC:A |DYNC ON)")).join(", "),
+                 QStringLiteral("CC:A 0, CC:A 1, DYNC ON, CC:A 9")); // the reset sets 0 A
     }
 
     void pulseResultWithoutValues_endsTheRunWithWhatArrived()
@@ -329,55 +184,12 @@ private slots:
         bare.form = SimFaults::ReplyForm::SingleField;
         bare.only = QStringLiteral("DYNC ON");
         b.sim().setFaults(bare);
-        b.program({loadLevel("CC", "1", "1"),
-                   {"PlusLoad", "20", "2", "5", "5", "300", "3", "50", "NextStep"},
-                   loadLevel("CC", "7", "1")});
+        b.program(steps("CC 1 1, PlusLoad|20|2|5|5|300|3|50|NextStep, CC 7 1"));
         QCOMPARE(b.run(), RunEnd::Error);
         QCOMPARE(b.messages().size(), 1);
         QVERIFY2(b.messages()[0].contains(QStringLiteral("\"NG\"")), qPrintable(b.messages()[0]));
-        const QStringList commands = commandsOf(b.received());
-        QCOMPARE(commands.last(), QStringLiteral("LOAD OFF"));
-        QVERIFY(!commands.contains("CC:A 7"));
-    }
-
-    void pauseThenStart_resumesTheStepWithItsRemainingDwellInTheSameLog()
-    {
-        RunBench b(20);
-        b.program({{"FOR", "", "", "", "2"},
-                   loadLevel("CC", "1", "10"),
-                   {"LOOP"},
-                   loadLevel("CC", "2", "1")});
-        b.start();
-        QTRY_VERIFY_WITH_TIMEOUT(b.records().size() >= 4, 30000);
-        QVERIFY(b.station().form.enabled("VoltageText").flag()); // live while measured
-        b.rc.PauseCommand();
-        QVERIFY(b.rc.isPaused());
-        QVERIFY(b.station().form.enabled("StartCommand").flag());
-        QVERIFY(!b.station().form.enabled("VoltageText").flag());
-        QCOMPARE(b.station().form.grdPhase3.foreColor(1, 2), gridcolors::Grey); // stale amperes
-        QVERIFY(b.station().form.RunStatus.text().startsWith("Paused at step 2: "));
-        QCOMPARE(commandsOf(b.received()).last(), QStringLiteral("LOAD OFF"));
-        const int paused = static_cast<int>(b.received().size());
-        b.fixture.clock.advance(600); // a long pause is not the step's time
-
-        b.rc.StartCommand();
-        QVERIFY(b.waitForEnd());
-        QCOMPARE(b.ended.first().first().value<RunEnd>(), RunEnd::Finished);
-        QCOMPARE(b.receivedSince(paused).mid(0, 4),
-                 QStringList({"CC:A 1", "FREQ 50", "MODE CC", "LOAD ON"}));
-        QVERIFY(QDir(b.station().testLogDir()).entryList({"SN1_*.CSV"}).isEmpty());
-        const QList<QStringList> records = b.records();
-        QStringList passes; // step/Loop1 of each record
-        for (int i = 0; i < records.size(); ++i) {
-            QCOMPARE(records[i][0], QString::number(i + 1));
-            passes << records[i][1] + "/" + records[i][2];
-        }
-        // About ten records a pass of ten seconds, the paused one too; Loop1 counts on.
-        QVERIFY2(std::abs(passes.count("2/2") - 10) <= 1, qPrintable(passes.join(' ')));
-        QVERIFY2(std::abs(passes.count("2/1") - 10) <= 1, qPrintable(passes.join(' ')));
-        QVERIFY(passes.last().startsWith("4/"));
-        QVERIFY(b.station().form.RunStatus.text().startsWith(
-            QStringLiteral("Finished: %1 records in ").arg(records.size())));
+        const QStringList sent = commandsOf(b.received());
+        QCOMPARE(sent.mid(sent.size() - 2), QStringList({"DYNC ON", "LOAD OFF"}));
     }
 
     void lostLoad_isReachedAgainAndTheStepGoesOnWithItsRemainingDwell_data()
@@ -400,7 +212,7 @@ private slots:
         // without a value that tell the loss.
         RunBench b(serial ? 4 : 20, SourceKind::Ac,
                    serial ? SimStation::Link::Serial : SimStation::Link::Tcp);
-        b.program({loadLevel("CC", "5", serial ? "30" : "20")});
+        b.program(steps(serial ? "CC 5 30" : "CC 5 20"));
         const QStringList reset = resetSequence(!serial);
         SimFaults drop;
         // At the fifth measuring instant (serial opens with "REM").
@@ -462,7 +274,7 @@ private slots:
         RunBench b(20);
         const quint16 port = b.sim().tcpPort();
         b.station().settings.ReconnectSeconds = 20;
-        b.program({loadLevel("CC", "5", "600")});
+        b.program(steps("CC 5 600"));
         SimFaults drop;
         drop.dropAfter = static_cast<int>(connection().size()) + 6 + 3 * 2;
         drop.afterDrop = SimFaults::AfterDrop(afterDrop);
@@ -514,51 +326,38 @@ private slots:
 
     void stopInsideAWait_switchesOffClosesTheLogAndSendsNothingMore_data()
     {
-        QTest::addColumn<QString>("wait");
-        QTest::addColumn<QString>("trigger"); // Stop is pressed when the load receives this
-        QTest::newRow("first timed step of the pre-run") << "prerun"
-                                                         << "LDON 0.8";
-        QTest::newRow("discharge settling") << "settling"
-                                            << "CC:A 5";
-        QTest::newRow("reply") << "reply"
-                               << "GLOB:MEAS:VOLT?";
-        QTest::newRow("ramp pass") << "ramp"
-                                   << "CC:A 1";
-        QTest::newRow("pulse-load result") << "pulse"
-                                           << "DYNC ON";
-        QTest::newRow("window closed in a timed step") << "close"
-                                                       << "GLOB:MEAS:POW?";
+        // trigger: Stop is pressed when the load receives it; how: "close" closes the window,
+        // "slow" makes the load answer the voltage query after 3 s.
+        addColumns({"program", "trigger", "how"});
+        addRows({
+            "first timed step of the pre-run;Suspend|||3600|0|||1|NextStep;LDON 0.8;",
+            "discharge settling;CC 1 1, DisCharge|CC|5|60|0|3600|0|1|NextStep;CC:A 5;",
+            "reply;CC 2 60;GLOB:MEAS:VOLT?;slow",
+            "ramp pass;RAMP ON|CC|100|1000||||10;CC:A 1;",
+            "pulse-load result;CC 2 1, PlusLoad|20|2|500|500|300|100|50|NextStep;DYNC ON;",
+            "window closed in a timed step;CC 1 1, CC 2 600;GLOB:MEAS:POW?;close",
+        });
     }
     void stopInsideAWait_switchesOffClosesTheLogAndSendsNothingMore()
     {
-        QFETCH(QString, wait);
+        QFETCH(QString, program);
         QFETCH(QString, trigger);
+        QFETCH(QString, how);
         // Closing the window leaves the reply wait to its own window: a faster clock.
-        RunBench b(wait == QLatin1String("close") ? 20 : 1);
-        if (wait == QLatin1String("prerun"))
-            b.program({{"Suspend", "", "", "3600", "0", "", "", "1", "NextStep"}});
-        else if (wait == QLatin1String("settling"))
-            b.program({loadLevel("CC", "1", "1"),
-                       {"DisCharge", "CC", "5", "60", "0", "3600", "0", "1", "NextStep"}});
-        else if (wait == QLatin1String("reply")) {
+        RunBench b(how == QLatin1String("close") ? 20 : 1);
+        if (how == QLatin1String("slow")) {
             SimFaults slow;
             slow.delayMs = 3000;
             slow.only = QStringLiteral("GLOB:MEAS:VOLT?");
             b.sim().setFaults(slow);
-            b.program({loadLevel("CC", "2", "60")});
-        } else if (wait == QLatin1String("ramp"))
-            b.program({{"RAMP ON", "CC", "100", "1000", "", "", "", "10"}});
-        else if (wait == QLatin1String("pulse"))
-            b.program({loadLevel("CC", "2", "1"),
-                       {"PlusLoad", "20", "2", "500", "500", "300", "100", "50", "NextStep"}});
-        else
-            b.program({loadLevel("CC", "1", "1"), loadLevel("CC", "2", "600")});
+        }
+        b.program(steps(program));
         bool pressed = false;
         QObject::connect(&b.sim(), &LoadSimulator::lineLogged, &b.rc, [&](const SimLogEntry& e) {
             if (!pressed && e.line == trigger) {
                 pressed = true;
                 QTimer::singleShot(0, &b.rc, [&] {
-                    wait == QLatin1String("close") ? b.rc.windowClosing() : b.rc.StopCommand();
+                    how == QLatin1String("close") ? b.rc.windowClosing() : b.rc.StopCommand();
                 });
             }
         });
@@ -577,45 +376,12 @@ private slots:
         QVERIFY2(!b.messages().contains("Lost Connect!"), qPrintable(b.messages().join('|')));
     }
 
-    void valuesNotMeasured_areEmptyFieldsAndCounted_data()
-    {
-        QTest::addColumn<int>("form");
-        QTest::addColumn<QString>("currents"); // "n" where a phase's current is a number
-        QTest::newRow("garbage") << int(SimFaults::ReplyForm::Garbage) << ",,";
-        QTest::newRow("empty line") << int(SimFaults::ReplyForm::Empty) << ",,";
-        QTest::newRow("one field") << int(SimFaults::ReplyForm::SingleField) << "n,,";
-        QTest::newRow("no reply") << int(SimFaults::ReplyForm::None) << ",,";
-    }
-    void valuesNotMeasured_areEmptyFieldsAndCounted()
-    {
-        QFETCH(int, form);
-        QFETCH(QString, currents);
-        RunBench b(200);
-        SimFaults faults;
-        faults.form = static_cast<SimFaults::ReplyForm>(form);
-        faults.only = QStringLiteral("GLOB:MEAS:CURR?");
-        b.sim().setFaults(faults);
-        b.program({loadLevel("CC", "5", "3")});
-        QCOMPARE(b.run(), RunEnd::Finished);
-        const QList<QStringList> records = b.records();
-        QVERIFY(!records.isEmpty());
-        for (const QStringList& r : records) {
-            QVERIFY(isNumberText(r[4]) && isNumberText(r[10])); // voltage and power were read
-            QStringList shape = r.mid(7, 3);
-            shape.replaceInStrings(QRegularExpression("^[0-9.]+$"), "n");
-            QCOMPARE(shape.join(','), currents);
-        }
-        QCOMPARE(b.station().run.UnmeasuredValues, records.size() * (3 - currents.count('n')));
-    }
-
     void stepsWithALongerMeasureTime_endAtTheirDwellTimes()
     {
         // A slow clock: a busy machine's late timer adds little; the measure times (10 s and
         // 1e20 s) are far outside the bounds.
         RunBench b(1);
-        b.program({loadLevel("CC", "1", "2", "10"),
-                   {"DisCharge", "CC", "5", "0.6", "0", "0", "0", "1e20", "NextStep"},
-                   loadLevel("CC", "2", "1")});
+        b.program(steps("CC 1 2 10, DisCharge|CC|5|0.6|0|0|0|1e20|NextStep, CC 2 1"));
         QList<double> starts;
         QObject::connect(&b.rc, &RunControl::stepStarted, &b.rc,
                          [&] { starts << b.fixture.clock.monotonicMs() / 1000.0; });
@@ -626,97 +392,69 @@ private slots:
         QVERIFY2(second >= 0.55 && second < 0.95, qPrintable(QString::number(second)));
     }
 
-    void runAcrossMidnight_keepsItsMeasuringInterval()
-    {
-        RunBench b(5);
-        b.fixture.clock.setNow(QDateTime(QDate(2026, 12, 6), QTime(23, 59, 57)));
-        b.program({loadLevel("CC", "1", "6")});
-        QCOMPARE(b.run(), RunEnd::Finished);
-        const QList<QStringList> records = b.records();
-        QVERIFY(records.size() >= 6);
-        QTime previous = QTime::fromString(records[0][3], QStringLiteral("hh:mm:ss"));
-        for (int i = 1; i < records.size(); ++i) {
-            const QTime t = QTime::fromString(records[i][3], QStringLiteral("hh:mm:ss"));
-            QCOMPARE((previous.secsTo(t) + 86400) % 86400, 1);
-            previous = t;
-        }
-        QCOMPARE(records.last()[13], QStringLiteral("00:00:0%1").arg(records.size() - 1));
-        QVERIFY(records.last()[3].startsWith(QLatin1String("00:00:")));
-    }
-
-    void noLoad_endsWithTheConnectErrorAndStop()
-    {
-        RunBench b(200);
-        SimFaults silent;
-        silent.form = SimFaults::ReplyForm::None;
-        b.sim().setFaults(silent);
-        b.program({loadLevel("CC", "1", "1")});
-        const QString previous = keepPreviousLog(b);
-        QCOMPARE(b.run(), RunEnd::ConnectError);
-        QCOMPARE(readFile(previous), QByteArray("1,old\r\n")); // its name back, as it was
-        QVERIFY(QDir(b.station().testLogDir()).entryList({"SN1_*"}).isEmpty());
-        const QString why = QStringLiteral("Electronic Load Connect Error, Please check it.\n"
-                                           "127.0.0.1:%1: no answer within 10 s")
-                                .arg(b.sim().tcpPort());
-        QCOMPARE(b.messages(), QStringList{why});
-        QCOMPARE(b.station().form.RunStatus.text(), why);
-        QCOMPARE(b.station().form.Frame2ForeColor.color(), gridcolors::Red);
-        QCOMPARE(b.station().form.LoadCountLabel.text(), QStringLiteral("0"));
-        QCOMPARE(b.received(), QStringList{"MEAS:VOLT?"});
-    }
-
     void startsThatDoNotRun_leaveTheLoadAndTheLogsAlone_data()
     {
-        QTest::addColumn<QString>("sn");
-        QTest::addColumn<QList<QStringList>>("steps");
-        QTest::addColumn<QString>("message");
-        const QStringList ok = loadLevel("CC", "1", "0");
-        QTest::newRow("no steps") << "SN1" << QList<QStringList>{}
-                                  << "Please setup test step, then press START.";
-        QTest::newRow("serial number with a path") << "../SN1" << QList<QStringList>{ok} << "\"/\"";
-        QTest::newRow("CR 0") << "SN1" << QList<QStringList>{ok, loadLevel("CR", "0", "1")}
-                              << "Step 2, Value \"0\": Load Level must 0.533 ~ 10666(ohm) !";
-        QTest::newRow("abc") << "SN1" << QList<QStringList>{ok, loadLevel("CC", "abc", "1")}
-                             << "Step 2, Value \"abc\": not a number";
-        QTest::newRow("ramp without a measure time")
-            << "SN1" << QList<QStringList>{{"RAMP ON", "CC", "10", "5", "", "", "", "0"}}
-            << "Step 1, MeasT(s) \"0\"";
+        // message: "%1" stands for the load's port; a silent load fails the connection check.
+        addColumns({"sn", "program", "end", "message"});
+        addRows({
+            "no steps;SN1;;refused;Please setup test step, then press START.",
+            "serial number with a path;../SN1;CC 1 0;refused;\"/\"",
+            "CR 0;SN1;CC 1 0, CR 0 1;refused;Step 2, Value \"0\": Load Level must 0.533 ~ "
+            "10666(ohm) !",
+            "silent load;SN1;CC 1 1;connect error;Electronic Load Connect Error, Please check "
+            "it.\n127.0.0.1:%1: no answer within 10 s",
+        });
     }
     void startsThatDoNotRun_leaveTheLoadAndTheLogsAlone()
     {
         QFETCH(QString, sn);
-        QFETCH(QList<QStringList>, steps);
+        QFETCH(QString, program);
+        QFETCH(QString, end);
         QFETCH(QString, message);
-        RunBench b;
-        b.program(steps);
+        RunBench b(200);
+        const bool silent = end == QLatin1String("connect error");
+        if (silent) {
+            SimFaults faults;
+            faults.form = SimFaults::ReplyForm::None;
+            b.sim().setFaults(faults);
+        }
+        b.program(steps(program));
         b.station().form.SNText.setText(sn);
-        const QString previous = keepPreviousLog(b);
-        QCOMPARE(b.run(), RunEnd::Refused);
+        // An earlier test's log, which must keep its name and contents.
+        QDir().mkpath(b.station().testLogDir());
+        const QString previous = QDir(b.station().testLogDir()).filePath("SN1.CSV");
+        writeFile(previous, "1,old\r\n");
+        QCOMPARE(b.run(), silent ? RunEnd::ConnectError : RunEnd::Refused);
         QCOMPARE(b.messages().size(), 1);
+        message.replace("%1", QString::number(b.sim().tcpPort()));
         QVERIFY2(b.messages()[0].contains(message), qPrintable(b.messages()[0]));
-        QVERIFY(b.received().isEmpty());
+        QCOMPARE(b.received(), silent ? QStringList{"MEAS:VOLT?"} : QStringList());
         QVERIFY(b.station().form.enabled("StartCommand").flag());
         QCOMPARE(readFile(previous), QByteArray("1,old\r\n"));
-        QCOMPARE(QDir(b.station().testLogDir()).entryList(QDir::Files), QStringList{"SN1.CSV"});
+        QCOMPARE(QDir(b.station().testLogDir()).entryList({"SN1*"}), QStringList{"SN1.CSV"});
+        if (silent) {
+            QCOMPARE(b.station().form.RunStatus.text(), b.messages()[0]);
+            QCOMPARE(b.station().form.Frame2ForeColor.color(), gridcolors::Red);
+        }
     }
 
     void emptySerialNumber_logsToNoSaveLogWithoutPreRunRecords()
     {
         RunBench b;
         b.station().form.SNText.setText(QString());
-        b.program({loadLevel("CC", "1", "0"), loadLevel("CC", "2", "0")});
+        b.program(steps("CC 1 0, CC 2 0"));
         QCOMPARE(b.run(), RunEnd::Finished);
         QCOMPARE(b.station().form.SNText.text(), QStringLiteral("NoSaveLog"));
         QCOMPARE(QFileInfo(b.station().run.LogFileName).fileName(),
                  QStringLiteral("NoSaveLog.CSV"));
-        QCOMPARE(b.csv().size(), 1); // the header only
+        QVERIFY(b.records().isEmpty());
         QVERIFY(!b.received().contains("GLOB:MEAS:VOLT?"));
     }
 
     void editedGrid_isSavedBeforeTheRunAndACancelledSaveKeepsTheEdit()
     {
         RunBench b;
-        b.program({loadLevel("CC", "1", "0")});
+        b.program(steps("CC 1 0"));
         GridModel& grid = b.station().form.TestStepGrid;
         grid.setRows(3);
         grid.setRowTexts(2, {"2", "LoadLevel", "CC", "2", "0", "", "", "", "1", "", "50"});
@@ -737,10 +475,7 @@ private slots:
     void runningRow_isTheOnlyOneHighlighted_andTheRunsCountingIsNoEdit()
     {
         RunBench b(20);
-        b.program({{"FOR", "", "", "", "2"},
-                   loadLevel("CC", "1", "1"),
-                   {"LOOP"},
-                   loadLevel("CC", "2", "1")});
+        b.program(steps("FOR||||2, CC 1 1, LOOP, CC 2 1"));
         const GridModel& grid = b.station().form.TestStepGrid;
         QStringList seen; // per started step: its row, then the highlighted rows
         bool edited = false;

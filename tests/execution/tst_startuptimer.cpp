@@ -36,7 +36,7 @@ class StartupTimerTest : public QObject
     Q_OBJECT
 
 private slots:
-    void firstTick_runsTheStartUpInOrder()
+    void firstTick_runsTheStartUpInOrder_laterTicksOnlyShowTheTime()
     {
         StartupFixture f;
         Station& s = *f.station;
@@ -61,46 +61,26 @@ private slots:
         QCOMPARE(s.run.PauseRequested, 0);
         QCOMPARE(s.form.WorkLabel.text(), QStringLiteral(" "));
         QCOMPARE(s.form.TimeText.text(), QStringLiteral("2026/01/05 08:00:00"));
-        QCOMPARE(finished.size(), 1);
-    }
 
-    void firstTick_keepsASerialNumberAlreadyEntered()
-    {
-        StartupFixture f;
-        f.station->form.SNText.setText(QStringLiteral("UNIT-42"));
-        f.timer.tick();
-        QCOMPARE(f.station->form.SNText.text(), QStringLiteral("UNIT-42"));
-        QCOMPARE(f.station->run.LogFileName, QDir(f.dir.path()).filePath("TestLog/UNIT-42.CSV"));
-    }
-
-    void laterTicks_onlyShowTheTime_acrossMidnight()
-    {
-        StartupFixture f;
-        QSignalSpy layout(&f.timer, &StartupTimer::loadLevelLayoutDue);
-        QSignalSpy finished(&f.timer, &StartupTimer::startupFinished);
-        f.timer.tick();
-        GridModel& grid = f.station->form.TestStepGrid;
-        grid.setText(4, 1, QStringLiteral("Charge"));
-        f.station->form.SNText.setText(QString());
+        // Later ticks, across midnight, leave the program and the serial number alone.
+        s.form.TestStepGrid.setText(4, 1, QStringLiteral("Charge"));
+        s.form.SNText.setText(QString());
         f.clock.setNow(QDateTime(QDate(2026, 1, 5), QTime(23, 59, 59)));
-
         f.timer.tick();
-        QCOMPARE(f.station->form.TimeText.text(), QStringLiteral("2026/01/05 23:59:59"));
+        QCOMPARE(s.form.TimeText.text(), QStringLiteral("2026/01/05 23:59:59"));
         f.clock.advance(1);
         f.timer.tick();
-        QCOMPARE(f.station->form.TimeText.text(), QStringLiteral("2026/01/06 00:00:00"));
-
-        QCOMPARE(layout.size(), 1);
+        QCOMPARE(s.form.TimeText.text(), QStringLiteral("2026/01/06 00:00:00"));
+        QCOMPARE(atLayout.size(), 4);
         QCOMPARE(finished.size(), 1);
-        QCOMPARE(grid.text(4, 1), QStringLiteral("Charge"));
-        QCOMPARE(f.station->form.SNText.text(), QString());
+        QCOMPARE(s.form.TestStepGrid.text(4, 1), QStringLiteral("Charge"));
+        QCOMPARE(s.form.SNText.text(), QString());
     }
 
     void timer_firesAfterHalfASecondThenEverySecondOfClockTime()
     {
         StartupFixture f;
         QTimer& timer1 = f.timer.timer();
-        QCOMPARE(timer1.objectName(), QStringLiteral("Timer1"));
         f.clock.setSpeed(1);
         f.timer.start();
         QVERIFY(timer1.isActive());
@@ -129,6 +109,7 @@ private slots:
         // message box runs an event loop in which Timer1 could tick again.
         StartupFixture f;
         writeFile(f.programPath(), program({"FOR", "LoadLevel"}));
+        f.station->form.SNText.setText(QStringLiteral("UNIT-42")); // entered before: kept
         f.clock.setSpeed(1);
         f.timer.start();
         QSignalSpy layout(&f.timer, &StartupTimer::loadLevelLayoutDue);
@@ -146,6 +127,7 @@ private slots:
         QCOMPARE(f.station->form.TestStepGrid.rows(), 4); // two steps and the appended LOOP
         QVERIFY(f.timer.timer().isActive());
         QCOMPARE(f.timer.timer().interval(), 1000);
+        QCOMPARE(f.station->run.LogFileName, QDir(f.dir.path()).filePath("TestLog/UNIT-42.CSV"));
     }
 };
 
