@@ -1,13 +1,20 @@
-// A run against the simulated load: exact commands, CSV records, timing, faults, Stop and Pause.
+// A run on the simulated load: commands, records, timing, faults, Stop, Pause, journal, resume.
 
 #include "common/NumberText.h"
+#include "execution/InterruptedRun.h"
 #include "execution/RunBench.h"
-#include "settings/IniFile.h"
+#include "links/LinkLayer.h"
+#include "series/SeriesStore.h"
 #include "support/TestMain.h"
 #include "support/UiSupport.h"
+#include "testprogram/TestProgramFile.h"
 
+#include <QCryptographicHash>
 #include <QDir>
 #include <QRegularExpression>
+
+#include <functional>
+#include <memory>
 
 namespace {
 
@@ -24,6 +31,56 @@ QStringList commandsOf(const QStringList& lines)
     QStringList out = lines.mid(connection().size());
     out.removeIf([](const QString& l) { return l.startsWith(QLatin1String("GLOB:MEAS:")); });
     return out;
+}
+
+// A FOR 3 loop around a four-second step, then one more step.
+const QString kLoopProgram = QStringLiteral("FOR||||3, CC 2 4, LOOP, CC 3 1");
+
+// Slow enough that the poll for the moment of a crash never misses it on a busy machine.
+constexpr double kCrashSpeed = 5;
+
+QString journalPath(RunBench& b)
+{
+    return QDir(b.station().testLogDir()).filePath("SN1.journal");
+}
+
+// Each event as "event step how [loop1]", the fields a reader of the journal goes by.
+QStringList outline(const QString& path)
+{
+    QStringList out;
+    for (const JournalEvent& e : readJournal(path).events) {
+        QStringList parts{e.event};
+        for (const char* key : {"step", "how", "after", "loop1"}) {
+            const QJsonValue v = e.fields.value(QLatin1String(key));
+            if (!v.isUndefined())
+                parts << (v.isDouble() ? QString::number(v.toInt()) : v.toString());
+        }
+        out << parts.join(' ');
+    }
+    return out;
+}
+
+// Runs the program in a run control of its own until `until` holds, then drops it as a crash
+// would: nothing more is written, the load stays on. The station is then as a new process finds
+// it.
+void crashWhen(RunBench& b, const std::function<bool()>& until)
+{
+    auto crashing = std::make_unique<RunControl>(b.station());
+    crashing->StartCommand();
+    QTRY_VERIFY_WITH_TIMEOUT(until(), 30000);
+    crashing.reset();
+    b.station().links().LinkClose(b.station().loadInstrument());
+    // A new process's start-up names the log after the SN again.
+    const QString logName = b.station().run.LogFileName;
+    b.station().run = RunState{};
+    b.station().run.LogFileName = logName;
+    QVERIFY(LoadTestProgram(b.station()));
+}
+
+InterruptedRun interrupted(RunBench& b)
+{
+    const QList<InterruptedRun> runs = findInterruptedRuns(b.station().testLogDir(), nullptr);
+    return runs.value(0);
 }
 
 } // namespace
@@ -58,14 +115,12 @@ private slots:
         QCOMPARE(s.form.TestStepGrid.text(2, 5), QStringLiteral("2"));
         for (int row = 1; row <= 7; ++row)
             QVERIFY(!s.form.TestStepGrid.backColor(row, 1).isValid());
-        QVERIFY(s.form.enabled("StartCommand").flag());
-        QVERIFY(!s.form.enabled("StopCommand").flag());
         QVERIFY(!s.form.enabled("VoltageText").flag()); // the last values are no longer live
         QCOMPARE(s.form.Frame2Caption.text(), QStringLiteral("Channel - 1"));
         QCOMPARE(s.form.WorkLabel.text(), QStringLiteral(" "));
     }
 
-    void program_drivesTheLoadAsItsStepsSay_data()
+    void program_drivesTheLoadAsItsStepsSay_highlightingTheRunningRow_data()
     {
         // pulses: each pulse load's result in turn (the source stands above or below its stop
         // voltage); filter: the commands compared ("" all); passes: step/Loop1 of the records as
@@ -106,7 +161,7 @@ private slots:
             "CC 1 1;;^CC:A ;CC:A 0, CC:A 20, CC:A 1;;7",
         });
     }
-    void program_drivesTheLoadAsItsStepsSay()
+    void program_drivesTheLoadAsItsStepsSay_highlightingTheRunningRow()
     {
         QFETCH(QString, program);
         QFETCH(QString, pulses);
@@ -125,7 +180,21 @@ private slots:
             source.volts = results.value(pulse++) == QLatin1String("OK") ? 400 : source.volts;
             b.sim().setAc(source);
         });
+        // Each step starts with its row the only one highlighted; the run's counting is no edit.
+        const GridModel& grid = b.station().form.TestStepGrid;
+        QStringList wrong;
+        QObject::connect(&b.rc, &RunControl::stepStarted, &b.rc, [&](int step) {
+            QStringList rows;
+            for (int r = 1; r < grid.rows(); ++r) {
+                if (grid.backColor(r, 1) == gridcolors::LightYellow)
+                    rows << QString::number(r);
+            }
+            if (rows != QStringList{QString::number(step + 1)} ||
+                b.station().programEdits.unsaved())
+                wrong << QStringLiteral("%1:%2").arg(step + 1).arg(rows.join(','));
+        });
         QCOMPARE(b.run(), RunEnd::Finished);
+        QCOMPARE(wrong, QStringList());
         QVERIFY(b.messages().isEmpty()); // "Test Finished" only for an end before the timer
         const QStringList sent = commandsOf(b.received());
         QCOMPARE(sent.filter(QRegularExpression(filter)).join(", "), commands);
@@ -242,34 +311,23 @@ private slots:
         QVERIFY(b.station().run.LinkLostSeconds >= 60);
         if (serial)
             return; // its ten instants without a value are recorded before the loss is known
-        // Twenty seconds of records, every one measured. A busy machine may skip an instant or
-        // two; the dwell started afresh would give 25, the lost minute counted 5.
+        // Twenty seconds of records. A busy machine may skip an instant or two; the dwell
+        // started afresh would give 25, the lost minute counted 5.
         const QList<QStringList> records = b.records();
         QVERIFY2(records.size() >= 16 && records.size() <= 21,
                  qPrintable(QString::number(records.size())));
-        for (const QStringList& r : records)
-            QVERIFY2(parseNumber(r[4]) > 200 && r[7] == QLatin1String("5"),
-                     qPrintable(r.join(',')));
     }
 
     void lostLoad_thatDoesNotAnswerAgain_endsTheRun_data()
     {
-        QTest::addColumn<int>("afterDrop");
-        QTest::addColumn<QString>("then");
-        // Whether "LOAD OFF" reached the load after the drop: 0, 1, -1 either.
-        QTest::addColumn<int>("loadOff");
-        QTest::newRow("refusing") << int(SimFaults::AfterDrop::Refuse) << "" << 0;
-        QTest::newRow("silent") << int(SimFaults::AfterDrop::Silent) << "" << 1;
-        QTest::newRow("stop while reconnecting")
-            << int(SimFaults::AfterDrop::Refuse) << "stop" << 0;
-        // It answers the connection check and is gone again at the step's first line.
-        QTest::newRow("gone after each check") << int(SimFaults::AfterDrop::Accept) << "drop" << -1;
+        // The load refuses connections after the drop, or (gone after each check) answers the
+        // connection check and is gone again at the step's first line.
+        addColumns({"then"});
+        addRows({"refusing;", "stop while reconnecting;stop", "gone after each check;drop"});
     }
     void lostLoad_thatDoesNotAnswerAgain_endsTheRun()
     {
-        QFETCH(int, afterDrop);
         QFETCH(QString, then);
-        QFETCH(int, loadOff);
         const bool stop = then == QLatin1String("stop");
         RunBench b(20);
         const quint16 port = b.sim().tcpPort();
@@ -277,7 +335,8 @@ private slots:
         b.program(steps("CC 5 600"));
         SimFaults drop;
         drop.dropAfter = static_cast<int>(connection().size()) + 6 + 3 * 2;
-        drop.afterDrop = SimFaults::AfterDrop(afterDrop);
+        drop.afterDrop = then == QLatin1String("drop") ? SimFaults::AfterDrop::Accept
+                                                       : SimFaults::AfterDrop::Refuse;
         b.sim().setFaults(drop);
         QObject::connect(&b.sim(), &LoadSimulator::lineLogged, &b.rc, [&](const SimLogEntry& e) {
             SimFaults again; // at the step's first measurement
@@ -299,8 +358,8 @@ private slots:
         QCOMPARE(b.run(), stop ? RunEnd::Stopped : RunEnd::LoadLost);
         const double endedAt = b.fixture.clock.monotonicMs();
         const QStringList lines = b.received();
-        if (loadOff >= 0)
-            QCOMPARE(lines.mid(drop.dropAfter).contains("LOAD OFF"), loadOff == 1);
+        if (then != QLatin1String("drop")) // nothing reaches a load that refuses
+            QVERIFY(!lines.mid(drop.dropAfter).contains("LOAD OFF"));
         if (stop) {
             // Stop ends the connection attempt at once, not after its ten seconds.
             QVERIFY(endedAt - stoppedAt < 5000);
@@ -314,14 +373,14 @@ private slots:
         QVERIFY2(b.messages()[1].contains("did not answer again within 20 s"),
                  qPrintable(b.messages()[1]));
         QVERIFY(b.station().form.RunStatus.text().contains(": 2 records in "));
-        if (loadOff < 0)
+        if (then == QLatin1String("drop"))
             return;
         // At 1 s and 13 s, each taking 10 s; the second is cut short at the end of the 20 s.
         QCOMPARE(attempts.size(), 1);
         QCOMPARE(attempts[0][0].toString(),
                  QStringLiteral("reconnecting, attempt 1: 127.0.0.1:%1: %2")
                      .arg(port)
-                     .arg(loadOff ? "no answer within 10 s" : "connection refused"));
+                     .arg("connection refused"));
     }
 
     void stopInsideAWait_switchesOffClosesTheLogAndSendsNothingMore_data()
@@ -451,46 +510,168 @@ private slots:
         QVERIFY(!b.received().contains("GLOB:MEAS:VOLT?"));
     }
 
-    void editedGrid_isSavedBeforeTheRunAndACancelledSaveKeepsTheEdit()
-    {
-        RunBench b;
-        b.program(steps("CC 1 0"));
-        GridModel& grid = b.station().form.TestStepGrid;
-        grid.setRows(3);
-        grid.setRowTexts(2, {"2", "LoadLevel", "CC", "2", "0", "", "", "", "1", "", "50"});
-
-        QCOMPARE(b.run(), RunEnd::Refused); // the save dialog was cancelled
-        QCOMPARE(grid.rows(), 3);
-        QCOMPARE(grid.text(2, 3), QStringLiteral("2"));
-        QVERIFY(b.received().isEmpty());
-
-        b.ended.clear();
-        b.fixture.prompts.scriptFileNames({b.fixture.programPath()});
-        QCOMPARE(b.run(), RunEnd::Finished);
-        QVERIFY(commandsOf(b.received()).contains("CC:A 2"));
-        QCOMPARE(ReadIniString(b.fixture.programPath(), "Step2", "CurrentValue", ""),
-                 QStringLiteral("2"));
-    }
-
-    void runningRow_isTheOnlyOneHighlighted_andTheRunsCountingIsNoEdit()
+    void run_journalsEveryStepPauseAndEnd_andResumesAfterPause()
     {
         RunBench b(20);
-        b.program(steps("FOR||||2, CC 1 1, LOOP, CC 2 1"));
-        const GridModel& grid = b.station().form.TestStepGrid;
-        QStringList seen; // per started step: its row, then the highlighted rows
-        bool edited = false;
-        QObject::connect(&b.rc, &RunControl::stepStarted, &b.rc, [&](int step) {
-            QStringList rows;
-            for (int r = 1; r < grid.rows(); ++r) {
-                if (grid.backColor(r, 1) == gridcolors::LightYellow)
-                    rows << QString::number(r);
-            }
-            seen << QStringLiteral("%1:%2").arg(step + 1).arg(rows.join(','));
-            edited = edited || b.station().programEdits.unsaved();
+        b.program(
+            steps("CC 1 0, FOR||||2, CC 2 10, LOOP, PlusLoad|20|2|5|5|300|3|50|NextStep, CC 3 1"));
+        b.rc.StartCommand();
+        QTRY_VERIFY_WITH_TIMEOUT(b.records().size() >= 4, 30000);
+        QVERIFY(b.station().form.enabled("VoltageText").flag()); // live while measured
+        b.rc.PauseCommand();
+        QVERIFY(!b.station().form.enabled("VoltageText").flag());
+        QCOMPARE(b.station().form.grdPhase3.foreColor(1, 2), gridcolors::Grey); // stale amperes
+        QVERIFY(b.station().form.RunStatus.text().startsWith("Paused at step 3: "));
+        const int paused = static_cast<int>(b.received().size());
+        b.fixture.clock.advance(600); // a long pause is not the step's time
+        b.rc.StartCommand();
+        QVERIFY(b.waitForEnd());
+        QCOMPARE(b.ended.first().first().value<RunEnd>(), RunEnd::Finished);
+        QCOMPARE(b.receivedSince(paused).mid(0, 4),
+                 QStringList({"CC:A 2", "FREQ 50", "MODE CC", "LOAD ON"}));
+        QVERIFY(QDir(b.station().testLogDir()).entryList({"SN1_*"}).isEmpty()); // the same log
+        // About ten records a pass of ten seconds, the paused one too; Loop1 counts on.
+        QStringList records;
+        for (const QStringList& r : b.records())
+            records << r[1] + "/" + r[2];
+        QVERIFY2(std::abs(records.count("3/2") - 10) <= 1, qPrintable(records.join(' ')));
+        QVERIFY2(std::abs(records.count("3/1") - 10) <= 1, qPrintable(records.join(' ')));
+        QCOMPARE(outline(journalPath(b)),
+                 QStringList({"run start", "step start 1", "step end 1 dwell time",
+                              "step start 3 2", "step end 3 Pause 2", "pause 3", "resume 3 pause",
+                              "step start 3 2", "step end 3 dwell time 2", "step start 3 1",
+                              "step end 3 dwell time 1", "step start 5 2", "step end 5 pulse NG 2",
+                              "step start 6 2", "step end 6 dwell time 2", "run end finished"}));
+        const QList<JournalEvent> events = readJournal(journalPath(b)).events;
+        const QJsonObject start = events.first().fields;
+        QCOMPARE(
+            start["sha256"].toString(),
+            QCryptographicHash::hash(readFile(b.fixture.programPath()), QCryptographicHash::Sha256)
+                .toHex());
+        QCOMPARE(start["sn"].toString(), QStringLiteral("SN1"));
+        // Two passes of 2 s and a step of 1 s at least, as the program check counts them.
+        QVERIFY(start["estimate"]["fullSeconds"].toDouble() >= 5);
+        QCOMPARE(start["start"].toString(), QStringLiteral("2026/01/05 08:00:00"));
+        // The step ends share out the records between them, in order and without a gap.
+        int next = 1;
+        for (const JournalEvent& e : events) {
+            if (e.event != journalevents::StepEnd)
+                continue;
+            QCOMPARE(e.fields["firstRecord"].toInt(), next);
+            next = e.fields["lastRecord"].toInt() + 1;
+            if (e.fields["how"] == stepends::PulseNg)
+                QVERIFY(e.fields["reply"].toString().startsWith("NG,"));
+        }
+        QCOMPARE(next - 1, b.records().size());
+        QCOMPARE(events.last().fields["records"].toInt(), b.records().size());
+    }
+
+    void crash_isResumedWhereItStood_data()
+    {
+        QTest::addColumn<QByteArray>("torn");
+        QTest::addColumn<bool>("afterAStepEnd");
+        QTest::newRow("in the second pass") << QByteArray() << false;
+        QTest::newRow("torn last line") << QByteArray("99,2,2,08:0") << false;
+        QTest::newRow("between two steps") << QByteArray() << true;
+    }
+    void crash_isResumedWhereItStood()
+    {
+        QFETCH(QByteArray, torn);
+        QFETCH(bool, afterAStepEnd);
+        RunBench b(kCrashSpeed);
+        b.program(steps(kLoopProgram));
+        double ahAtCrash = 0;
+        crashWhen(b, [&] {
+            ahAtCrash = b.station().run.StepAh;
+            // Two seconds into the second pass: its charge is more than the tolerance below.
+            const QList<QStringList> r = b.records();
+            return r.size() >= 8 && r[r.size() - 3].mid(1, 2) == QStringList({"2", "2"});
         });
-        QCOMPARE(b.run(), RunEnd::Finished);
-        QCOMPARE(seen, QStringList({"1:1", "2:2", "3:3", "2:2", "3:3", "4:4"}));
-        QVERIFY(!edited);
+        const QString csvPath = b.station().testLogDir() + "/SN1.CSV";
+        if (afterAStepEnd) {
+            // The crash came after the first pass ended and before the second began: its
+            // start and its records are not on disk.
+            QByteArray journal = readFile(journalPath(b));
+            journal.truncate(journal.lastIndexOf("{\"event\":\"step start\""));
+            writeFile(journalPath(b), journal);
+            const int last = readJournal(journalPath(b)).events.last().fields["lastRecord"].toInt();
+            QByteArray log = readFile(csvPath);
+            log.truncate(log.indexOf("\r\n" + QByteArray::number(last + 1) + ",") + 2);
+            writeFile(csvPath, log);
+        }
+        QFile csv(csvPath);
+        QVERIFY(csv.open(QIODevice::Append));
+        csv.write(torn);
+        csv.close();
+        const int crashed = static_cast<int>(b.received().size());
+
+        SeriesStore plot;
+        b.rc.log().setSeriesStore(&plot);
+        b.rc.resumeInterrupted(interrupted(b));
+        // The plot shows the records from before the crash too.
+        QCOMPARE(plot.size(), qsizetype(b.station().run.RecordNo - 1));
+        if (!afterAStepEnd)
+            // Within a second's charge at 3 x 2 A: the log's times are whole seconds.
+            QVERIFY2(std::abs(b.station().run.StepAh - ahAtCrash) <= 6.0 / 3600,
+                     qPrintable(QString::number(b.station().run.StepAh)));
+        QVERIFY(b.waitForEnd());
+        QCOMPARE(b.ended.first().first().value<RunEnd>(), RunEnd::Finished);
+        // Connected, reset, the body restarted on the load.
+        QCOMPARE(b.receivedSince(crashed).mid(0, 1), QStringList{"MEAS:VOLT?"});
+        const QList<QStringList> records = b.records();
+        for (int i = 0; i < records.size(); ++i)
+            QCOMPARE(records[i][0], QString::number(i + 1));
+        QCOMPARE(passes(records), QStringLiteral("2/3 2/2 2/1 4/3"));
+        const QStringList events = outline(journalPath(b));
+        QVERIFY(events.contains("resume 2 interruption"));
+        QCOMPARE(events.contains("log cut"), !torn.isEmpty());
+        QCOMPARE(events.last(), QStringLiteral("run end finished"));
+        // About four records a pass of four seconds, the interrupted one too.
+        for (const char* loop1 : {"3", "2", "1"}) {
+            int count = 0;
+            for (const QStringList& r : records)
+                count += r[1] == "2" && r[2] == loop1;
+            QVERIFY2(count >= 3 && count <= 6,
+                     qPrintable(QString(loop1) + ": " + QString::number(count)));
+        }
+    }
+
+    void changedProgram_isNotResumed()
+    {
+        RunBench b(kCrashSpeed);
+        b.program(steps(kLoopProgram));
+        crashWhen(b, [&] { return b.records().size() >= 2; });
+        const QByteArray csv = readFile(b.station().testLogDir() + "/SN1.CSV");
+        const QByteArray journal = readFile(journalPath(b));
+        writeFile(b.fixture.programPath(), readFile(b.fixture.programPath()) + "\r\n");
+        const int crashed = static_cast<int>(b.received().size());
+        b.rc.resumeInterrupted(interrupted(b));
+        QCOMPARE(b.ended.first().first().value<RunEnd>(), RunEnd::Refused);
+        QVERIFY2(b.messages().value(0).contains("has changed since the run of SN SN1 started "
+                                                "(SHA-256 "),
+                 qPrintable(b.messages().join('\n')));
+        QCOMPARE(b.receivedSince(crashed), QStringList());
+        QCOMPARE(readFile(b.station().testLogDir() + "/SN1.CSV"), csv);
+        QCOMPARE(readFile(journalPath(b)), journal);
+    }
+
+    void startUpOffer_asksResumeOrDiscard_andDiscardEndsTheJournal()
+    {
+        RunBench b(kCrashSpeed);
+        b.program(steps(kLoopProgram));
+        crashWhen(b, [&] { return b.records().size() >= 6 && b.records().last()[2] == "2"; });
+        b.fixture.prompts.scriptAnswers({PromptAnswer::Cancel, PromptAnswer::Discard});
+        QVERIFY(!b.rc.offerInterruptedRuns()); // closed without an answer: asked again later
+        QVERIFY(!b.rc.offerInterruptedRuns());
+        const QString stoppedAt = b.records().last()[3];
+        QCOMPARE(b.fixture.prompts.shown.back().text,
+                 "The run of SN SN1 stopped unexpectedly at step 2 of 4 (Loop1 2) at " + stoppedAt +
+                     ".");
+        QCOMPARE(outline(journalPath(b)).last(), QStringLiteral("run end discarded"));
+        QVERIFY(findInterruptedRuns(b.station().testLogDir(), nullptr).isEmpty());
+        // The next Start keeps the discarded run's log and journal under one dated name.
+        b.rc.StartCommand();
+        QCOMPARE(QDir(b.station().testLogDir()).entryList({"SN1_*"}).size(), 2);
     }
 };
 

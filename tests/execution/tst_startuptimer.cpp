@@ -54,7 +54,6 @@ private slots:
 
         QCOMPARE(atLayout, QStringList({"13", "1", "", ""}));
         QVERIFY(f.timer.startupDone());
-        QCOMPARE(s.form.TestStepGrid.currentRow(), 1);
         QCOMPARE(s.form.LoadStatusGrid.text(0, 1), QStringLiteral("TCPIP"));
         QCOMPARE(s.form.SNText.text(), QStringLiteral("202601051"));
         QCOMPARE(s.run.LogFileName, QDir(f.dir.path()).filePath("TestLog/202601051.CSV"));
