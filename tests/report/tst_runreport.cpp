@@ -149,12 +149,6 @@ private slots:
             << QStringList{stepOne, stepTwoB, "step ends are inferred from the log's step column",
                            "^ *2 +2 +CR +10:00:02 +00:00:00 +end of log +A +220\\.000 ",
                            "Page 1 of 4"};
-        QByteArray damaged = kTinyLog;
-        damaged.replace(",684,", ",684x,").replace(",00:00:02,", ",00:00:2,");
-        QTest::newRow("damaged records are left out and said")
-            << damaged << QByteArray() << "r.pdf" << 0
-            << QStringList{"2 line\\(s\\) of ",
-                           "^ *1 +1 .* A +230\\.000 +230\\.000 +230\\.000 +1\\.000 "};
         // Run start, the start of step 1 and of step 2: no step end, no run end.
         const QList<QByteArray> events = kTinyJournal.split('\n');
         QTest::newRow("journal of a run cut short: a step holds the records up to the next")
