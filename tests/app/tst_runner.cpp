@@ -1,85 +1,30 @@
-// Protects acl3-run: its exit codes, its output, its log and the load off at every way out.
+// Protects acl3-run: its exit codes, its output, its log, its check, its dry run and the load off
+// at every way out.
+#include "RunnerHarness.h"
 #include "common/NumberText.h"
+#include "execution/RunBench.h"
 #include "station/StationFolder.h"
 #include "support/SimStation.h"
 #include "support/TestMain.h"
-#include "support/TestSupport.h"
-#include "support/UiSupport.h"
 
 #include <QDir>
-#include <QProcess>
-#include <QRandomGenerator>
+#include <QRegularExpression>
 #include <QTcpServer>
 
-#include <csignal>
 #include <sys/resource.h>
 
 namespace {
 
-QByteArray program(const QStringList& steps, const QByteArray& link = {})
+const QString kLevel = QStringLiteral("LoadLevel|CC|5|1||||1||50");
+
+// Step and Loop1 of every record: the sequence the run went through.
+QStringList stepsOf(const QList<QStringList>& records)
 {
-    return programFile(steps, "MeasureTime=1\r\n", link);
+    QStringList out;
+    for (const QStringList& r : records)
+        out << r.value(1) + QLatin1Char('/') + r.value(2);
+    return out;
 }
-
-struct Runner
-{
-    QTemporaryDir dir;
-    QProcess process;
-    int exitCode = -1;
-    QString out;
-    QString err;
-
-    QString path(const QString& name) const { return dir.filePath(name); }
-
-    void start(const QStringList& args)
-    {
-        process.setProgram(QStringLiteral(ACL3_RUN_PATH));
-        process.setArguments(QStringList{"--station", path("station")} + args);
-        process.start();
-        QVERIFY(process.waitForStarted());
-    }
-    void finish(int timeoutMs = 60000)
-    {
-        QVERIFY(process.waitForFinished(timeoutMs));
-        exitCode = process.exitStatus() == QProcess::NormalExit ? process.exitCode() : -1;
-        out += QString::fromLocal8Bit(process.readAllStandardOutput());
-        err += QString::fromLocal8Bit(process.readAllStandardError());
-    }
-    void run(const QStringList& args, int timeoutMs = 60000)
-    {
-        start(args);
-        finish(timeoutMs);
-    }
-    QString log(const QString& sn) const
-    {
-        return QString::fromUtf8(readFile(dir.filePath("station/TestLog/" + sn + ".CSV")));
-    }
-};
-
-const QString kTwoSteps = QStringLiteral("LoadLevel|CC|5|1||||1||50");
-
-QByteArray loadAt(quint16 port)
-{
-    return "[Load1 Option]\r\nIP=127.0.0.1\r\nPORT=" + QByteArray::number(port) + "\r\n";
-}
-
-// acl3-loadsim as a program of its own, on a free loopback port.
-struct LoadSimProgram
-{
-    explicit LoadSimProgram(const QStringList& options)
-    {
-        process.start(QStringLiteral(ACL3_LOADSIM_PATH), QStringList{"--tcp", "0"} + options);
-        process.waitForReadyRead(10000);
-        port = QString::fromLocal8Bit(process.readLine()).section(':', -1).trimmed().toUShort();
-    }
-    ~LoadSimProgram()
-    {
-        process.terminate();
-        process.waitForFinished(5000);
-    }
-    QProcess process;
-    quint16 port = 0;
-};
 
 } // namespace
 
@@ -88,86 +33,97 @@ class RunnerTest : public QObject
     Q_OBJECT
 
 private slots:
-    void simulatedRun_ofAGivenProgramEndsWithZeroAndItsLog()
+    void run_data()
     {
-        Runner r;
-        writeFile(r.path("short.INI"),
-                  program({"LoadLevel|CC|5|1||||1||50", "LoadLevel|CR|50|1||||1||50"}));
-        r.run({"--program", r.path("short.INI"), "--sn", "T1", "--simulate", "--sim-log",
-               r.path("sim.log")});
-        QCOMPARE(r.exitCode, 0);
-        QVERIFY2(r.out.contains("Step 1 of 2: LoadLevel CC 5"), qPrintable(r.out));
-        QVERIFY(r.out.contains("Step 2 of 2: LoadLevel CR 50"));
-        const QString csvPath = QDir::toNativeSeparators(r.path("station/TestLog/T1.CSV"));
-        QVERIFY2(r.out.contains("records in " + csvPath), qPrintable(r.out));
-        const QStringList lines = r.log("T1").split("\r\n", Qt::SkipEmptyParts);
-        QVERIFY(lines.size() >= 4);
-        QVERIFY(lines[0].startsWith("No.,Step,Loop1,StepTime,"));
-        QVERIFY(lines.last().endsWith(",CR"));
-        // The station's settings do not learn the program it ran.
-        QVERIFY(!readFile(r.path("station/ACL3.INI")).contains("TestFileName01"));
-        const QByteArray sim = readFile(r.path("sim.log"));
-        QVERIFY(sim.contains("\tMEAS:VOLT?\n"));
-        QVERIFY(sim.trimmed().endsWith("\tLOAD OFF"));
+        // program: steps split by "/", "!" a damaged file; out, err and csv: texts split by "|".
+        addColumns({"program", "args", "exitCode", "out", "err", "csv"});
+        addRows({
+            "simulated;LoadLevel|CC|5|1||||1||50/LoadLevel|CR|50|1||||1||50;--simulate --sn R1;0;"
+            "Step 1 of 2: LoadLevel CC 5|Step 2 of 2: LoadLevel CR 50;;No.,Step,Loop1,StepTime,|"
+            ",CR\r\n",
+            "warning goes on;LoadLevel|CC|5|1||||1||50/Suspend|||1|0|||1|EndLoop;--simulate --sn "
+            "R1;0;estimated run time 00:00:02, about 3 records|the program ran to its end: 3 "
+            "records;warning: Step 2, Go To \"EndLoop\": never followed;No.,Step",
+            "missing program;;--program /nonexistent/p.INI --sn R1;2;;does not exist;",
+            "unknown option;;--frobnicate --sn R1;2;;frobnicate;",
+            "source without simulate;;--source ac --sn R1;2;;--source goes with --simulate;",
+            "bad source;;--simulate --source dc --sn R1;2;;dc;",
+            "refused serial number;;--simulate --sn ../x;2;;cannot name a log file;",
+            "damaged program;!;--simulate --sn R1;2;;TotalStepCount;",
+            "value the load must not get;LoadLevel|CR|0|1||||1||50;--simulate --sn R1;2;;Step 1, "
+            "Value \"0\";",
+            "check and dry run;;--check --dry-run;2;;together;",
+            "check simulated;;--check --simulate;2;;--simulate;",
+            "dry run at a speed;;--dry-run --speed 9;2;;--speed;",
+            "check of a new station's example;;--check;0;estimated run time 00:00:23, about 25 "
+            "records|0 errors, 0 warnings;;",
+            "check warning;LoadLevel|CC|5|1||||1||50/DisCharge|CC|5|3600|0|0|0|1|NextStep;--check;"
+            "0;warning: Step 2, Dwell Time(s) \"3600\": a discharge with neither a stop value nor "
+            "a stop charge runs all of its 3600 s|estimated run time 01:00:01, about 3,602 "
+            "records|0 errors, 1 warning;;",
+            "check error;LoadLevel|CR|0|1||||1||50;--check;2;error: Step 1, Value \"0\": Load "
+            "Level must 0.533 ~ 10666(ohm) !|1 error, 0 warnings: the program would not be run;;",
+            "check of a damaged file;!;--check;2;TotalStepCount of [TestStep Option] is \"many\", "
+            "not a whole number|1 error, 0 warnings;;",
+            "no load answering;LoadLevel|CC|5|1||||1||50;--sn R1;3;;Electronic Load Connect "
+            "Error, Please check it.;",
+        });
     }
-
-    void refusedInput_exitsWithTwoBeforeTheLoadGetsALine_data()
-    {
-        QTest::addColumn<QString>("program"); // "" for none; step lines separated by "/"
-        QTest::addColumn<QStringList>("args");
-        QTest::addColumn<QString>("message");
-        QTest::newRow("missing program")
-            << "" << QStringList{"--program", "/nonexistent/p.INI"} << "does not exist";
-        QTest::newRow("unknown option") << "" << QStringList{"--frobnicate"} << "frobnicate";
-        QTest::newRow("source without simulate")
-            << "" << QStringList{"--source", "ac"} << "--source goes with --simulate";
-        const QStringList sim = {"--simulate"};
-        QTest::newRow("bad source") << "" << sim + QStringList{"--source", "dc"} << "dc";
-        QTest::newRow("refused serial number")
-            << "" << sim + QStringList{"--sn", "../x"} << "cannot name a log file";
-        QTest::newRow("refused program file") << "!" << sim << "TotalStepCount";
-        QTest::newRow("value the load must not get")
-            << "LoadLevel|CR|0|1||||1||50" << sim << "Step 1, Value \"0\"";
-    }
-    void refusedInput_exitsWithTwoBeforeTheLoadGetsALine()
+    void run()
     {
         QFETCH(QString, program);
-        QFETCH(QStringList, args);
-        QFETCH(QString, message);
+        QFETCH(QString, args);
+        QFETCH(QString, exitCode);
+        QFETCH(QString, out);
+        QFETCH(QString, err);
+        QFETCH(QString, csv);
+        // The program's load takes connections and never answers: only a real run may reach it.
+        QTcpServer load;
+        QVERIFY(load.listen(QHostAddress::LocalHost));
         Runner r;
+        QStringList arguments = args.split(u' ');
         if (program == "!")
-            writeFile(r.path("p.INI"), "[TestStep Option]\nTotalStepCount=many\n");
+            writeFile(r.path("p.INI"), "[TestStep Option]\r\nTotalStepCount=many\r\n");
         else if (!program.isEmpty())
-            writeFile(r.path("p.INI"), ::program(program.split(u'/')));
+            writeFile(r.path("p.INI"), runProgram(program.split(u'/'), loadAt(load.serverPort())));
         if (!program.isEmpty())
-            args << "--program" << r.path("p.INI");
-        if (!args.contains("--sn"))
-            args << "--sn"
-                 << "R1";
-        if (args.contains("--simulate"))
-            args << "--sim-log" << r.path("sim.log");
-        r.run(args);
-        QCOMPARE(r.exitCode, 2);
-        QVERIFY2(r.err.contains(message), qPrintable(r.err));
-        if (args.contains("--simulate")) {
-            QVERIFY(readFile(r.path("sim.log")).trimmed().isEmpty());
-            QVERIFY(!QFile::exists(r.path("station/TestLog/R1.CSV")));
+            arguments << "--program" << r.path("p.INI");
+        const bool simulated = arguments.contains("--simulate");
+        if (simulated)
+            arguments << "--sim-log" << r.path("sim.log");
+        r.run(arguments);
+        QCOMPARE(r.exitCode, exitCode.toInt());
+        for (const QString& line : out.split(u'|', Qt::SkipEmptyParts))
+            QVERIFY2(r.out.contains(line), qPrintable(r.out));
+        QVERIFY2(r.err.contains(err), qPrintable(r.err));
+        QCOMPARE(load.waitForNewConnection(0), exitCode == "3");
+        if (csv.isEmpty())
+            QCOMPARE(QDir(r.path("station/TestLog")).entryList({"*.CSV"}), QStringList());
+        else
+            QVERIFY2(r.out.contains("records in " + QDir::toNativeSeparators(r.logPath("R1"))),
+                     qPrintable(r.out));
+        for (const QString& part : csv.split(u'|', Qt::SkipEmptyParts))
+            QVERIFY2(r.log("R1").contains(part), qPrintable(r.log("R1")));
+        if (simulated) {
+            const QByteArray sim = readFile(r.path("sim.log")).trimmed();
+            QVERIFY(exitCode == "2" ? sim.isEmpty() : sim.endsWith("\tLOAD OFF"));
         }
+        // The station's settings do not learn the program it ran.
+        QVERIFY(!readFile(r.path("station/ACL3.INI")).contains("TestFileName01"));
     }
 
-    void noLoadAnswering_exitsWithThree()
+    void runWithoutALog_saysSoOnItsFirstLine()
     {
-        // A load on loopback that takes the connection and never answers.
-        QTcpServer silent;
-        QVERIFY(silent.listen(
-            QHostAddress::LocalHost,
-            static_cast<quint16>(20000 + QRandomGenerator::global()->bounded(12000))));
         Runner r;
-        writeFile(r.path("p.INI"), program({kTwoSteps}, loadAt(silent.serverPort())));
-        r.run({"--program", r.path("p.INI"), "--sn", "N1"}, 60000);
-        QCOMPARE(r.exitCode, 3);
-        QVERIFY2(r.err.contains("Electronic Load Connect Error, Please check it."),
-                 qPrintable(r.err));
+        QVERIFY(QDir().mkpath(r.path("station/TestLog"))); // a station without its ACL3.INI
+        // Loop markers alone: a progress line a second at most, not one per marker.
+        writeFile(r.path("p.INI"), runProgram({"FOR||||20000", "LOOP", kLevel}));
+        r.run({"--program", r.path("p.INI"), "--simulate"});
+        QCOMPARE(r.exitCode, 0);
+        const QString first = r.out.section('\n', 0, 0);
+        QVERIFY2(first.contains("No CSV log") && first.contains("ACL3.INI does not exist"),
+                 qPrintable(first));
+        QVERIFY2(r.out.count("Step ") < 10, qPrintable(r.out.left(2000)));
     }
 
     void lostLoad_isReachedAgainOrTheRunEndsWithFour_data()
@@ -187,12 +143,12 @@ private slots:
         QVERIFY(QDir().mkpath(r.path("station")));
         writeFile(r.path("station/ACL3.INI"),
                   defaultSettingsFile().replace("ReconnectSeconds=300", "ReconnectSeconds=2"));
-        writeFile(r.path("p.INI"), program({"LoadLevel|CC|5|6||||1||50"}, loadAt(sim.port)));
-        r.run({"--program", r.path("p.INI"), "--sn", "L1"}, 120000);
+        writeFile(r.path("p.INI"), runProgram({"LoadLevel|CC|5|6||||1||50"}, loadAt(sim.port)));
+        r.run({"--program", r.path("p.INI"), "--sn", "L1"});
         QCOMPARE(r.exitCode, exitCode);
-        const QStringList records = r.log("L1").split("\r\n", Qt::SkipEmptyParts).mid(1);
-        for (const QString& record : records) // measured values only, none from the gap
-            QVERIFY2(parseNumber(record.section(',', 4, 4)) > 200, qPrintable(record));
+        const QList<QStringList> records = r.records("L1");
+        for (const QStringList& record : records) // measured values only, none from the gap
+            QVERIFY2(parseNumber(record.value(4)) > 200, qPrintable(record.join(',')));
         if (exitCode == 0) {
             QVERIFY2(r.out.contains("load out of reach 1 time(s) for "), qPrintable(r.out));
             QVERIFY2(r.out.contains(
@@ -212,17 +168,14 @@ private slots:
     {
         Runner r;
         // A loopback port where nothing listens: the attempts go on for ten seconds.
-        writeFile(r.path("p.INI"), program({kTwoSteps}, loadAt(stationPort())));
-        r.start({"--program", r.path("p.INI"), "--sn", "C1"});
-        QTRY_VERIFY_WITH_TIMEOUT(
-            (r.out += QString::fromLocal8Bit(r.process.readAllStandardOutput()))
-                .contains("connecting to the load at 127.0.0.1:"),
-            10000);
-        ::kill(static_cast<pid_t>(r.process.processId()), SIGTERM);
-        r.finish();
+        writeFile(r.path("p.INI"), runProgram({kLevel}, loadAt(stationPort())));
+        r.signalWhen({"--program", r.path("p.INI"), "--sn", "C1"}, SIGTERM, [&] {
+            r.out += QString::fromLocal8Bit(r.process.readAllStandardOutput());
+            return r.out.contains("connecting to the load at 127.0.0.1:");
+        });
         QCOMPARE(r.exitCode, 128 + SIGTERM);
         QVERIFY2(!r.err.contains("Electronic Load Connect Error"), qPrintable(r.err));
-        QVERIFY(!QFile::exists(r.path("station/TestLog/C1.CSV"))); // nothing was recorded
+        QVERIFY(!QFile::exists(r.logPath("C1"))); // nothing was recorded
     }
 
     void signal_stopsTheRunWithTheLoadOffAndTheLogClosed_data()
@@ -236,13 +189,11 @@ private slots:
     {
         QFETCH(int, signo);
         Runner r;
-        writeFile(r.path("long.INI"), program({"LoadLevel|CC|5|600||||1||50"}));
-        r.start({"--program", r.path("long.INI"), "--simulate", "--sn", "S1", "--sim-log",
-                 r.path("sim.log")});
-        // Wait for the first timed measurement.
-        QTRY_VERIFY_WITH_TIMEOUT(r.log("S1").count("\r\n") >= 3, 30000);
-        ::kill(static_cast<pid_t>(r.process.processId()), signo);
-        r.finish();
+        writeFile(r.path("long.INI"), runProgram({"LoadLevel|CC|5|600||||1||50"}));
+        // Sent after the first timed measurement.
+        r.signalWhen({"--program", r.path("long.INI"), "--simulate", "--sn", "S1", "--sim-log",
+                      r.path("sim.log")},
+                     signo, [&] { return r.log("S1").count("\r\n") >= 3; });
         QCOMPARE(r.exitCode, 128 + signo);
         QVERIFY(readFile(r.path("sim.log")).trimmed().endsWith("\tLOAD OFF"));
         QVERIFY(r.log("S1").endsWith("\r\n")); // whole lines only
@@ -252,7 +203,7 @@ private slots:
     void fullDisk_stopsTheRunWithOneAndWholeRecords()
     {
         Runner r;
-        writeFile(r.path("fast.INI"), program({"LoadLevel|CC|5|600||||0.1||50"}));
+        writeFile(r.path("fast.INI"), runProgram({"LoadLevel|CC|5|600||||0.1||50"}));
         // A file size limit stands in for a full disk.
         r.process.setChildProcessModifier([] {
             const rlimit limit{4096, 4096};
@@ -271,7 +222,7 @@ private slots:
     void secondRunOnTheStationFolder_isRefusedByTheLock()
     {
         Runner first;
-        writeFile(first.path("long.INI"), program({"LoadLevel|CC|5|600||||1||50"}));
+        writeFile(first.path("long.INI"), runProgram({"LoadLevel|CC|5|600||||1||50"}));
         first.start({"--program", first.path("long.INI"), "--simulate", "--sn", "L1"});
         QTRY_VERIFY_WITH_TIMEOUT(first.log("L1").count("\r\n") >= 2, 30000);
         Runner second;
@@ -288,18 +239,62 @@ private slots:
         QCOMPARE(first.exitCode, 128 + SIGTERM);
     }
 
-    void runWithoutALog_saysSoOnItsFirstLine()
+    void dryRun_hasTheStepsAndRecordsOfARealRun_data()
     {
+        QTest::addColumn<QStringList>("steps");
+        QTest::addColumn<int>("source");
+        // Loops, a ramp, pulse loads that pass (stop voltage 100 V) and fail (300 V; Continue
+        // skips step 10), discharges on the AC source.
+        QTest::newRow("ac") << QStringList{"LoadLevel|CC|0|0||||1||50",
+                                           "RAMP ON|CC|10|2||||1",
+                                           kLevel,
+                                           "FOR||||2",
+                                           "FOR2||||2",
+                                           "PlusLoad|20|2|50|50|100|3|50|EndLoop2",
+                                           "DisCharge|CC|5|1|0|0|0|1|NextStep",
+                                           "LOOP2",
+                                           "PlusLoad|20|2|50|50|300|3|50|Continue",
+                                           "DisCharge|CC|9|1|0|0|0|1|NextStep",
+                                           "LOOP",
+                                           "Suspend|||1|0|||1|NextStep"}
+                            << int(SourceKind::Ac);
+        // At 112.5 A the cell falls by 7.5 mV a second; it passes 1.902 V halfway between two
+        // measurements, after about 7 s.
+        QTest::newRow("battery") << QStringList{"Suspend|||1|0|||1|NextStep",
+                                                "DisCharge|CC|112.5|600|1.902|0|0|1|NextStep",
+                                                "Suspend|||1|0|||1|NextStep"}
+                                 << int(SourceKind::Battery);
+    }
+    void dryRun_hasTheStepsAndRecordsOfARealRun()
+    {
+        QFETCH(QStringList, steps);
+        QFETCH(int, source);
+        // A real run keeps its measuring instants only while no tick comes a measure time late:
+        // on a busy machine, at twice real time.
+        constexpr double kSpeed = 2;
+        RunBench real(kSpeed, SourceKind(source));
+        real.sim().setSpeed(kSpeed);
+        QList<QStringList> fields;
+        for (const QString& s : steps)
+            fields << s.split(QLatin1Char('|'));
+        real.program(fields);
+        QCOMPARE(real.run(), RunEnd::Finished);
+
         Runner r;
-        QVERIFY(QDir().mkpath(r.path("station/TestLog"))); // a station without its ACL3.INI
-        // Loop markers alone: a progress line a second at most, not one per marker.
-        writeFile(r.path("p.INI"), program({"FOR||||20000", "LOOP", kTwoSteps}));
-        r.run({"--program", r.path("p.INI"), "--simulate"});
+        writeFile(r.path("p.INI"), runProgram(steps));
+        r.run({"--program", r.path("p.INI"), "--dry-run", "--sn", "D1", "--source",
+               source == int(SourceKind::Battery) ? "battery" : "ac"});
         QCOMPARE(r.exitCode, 0);
-        const QString first = r.out.section('\n', 0, 0);
-        QVERIFY2(first.contains("No CSV log") && first.contains("ACL3.INI does not exist"),
-                 qPrintable(first));
-        QVERIFY2(r.out.count("Step ") < 10, qPrintable(r.out.left(2000)));
+        const auto csv = QRegularExpression(" records in (\\S+D1\\.CSV)").match(r.out);
+        QVERIFY2(csv.hasMatch() && !csv.captured(1).startsWith(r.dir.path()), qPrintable(r.out));
+        QList<QStringList> dry;
+        for (const QString& line :
+             QString::fromUtf8(readFile(csv.captured(1))).split("\r\n", Qt::SkipEmptyParts).mid(1))
+            dry << line.split(QLatin1Char(','));
+        QCOMPARE(stepsOf(dry), stepsOf(real.records()));
+        QVERIFY(dry.size() > 5);
+        QVERIFY(QDir(QDir::cleanPath(QFileInfo(csv.captured(1)).absolutePath() + "/../.."))
+                    .removeRecursively());
     }
 };
 
