@@ -8,82 +8,56 @@ class NumberTextTest : public QObject
     Q_OBJECT
 
 private slots:
-    void parseNumber_takesTheLeadingNumericPart_data()
+    void convert_data()
     {
-        addColumns({"text", "value"});
-        addRows({"plain;12.5;12.5", "leading blanks;   7;7", "unit after number;12.5V;12.5",
-                 "empty;;0", "text;CC;0", "negative;-3.25;-3.25", "plus sign;+4;4",
-                 "leading dot;.5;0.5", "exponent;1.5E3;1500", "exponent without digits;2E;2",
-                 "comma is not a decimal point;2,5;2", "reply with blanks kept; 230.1 ;230.1",
-                 "lone sign;-;0", "huge saturates;1e999;1.7976931348623157e308",
-                 "tiny is zero;1e-999;0"});
+        // parse: parseNumber; format: formatGeneral; minutes: ConvertSecToMin; checks: isNumberText
+        // and isWholeNumberText as 0/1; round, trunc, round4: the roundings.
+        addColumns({"f", "text", "result"});
+        addRows({"plain;parse;12.5;12.5", "leading blanks;parse;   7;7",
+                 "unit after number;parse;12.5V;12.5", "empty;parse;;0", "text;parse;CC;0",
+                 "negative;parse;-3.25;-3.25", "plus sign;parse;+4;4", "leading dot;parse;.5;0.5",
+                 "exponent;parse;1.5E3;1500", "exponent without digits;parse;2E;2",
+                 "comma is not a decimal point;parse;2,5;2",
+                 "reply with blanks;parse; 230.1 ;230.1", "lone sign;parse;-;0",
+                 "huge saturates;parse;1e999;1.7976931348623157e308",
+                 "tiny is zero;parse;1e-999;0"});
+        addRows({"whole;format;12500;12500", "half;format;0.5;0.5", "trailing zero;format;2.30;2.3",
+                 "zero;format;0;0", "negative zero;format;-0;0", "negative;format;-1.25;-1.25",
+                 "third;format;0.3333333333333333;0.333333333333333",
+                 "small fixed;format;0.0001;0.0001", "small exponent;format;0.00001;1E-05",
+                 "fourteen digits;format;99999999999999;99999999999999",
+                 "large exponent;format;1e15;1E+15", "three-digit exponent;format;1e100;1E+100",
+                 "resistance;format;0.533;0.533"});
+        addRows({"1:30;minutes;1:30;1.5000", "5:30;minutes;5:30;5.5000",
+                 "seconds only;minutes;0:20;0.3333", "third part ignored;minutes;1:30:15;1.5000",
+                 "no colon unchanged;minutes;90;90", "text unchanged;minutes;abc;abc",
+                 "empty minutes;minutes;:45;0.7500"});
+        addRows({"blanks around;checks; 1.5 ;10", "negative whole;checks;-2;11", "none;checks;;00",
+                 "trailing text;checks;1.5x;00", "letters;checks;abc;00", "whole;checks; 12 ;11",
+                 "point zero;checks;12.0;10", "exponent;checks;1e3;10", "lone sign;checks;-;00"});
+        addRows({"half up;round;2.5;3", "half down;round;-2.5;-3", "above half;round;4000.6;4001",
+                 "clamped;round;1e20;2147483647", "truncated;trunc;3.9;3",
+                 "truncated negative;trunc;-3.9;-3", "four places;round4;0.12345;0.1235"});
     }
-    void parseNumber_takesTheLeadingNumericPart()
+    void convert()
     {
-        QFETCH(QString, text);
-        QFETCH(QString, value);
-        QCOMPARE(parseNumber(text), value.toDouble());
-    }
-
-    void numberChecks_acceptTheWholeTextOnly()
-    {
-        const auto flags = [](const char* latin1) {
-            const QString text = QString::fromLatin1(latin1);
-            return QString::number(isNumberText(text)) + QString::number(isWholeNumberText(text));
-        };
-        QCOMPARE(QStringList({flags(" 1.5 "), flags("-2"), flags(""), flags("1.5x"), flags("abc"),
-                              flags(" 12 "), flags("12.0"), flags("1e3"), flags("-")}),
-                 QStringList({"10", "11", "00", "00", "00", "11", "10", "10", "00"}));
-    }
-
-    void formatGeneral_printsTheShortestGeneralForm_data()
-    {
-        QTest::addColumn<double>("value");
-        QTest::addColumn<QString>("text");
-        const QList<std::pair<double, const char*>> rows = {{12500.0, "12500"},
-                                                            {0.5, "0.5"},
-                                                            {2.30, "2.3"},
-                                                            {0.0, "0"},
-                                                            {-0.0, "0"},
-                                                            {-1.25, "-1.25"},
-                                                            {1.0 / 3.0, "0.333333333333333"},
-                                                            {0.0001, "0.0001"},
-                                                            {0.00001, "1E-05"},
-                                                            {99999999999999.0, "99999999999999"},
-                                                            {1e15, "1E+15"},
-                                                            {1e100, "1E+100"},
-                                                            {0.533, "0.533"}};
-        for (const auto& [value, text] : rows)
-            QTest::newRow(text) << value << QString::fromLatin1(text);
-    }
-    void formatGeneral_printsTheShortestGeneralForm()
-    {
-        QFETCH(double, value);
-        QFETCH(QString, text);
-        QCOMPARE(formatGeneral(value), text);
-    }
-
-    void rounding_halvesAwayFromZeroAndClamps()
-    {
-        QCOMPARE(QList<int>({roundToInt(2.5), roundToInt(-2.5), roundToInt(4000.6), truncToInt(3.9),
-                             truncToInt(-3.9)}),
-                 QList<int>({3, -3, 4001, 3, -3}));
-        QCOMPARE(roundToInt(1e20), std::numeric_limits<int>::max());
-        QCOMPARE(roundTo4(0.12345), 0.1235);
-    }
-
-    void ConvertSecToMin_turnsMinutesAndSecondsIntoDecimalMinutes_data()
-    {
-        addColumns({"text", "result"});
-        addRows({"1:30;1:30;1.5000", "5:30;5:30;5.5000", "seconds only;0:20;0.3333",
-                 "third part ignored;1:30:15;1.5000", "no colon unchanged;90;90",
-                 "text unchanged;abc;abc", "empty minutes;:45;0.7500"});
-    }
-    void ConvertSecToMin_turnsMinutesAndSecondsIntoDecimalMinutes()
-    {
+        QFETCH(QString, f);
         QFETCH(QString, text);
         QFETCH(QString, result);
-        QCOMPARE(ConvertSecToMin(text), result);
+        const double x = text.toDouble();
+        if (f == "parse")
+            QCOMPARE(parseNumber(text), result.toDouble());
+        else if (f == "round4")
+            QCOMPARE(roundTo4(x), result.toDouble());
+        else if (f == "format")
+            QCOMPARE(formatGeneral(x), result);
+        else if (f == "minutes")
+            QCOMPARE(ConvertSecToMin(text), result);
+        else if (f == "checks")
+            QCOMPARE(QString::number(isNumberText(text)) + QString::number(isWholeNumberText(text)),
+                     result);
+        else
+            QCOMPARE(QString::number(f == "round" ? roundToInt(x) : truncToInt(x)), result);
     }
 
     void formatGeneral_ignoresTheProcessLocale()

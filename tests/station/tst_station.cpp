@@ -16,39 +16,6 @@ class StationTest : public QObject
     Q_OBJECT
 
 private slots:
-    void InitGrids_shapesTheStepGridWithItsHiddenColumns()
-    {
-        StationFixture f;
-        InitGrids(*f.station);
-        const GridModel& steps = f.station->form.TestStepGrid;
-        QCOMPARE(QList<int>({steps.rows(), steps.cols(), steps.fixedRows(), steps.fixedCols()}),
-                 QList<int>({2, 11, 1, 1}));
-        // Stable time, stop Ah and go-to are kept in the grid but not shown.
-        for (int c = 0; c < 11; ++c)
-            QCOMPARE(steps.colWidth(c) == 0, c == 6 || c == 7 || c == 9);
-        QCOMPARE(f.station->form.grdPhase3.rowTexts(2),
-                 QStringList({"B", "0.000", "0.000", "0.000"}));
-    }
-
-    void InitGrids_linkHeaderFollowsConnectMode_data()
-    {
-        QTest::addColumn<QByteArray>("ini");
-        QTest::addColumn<QString>("header");
-        QTest::newRow("missing key") << QByteArray("[ACL3]\n") << "TCPIP";
-        QTest::newRow("0") << QByteArray("[ACL3]\nConnectMode=0\n") << "RS232";
-        QTest::newRow("1") << QByteArray("[ACL3]\nConnectMode=1\n") << "GPIB";
-        QTest::newRow("other") << QByteArray("[ACL3]\nConnectMode=7\n") << "";
-    }
-    void InitGrids_linkHeaderFollowsConnectMode()
-    {
-        QFETCH(QByteArray, ini);
-        QFETCH(QString, header);
-        StationFixture f;
-        writeFile(f.path("ACL3.INI"), ini);
-        InitGrids(*f.station);
-        QCOMPARE(f.station->form.LoadStatusGrid.text(0, 1), header);
-    }
-
     void gridModel_tracksCellsColoursAndRows_andEndsEveryChangeItBegins()
     {
         GridModel g(QStringLiteral("g"));
@@ -102,13 +69,20 @@ private slots:
         QCOMPARE(form.value(QStringLiteral("LoadCheck_0")), form.LoadCheck[0]);
     }
 
-    void newStationFolder_isCreatedWithSettingsAndAnExampleThatLoads()
+    void stationFolder_isMadeWithSettingsAndAnExample_orLeftAsItIs_orNamed()
     {
         QTemporaryDir root;
         const QString dir = root.filePath(QStringLiteral("lab/ACL3"));
         QString error;
         QVERIFY2(prepareStationFolder(dir, &error), qPrintable(error));
         QVERIFY(QFileInfo(dir + QStringLiteral("/TestLog")).isDir());
+        // An existing folder gets its TestLog and nothing else.
+        QVERIFY(prepareStationFolder(root.path(), &error));
+        QVERIFY(QFileInfo(root.filePath(QStringLiteral("TestLog"))).isDir());
+        QVERIFY(!QFile::exists(root.filePath(QStringLiteral("ACL3.INI"))));
+        writeFile(root.filePath(QStringLiteral("file")), "x");
+        QVERIFY(!prepareStationFolder(root.filePath(QStringLiteral("file/sub")), &error));
+        QVERIFY2(error.contains(QStringLiteral("file/sub")), qPrintable(error));
 
         FakeClock clock;
         RecordingPrompts prompts;
@@ -120,21 +94,6 @@ private slots:
         QCOMPARE(s.settings.TestFileName, QDir(dir).filePath(QStringLiteral("TestFile01.INI")));
         QCOMPARE(s.TotalStepCount, 10);
         QVERIFY2(prompts.shown.empty(), qPrintable(prompts.messages().join('\n')));
-        // Every action of the example is one the station knows.
-        for (int i = 0; i < s.TotalStepCount; ++i)
-            QVERIFY(actions::all().contains(s.StepTable[i].ActionMode));
-    }
-
-    void existingStationFolder_isLeftAsItIs_andOneThatCannotBeMadeIsNamed()
-    {
-        QTemporaryDir root;
-        QString error;
-        QVERIFY(prepareStationFolder(root.path(), &error));
-        QVERIFY(QFileInfo(root.filePath(QStringLiteral("TestLog"))).isDir());
-        QVERIFY(!QFile::exists(root.filePath(QStringLiteral("ACL3.INI"))));
-        writeFile(root.filePath(QStringLiteral("file")), "x");
-        QVERIFY(!prepareStationFolder(root.filePath(QStringLiteral("file/sub")), &error));
-        QVERIFY2(error.contains(QStringLiteral("file/sub")), qPrintable(error));
     }
 
     void stationFolder_optionThenEnvironmentThenHome()
@@ -145,14 +104,6 @@ private slots:
         QCOMPARE(resolveStationFolder({}), QStringLiteral("/tmp/from-env"));
         qunsetenv("ACL3_STATION");
         QCOMPARE(resolveStationFolder({}), QDir::home().filePath(QStringLiteral("ACL3")));
-    }
-
-    void fileFilter_becomesQtsForm()
-    {
-        QCOMPARE(qtFileFilter(QStringLiteral("INI檔(*.ini)|*.ini|所有檔案(*.*)|*.*")),
-                 QStringLiteral("INI檔(*.ini);;所有檔案(*.*)"));
-        QCOMPARE(qtFileFilter(QStringLiteral("Programs|*.ini|Logs|*.csv")),
-                 QStringLiteral("Programs (*.ini);;Logs (*.csv)"));
     }
 
     void openAndSave_presetFilterAndCancel()
@@ -167,6 +118,8 @@ private slots:
         f.prompts.scriptAnswers({PromptAnswer::Discard}); // the edits above
         QVERIFY(!OpenCommand(s));                         // cancelled
         QCOMPARE(f.prompts.lastFilter, QStringLiteral("INI檔(*.ini);;所有檔案(*.*)"));
+        QCOMPARE(qtFileFilter(QStringLiteral("Programs|*.ini|Logs|*.csv")),
+                 QStringLiteral("Programs (*.ini);;Logs (*.csv)"));
         QCOMPARE(f.prompts.shown.back().text, f.path(QStringLiteral("TESTTMP.INI")));
         QVERIFY(!SaveCommand(s)); // cancelled
         QCOMPARE(s.form.TestStepGrid.text(1, 1), QStringLiteral("FOR"));
