@@ -48,21 +48,17 @@ private slots:
         StationFixture f;
         Station& s = *f.station;
         InitGrids(s);
-        QList<QStringList> steps;
         QStringList lines;
         const QStringList acts = actions::all();
         for (int n = 1; n <= kMaxProgramSteps; ++n) {
-            QStringList row;
-            row << acts[(n - 1) % acts.size()];
+            QStringList row{acts[(n - 1) % acts.size()]};
             for (int c = 2; c <= 10; ++c)
                 row << QStringLiteral("%1.%2").arg(n).arg(c);
             row[8] = n % 3 == 0 ? QString() : QStringLiteral("EndLoop"); // GoToStep
-            steps << row;
             lines << row.join(u'|');
         }
         setGridProgram(s, lines);
         QVERIFY(saveProgramAs(s, f.programPath()));
-        QCOMPARE(s.TotalStepCount, kMaxProgramSteps);
 
         StationFixture g;
         Station& t = *g.station;
@@ -72,15 +68,14 @@ private slots:
         QCOMPARE(t.TotalStepCount, kMaxProgramSteps);
         QCOMPARE(t.form.TestStepGrid.rows(), kMaxProgramSteps + 1);
         for (int n = 1; n <= kMaxProgramSteps; ++n) {
-            QStringList expected = steps[n - 1];
-            const TestStep& rec = t.StepTable[n - 1];
+            QStringList expected = lines[n - 1].split(u'|');
+            // The saving station's table is the grid it saved, frequency and all.
+            QCOMPARE(s.StepTable[n - 1].Frequency, expected[9]);
             if (expected[0] != actions::LoadLevel)
                 expected[9] = QString(); // only a load level's frequency is read back
             for (int fld = 0; fld < TestStep::kFieldCount; ++fld)
-                QCOMPARE(rec.field(fld), expected[fld]);
+                QCOMPARE(t.StepTable[n - 1].field(fld), expected[fld]);
             QCOMPARE(t.form.TestStepGrid.rowTexts(n), QStringList{QString::number(n)} + expected);
-            // The saving station's table is the grid it saved, frequency and all.
-            QCOMPARE(s.StepTable[n - 1].Frequency, steps[n - 1][9]);
         }
         QVERIFY(g.prompts.shown.empty());
     }
@@ -103,8 +98,6 @@ private slots:
                                "LoadModeVolt=CC|CurrentValue=10|StopTime=5|StopValue=12.5|"
                                "StableTime=1|StopAH=0|MeasTime=1|GoToStep=NextStep|Frequency=")
                                .split(u'|')));
-        QCOMPARE(s.MeasureOptions.MeasureKWH, 0);
-        QCOMPARE(s.StepTable[0].StopValue, QStringLiteral("12.5"));
     }
 
     void load_missingKeysTakeDefaultsAndEmptyValuesStayEmpty()
@@ -112,12 +105,13 @@ private slots:
         StationFixture f;
         Station& s = *f.station;
         s.StepTable[0].Frequency = QStringLiteral("55");
-        s.StepTable[1].Frequency = QStringLiteral("66");
         // Step 1: a charge step whose Frequency key must not be read; no GoToStep key.
         // Step 2: a load level without Frequency key and with an empty GoToStep.
         writeFile(f.programPath(),
                   programFile({"Charge|14|2|60|0.1|1|1|1|-|99", "LoadLevel|CC|10|0||||-||-",
-                               "Suspend|-|-|-|-|-|-|-|-|-"}));
+                               "Suspend|-|-|-|-|-|-|-|-|-"},
+                              "MeasureVoltage=0\r\nMeasureResistant=1\r\nMeasureAddKWH=1\r\n"
+                              "MeasureTime=0.25\r\n"));
         InitGrids(s);
         QVERIFY(LoadTestProgram(s));
         QCOMPARE(s.StepTable[0].GoToStep, QStringLiteral("NextStep"));
@@ -127,22 +121,11 @@ private slots:
         QCOMPARE(s.StepTable[1].Frequency, QStringLiteral("40"));
         QCOMPARE(s.StepTable[1].MeasTime, QStringLiteral("1"));
         QCOMPARE(gridRow(s, 3), QStringLiteral("Suspend|0|0|0|0|0|0|1|NextStep|").split(u'|'));
-    }
-
-    void load_optionDefaultsAndCheckBoxes()
-    {
-        StationFixture f;
-        Station& s = *f.station;
-        writeFile(f.programPath(), "[TestStep Option]\nMeasureVoltage=0\nMeasureResistant=1\n"
-                                   "MeasureAddKWH=1\nMeasureTime=0.25\n");
-        QVERIFY(LoadTestProgram(s));
         QCOMPARE(QList<bool>({s.form.Check1.flag(), s.form.Check2.flag(), s.form.Check7.flag(),
                               s.form.Check4.flag()}),
                  QList<bool>({false, true, true, true}));
-        QCOMPARE(s.MeasureOptions.MeasureAddKWH, 1);
         QCOMPARE(s.MeasureOptions.MeasureCapability, 1);
         QCOMPARE(s.MeasureOptions.MeasureTime, 0.25);
-        QCOMPARE(s.TotalStepCount, 0);
     }
 
     void save_keepsKeysItDoesNotWriteAndLeftOverSteps()
@@ -163,55 +146,41 @@ private slots:
         QCOMPARE(s.MeasureOptions.MeasureAddKWH, 1);
     }
 
+    void load_unbalancedLoopsAreRepairedInGridAndTable_data()
+    {
+        addColumns({"file", "loaded", "message"}); // actions split by "/"
+        addRows({"lone LOOP: message, nothing appended;LOOP;LOOP;1",
+                 "LOOP then FOR is balanced;LOOP/FOR;LOOP/FOR;0",
+                 "two openers, two closers;FOR/FOR2/LOOP2/LOOP;FOR/FOR2/LOOP2/LOOP;0",
+                 "FOR FOR LOOP appends one LOOP;FOR/FOR/LOOP;FOR/FOR/LOOP/LOOP;1",
+                 "FOR and FOR2 left open;FOR/FOR2/DisCharge;FOR/FOR2/DisCharge/LOOP2/LOOP;1"});
+    }
     void load_unbalancedLoopsAreRepairedInGridAndTable()
     {
+        QFETCH(QString, file);
+        QFETCH(QString, loaded);
+        QFETCH(QString, message);
         StationFixture f;
         Station& s = *f.station;
         s.StepTable[3].ActionMode = QStringLiteral("DisCharge"); // left from an earlier program
-        writeFile(f.programPath(), programFile({"FOR||||3|||||-", "FOR2||||2|||||-",
-                                                "DisCharge|CC|1|1|0|0|0|1|NextStep|-"}));
-        InitGrids(s);
-        QVERIFY(LoadTestProgram(s));
-        QCOMPARE(s.TotalStepCount, 5);
-        QCOMPARE(s.form.TestStepGrid.rows(), 6);
-        QCOMPARE(s.form.TestStepGrid.rowTexts(4).mid(0, 2), QStringList({"4", "LOOP2"}));
-        QCOMPARE(s.form.TestStepGrid.rowTexts(5).mid(0, 2), QStringList({"5", "LOOP"}));
-        // A run started without a save executes what the grid shows.
-        QCOMPARE(s.StepTable[3].ActionMode, QStringLiteral("LOOP2"));
-        QCOMPARE(s.StepTable[3].LoadModeVolt, QString());
-        QCOMPARE(s.StepTable[4].ActionMode, QStringLiteral("LOOP"));
-        QCOMPARE(f.prompts.messages(), QStringList{kOpenError});
-        // The file is not touched.
-        QCOMPARE(ReadIniString(f.programPath(), "TestStep Option", "TotalStepCount", ""),
-                 QStringLiteral("3"));
-    }
-
-    void load_loopBalanceCountsOnly_data()
-    {
-        QTest::addColumn<QStringList>("actions");
-        QTest::addColumn<int>("rows");
-        QTest::addColumn<bool>("message");
-        QTest::newRow("lone LOOP: message, nothing appended") << QStringList{"LOOP"} << 2 << true;
-        QTest::newRow("LOOP then FOR is balanced") << QStringList{"LOOP", "FOR"} << 3 << false;
-        QTest::newRow("two openers, two closers")
-            << QStringList{"FOR", "FOR2", "LOOP2", "LOOP"} << 5 << false;
-        QTest::newRow("FOR FOR LOOP appends one LOOP")
-            << QStringList{"FOR", "FOR", "LOOP"} << 5 << true;
-    }
-    void load_loopBalanceCountsOnly()
-    {
-        QFETCH(QStringList, actions);
-        QFETCH(int, rows);
-        QFETCH(bool, message);
-        StationFixture f;
         QStringList steps;
-        for (const QString& a : actions)
+        for (const QString& a : file.split(u'/'))
             steps << a + "||||1|||||-";
         writeFile(f.programPath(), programFile(steps));
-        InitGrids(*f.station);
-        QVERIFY(LoadTestProgram(*f.station));
-        QCOMPARE(f.station->form.TestStepGrid.rows(), rows);
-        QCOMPARE(f.prompts.messages().contains(kOpenError), message);
+        InitGrids(s);
+        QVERIFY(LoadTestProgram(s));
+        // A run started without a save executes what the grid shows.
+        QStringList grid;
+        QStringList table;
+        for (int n = 1; n < s.form.TestStepGrid.rows(); ++n) {
+            grid << s.form.TestStepGrid.text(n, 1);
+            table << s.StepTable[n - 1].ActionMode;
+        }
+        QCOMPARE(grid.join(u'/'), loaded);
+        QCOMPARE(table.join(u'/'), loaded);
+        QCOMPARE(s.TotalStepCount, grid.size());
+        QCOMPARE(f.prompts.messages(), message == "1" ? QStringList{kOpenError} : QStringList());
+        QCOMPARE(readFile(f.programPath()), programFile(steps)); // the file is not touched
     }
 
     void save_unbalancedLoopsWriteTheFileAndWarn()
