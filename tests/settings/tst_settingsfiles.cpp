@@ -62,50 +62,44 @@ private slots:
         QCOMPARE(s.form.TestStepModeCombo.list(), QStringList({"CC", "CR"}));
     }
 
+    void LoadLinkSettings_fillsRecordBoxesAndStatusGrid_data()
+    {
+        // mode: ConnectMode in ACL3.INI, none for no key; button: the link kind's checked button.
+        addColumns({"mode", "record", "header", "address", "button"});
+        // A port that is no whole number is refused, quoted, when the load is connected.
+        addRows({"tcp;;2 3 9600 7 4 1 0 127.0.0.1:0;TCPIP;127.0.0.1:5025.4;0",
+                 "serial;0;0 3 9600 7 4 1 0 127.0.0.1:0;RS232;3;1",
+                 "gpib;1;1 3 9600 7 4 1 0 127.0.0.1:0;GPIB;7;2",
+                 "unknown kind shows nothing;5;5 3 9600 7 4 1 0 127.0.0.1:0;;;"});
+    }
     void LoadLinkSettings_fillsRecordBoxesAndStatusGrid()
     {
-        StationFixture f;
-        writeFile(f.programPath(), "[Load1 Option]\nGPIBAddress=7\nComPort=3\nBaudRate=9600\n"
-                                   "ID=4\nIP=127.0.0.1\nPORT=5025.4\n");
-        Station& s = *f.station;
-        InitGrids(s);
-        LoadLinkSettings(s);
-        // A port that is no whole number is refused, quoted, when the load is connected.
-        QCOMPARE(linkText(s.loadLink()), QStringLiteral("2 3 9600 7 4 1 0 127.0.0.1:0"));
-        // The boxes the connection takes its address from show the stored address.
-        const StationForm& form = s.form;
-        QCOMPARE(QStringList({form.txtIP.text(), form.txtPort.text(), form.GpibAddressText.text(),
-                              form.LoadComPortText.text(), form.LoadBaudRateText.text()}),
-                 QStringList({"127.0.0.1", "5025.4", "07", "03", "9600"}));
-        QVERIFY(form.Option1[0]->flag() && !form.Option1[1]->flag());
-        const GridModel& g = form.LoadStatusGrid;
-        QCOMPARE(g.rowTexts(1), QStringList({"1", "127.0.0.1:5025.4", "Wait"}));
-        QCOMPARE(s.ConnectedLoadCount, 1);
-    }
-
-    void LoadLinkSettings_otherLinkKindsShowTheirAddress_data()
-    {
-        addColumns({"mode", "header", "address", "button"});
-        addRows({"serial;0;RS232;3;0", "gpib;1;GPIB;7;1", "unknown kind shows nothing;5;;;"});
-    }
-    void LoadLinkSettings_otherLinkKindsShowTheirAddress()
-    {
         QFETCH(QString, mode);
+        QFETCH(QString, record);
         QFETCH(QString, header);
         QFETCH(QString, address);
         QFETCH(QString, button);
         StationFixture f;
-        writeFile(f.path("ACL3.INI"), "[ACL3]\nConnectMode=" + mode.toUtf8() + "\n");
-        writeFile(f.programPath(), "[Load1 Option]\nGPIBAddress=7\nComPort=3\n");
+        if (!mode.isEmpty())
+            writeFile(f.path("ACL3.INI"), "[ACL3]\nConnectMode=" + mode.toUtf8() + "\n");
+        writeFile(f.programPath(), "[Load1 Option]\nGPIBAddress=7\nComPort=3\nBaudRate=9600\n"
+                                   "ID=4\nIP=127.0.0.1\nPORT=5025.4\n");
         Station& s = *f.station;
         InitGrids(s);
         s.form.LoadStatusGrid.setText(0, 1, QString());
         s.form.Option1[0]->setFlag(false);
         LoadLinkSettings(s);
-        QCOMPARE(s.form.LoadStatusGrid.text(0, 1), header);
-        QCOMPARE(s.form.LoadStatusGrid.text(1, 1), address);
+        QCOMPARE(linkText(s.loadLink()), record);
+        // The boxes the connection takes its address from show the stored address.
+        const StationForm& form = s.form;
+        QCOMPARE(QStringList({form.txtIP.text(), form.txtPort.text(), form.GpibAddressText.text(),
+                              form.LoadComPortText.text(), form.LoadBaudRateText.text()}),
+                 QStringList({"127.0.0.1", "5025.4", "07", "03", "9600"}));
+        QCOMPARE(form.LoadStatusGrid.text(0, 1), header);
+        QCOMPARE(form.LoadStatusGrid.rowTexts(1), QStringList({"1", address, "Wait"}));
         for (int i = 0; i < 3; ++i)
-            QCOMPARE(s.form.Option1[i]->flag(), QString::number(i) == button);
+            QCOMPARE(form.Option1[i]->flag(), QString::number(i) == button);
+        QCOMPARE(s.ConnectedLoadCount, 1);
     }
 
     void SaveLinkSettings_writesPanelValuesInOrderAndShowsAddressAlone()

@@ -10,21 +10,15 @@
 #include "support/UiSupport.h"
 #include "testprogram/TestProgramFile.h"
 
+#include <QRegularExpression>
+
 #include <sys/stat.h>
 
 namespace {
 
 const QString kOpenError = QStringLiteral("Open Error, For - Loop use method have error, Please "
                                           "check it. (System auto addition LOOP function at last)");
-const QString kSaveError =
-    QStringLiteral("Save has Error, For - Loop use method have error, Please check it");
-
 const QString kSuspend = QStringLiteral("Suspend|||1|0|||1|NextStep|-");
-
-QStringList gridRow(const Station& s, int row)
-{
-    return s.form.TestStepGrid.rowTexts(row, 1);
-}
 
 void setGridProgram(Station& s, const QStringList& steps)
 {
@@ -120,30 +114,13 @@ private slots:
         QCOMPARE(s.StepTable[1].GoToStep, QString());
         QCOMPARE(s.StepTable[1].Frequency, QStringLiteral("40"));
         QCOMPARE(s.StepTable[1].MeasTime, QStringLiteral("1"));
-        QCOMPARE(gridRow(s, 3), QStringLiteral("Suspend|0|0|0|0|0|0|1|NextStep|").split(u'|'));
+        QCOMPARE(s.form.TestStepGrid.rowTexts(3, 1),
+                 QStringLiteral("Suspend|0|0|0|0|0|0|1|NextStep|").split(u'|'));
         QCOMPARE(QList<bool>({s.form.Check1.flag(), s.form.Check2.flag(), s.form.Check7.flag(),
                               s.form.Check4.flag()}),
                  QList<bool>({false, true, true, true}));
         QCOMPARE(s.MeasureOptions.MeasureCapability, 1);
         QCOMPARE(s.MeasureOptions.MeasureTime, 0.25);
-    }
-
-    void save_keepsKeysItDoesNotWriteAndLeftOverSteps()
-    {
-        StationFixture f;
-        Station& s = *f.station;
-        writeFile(f.programPath(), programFile(QStringList(5, kSuspend), "MeasureAddKWH=1\r\n"));
-        InitGrids(s);
-        QVERIFY(LoadTestProgram(s));
-        setGridProgram(s, QStringList(2, kSuspend));
-        QVERIFY(SaveTestProgram(s));
-        QCOMPARE(ReadIniString(f.programPath(), "TestStep Option", "MeasureAddKWH", ""),
-                 QStringLiteral("1"));
-        QCOMPARE(ReadIniString(f.programPath(), "Step5", "ActionMode", ""),
-                 QStringLiteral("Suspend"));
-        QVERIFY(LoadTestProgram(s));
-        QCOMPARE(s.TotalStepCount, 2);
-        QCOMPARE(s.MeasureOptions.MeasureAddKWH, 1);
     }
 
     void load_unbalancedLoopsAreRepairedInGridAndTable_data()
@@ -181,20 +158,6 @@ private slots:
         QCOMPARE(s.TotalStepCount, grid.size());
         QCOMPARE(f.prompts.messages(), message == "1" ? QStringList{kOpenError} : QStringList());
         QCOMPARE(readFile(f.programPath()), programFile(steps)); // the file is not touched
-    }
-
-    void save_unbalancedLoopsWriteTheFileAndWarn()
-    {
-        StationFixture f;
-        Station& s = *f.station;
-        s.settings.TestFileName = f.programPath();
-        InitGrids(s);
-        setGridProgram(s, {"FOR||||2|||||", kSuspend});
-        QVERIFY(SaveTestProgram(s));
-        QCOMPARE(f.prompts.messages(), QStringList{kSaveError});
-        QCOMPARE(ReadIniString(f.programPath(), "Step2", "ActionMode", ""),
-                 QStringLiteral("Suspend"));
-        QCOMPARE(s.TotalStepCount, 2);
     }
 
     void open_ofARefusedFileChangesNothing_data()
@@ -255,40 +218,66 @@ private slots:
         QCOMPARE(readFile(f.path("ACL3.INI")), name == "ACL3.INI" ? content : QByteArray());
     }
 
-    void save_failingHalfWayKeepsTheOldFileAndTable()
+    void save_data()
     {
-        StationFixture f;
-        Station& s = *f.station;
-        writeFile(f.programPath(), programFile({kSuspend}));
-        LoadSystemSettings(s);
-        const QByteArray before = readFile(f.programPath());
-        setGridProgram(s, {"FOR||||2|||||", "LOOP|||||||||"});
-        for (AtomicWriteFault fault : {AtomicWriteFault::Write, AtomicWriteFault::Rename}) {
-            f.prompts.shown.clear();
-            setAtomicWriteFaultForTesting(fault);
-            f.prompts.scriptFileNames({f.programPath()});
-            const bool saved = SaveCommand(s);
-            setAtomicWriteFaultForTesting(AtomicWriteFault::None);
-            QVERIFY(!saved);
-            QCOMPARE(readFile(f.programPath()), before);
-            QCOMPARE(s.StepTable[0].ActionMode, QStringLiteral("Suspend"));
-            QCOMPARE(f.prompts.messages().size(), 1);
-            QVERIFY(f.prompts.messages()[0].contains(QStringLiteral("TestFile01.INI")));
-        }
-        // Nothing was lost: the grid still holds what the operator edited.
-        QCOMPARE(s.form.TestStepGrid.text(1, 1), QStringLiteral("FOR"));
+        // existing: Suspend steps in the file before, with a key the save does not write; grid:
+        // steps split by "/" ("S" a Suspend), "#N" N empty rows; file: texts of the saved file.
+        addColumns({"existing", "grid", "fault", "saved", "message", "file"});
+        addRows({"keeps keys it does not write and left-over steps;5;S/S;;1;;MeasureAddKWH=1|"
+                 "TotalStepCount=2|[Step5]\r\nActionMode=Suspend",
+                 "unbalanced loops written with a warning;;FOR||||2/S;;1;Save has Error, For - "
+                 "Loop use method have error, Please check it;[Step2]\r\nActionMode=Suspend",
+                 "more than 1500 steps refused;;#1501;;0;Test Step too much, Please check it.;",
+                 "disk full while writing;1;FOR||||2/LOOP;write;0;TestFile01.INI;",
+                 "rename refused;1;FOR||||2/LOOP;rename;0;TestFile01.INI;"});
     }
-
-    void save_ofMoreThan1500StepsIsRefused()
+    void save()
     {
+        QFETCH(QString, existing);
+        QFETCH(QString, grid);
+        QFETCH(QString, fault);
+        QFETCH(QString, saved);
+        QFETCH(QString, message);
+        QFETCH(QString, file);
         StationFixture f;
         Station& s = *f.station;
-        s.settings.TestFileName = f.programPath();
         InitGrids(s);
-        s.form.TestStepGrid.setRows(kMaxProgramSteps + 2);
-        QVERIFY(!SaveTestProgram(s));
-        QCOMPARE(f.prompts.messages(), QStringList{"Test Step too much, Please check it."});
-        QVERIFY(!QFile::exists(f.programPath()));
+        s.settings.TestFileName = f.programPath();
+        if (!existing.isEmpty()) {
+            writeFile(f.programPath(),
+                      programFile(QStringList(existing.toInt(), kSuspend), "MeasureAddKWH=1\r\n"));
+            QVERIFY(LoadTestProgram(s));
+        }
+        const QByteArray before = readFile(f.programPath());
+        const StepRecords table = s.StepTable;
+        QStringList steps = grid.split(u'/');
+        steps.replaceInStrings(QRegularExpression("^S$"), kSuspend);
+        if (grid.startsWith(u'#'))
+            s.form.TestStepGrid.setRows(grid.mid(1).toInt() + 1);
+        else
+            setGridProgram(s, steps);
+        const QString firstAction = s.form.TestStepGrid.text(1, 1);
+        setAtomicWriteFaultForTesting(fault == "write"    ? AtomicWriteFault::Write
+                                      : fault == "rename" ? AtomicWriteFault::Rename
+                                                          : AtomicWriteFault::None);
+        f.prompts.scriptFileNames({f.programPath()});
+        const bool ok = SaveCommand(s);
+        setAtomicWriteFaultForTesting(AtomicWriteFault::None);
+        QCOMPARE(ok, saved == "1");
+        QCOMPARE(f.prompts.messages().size(), message.isEmpty() ? 0 : 1);
+        QVERIFY2(f.prompts.messages().value(0).contains(message), qPrintable(message));
+        const QString after = QString::fromUtf8(readFile(f.programPath()));
+        for (const QString& part : file.split(u'|', Qt::SkipEmptyParts))
+            QVERIFY2(after.contains(part), qPrintable(after));
+        if (ok) {
+            QVERIFY(LoadTestProgram(s));
+            QCOMPARE(s.TotalStepCount, steps.size());
+            return;
+        }
+        QCOMPARE(after.toUtf8(), before);
+        QVERIFY(s.StepTable == table);
+        // Nothing was lost: the grid still holds what the operator edited.
+        QCOMPARE(s.form.TestStepGrid.text(1, 1), firstAction);
     }
 
     void repairOf1500Steps_staysWithinTheTable()
