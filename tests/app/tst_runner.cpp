@@ -1,21 +1,131 @@
-// Protects acl3-run: its exit codes, its output, its log, its check, its dry run and the load off
-// at every way out.
-#include "RunnerHarness.h"
+// Protects acl3-run (exit codes, output, log, check, dry run, resume, the load off at every way
+// out) and every program's --version and --help without a display.
+#include "Version.h"
 #include "common/NumberText.h"
 #include "execution/RunBench.h"
+#include "execution/RunJournal.h"
 #include "station/StationFolder.h"
 #include "support/SimStation.h"
 #include "support/TestMain.h"
+#include "support/TestSupport.h"
+#include "support/UiSupport.h"
 
 #include <QDir>
+#include <QProcess>
 #include <QRegularExpression>
 #include <QTcpServer>
+#include <QTemporaryDir>
 
+#include <csignal>
+#include <functional>
 #include <memory>
-
 #include <sys/resource.h>
 
 namespace {
+
+// A program file measuring every `measure` seconds, then `tail` (its load).
+inline QByteArray runProgram(const QStringList& steps, const QByteArray& tail = {},
+                             const QByteArray& measure = "1")
+{
+    return programFile(steps, "MeasureTime=" + measure + "\r\n", tail);
+}
+
+inline QByteArray loadAt(quint16 port)
+{
+    return "[Load1 Option]\r\nIP=127.0.0.1\r\nPORT=" + QByteArray::number(port) + "\r\n";
+}
+
+// acl3-run on the station folder "station" of its own temporary folder.
+struct Runner
+{
+    QTemporaryDir dir;
+    QProcess process;
+    int exitCode = -1; // -1: killed
+    QString out;
+    QString err;
+
+    QString path(const QString& name) const { return dir.filePath(name); }
+    QString logPath(const QString& sn) const { return path("station/TestLog/" + sn + ".CSV"); }
+    QString log(const QString& sn) const { return QString::fromUtf8(readFile(logPath(sn))); }
+    // The log's whole records, without its header and a torn last line.
+    QList<QStringList> records(const QString& sn) const
+    {
+        QList<QStringList> out;
+        const QStringList lines = log(sn).split("\r\n");
+        for (qsizetype i = 1; i + 1 < lines.size(); ++i)
+            out << lines[i].split(',');
+        return out;
+    }
+
+    void start(const QStringList& args)
+    {
+        out.clear();
+        err.clear();
+        process.setProgram(QStringLiteral(ACL3_RUN_PATH));
+        process.setArguments(QStringList{"--station", path("station")} + args);
+        process.start();
+        QVERIFY(process.waitForStarted());
+    }
+    void finish()
+    {
+        QVERIFY(process.waitForFinished(120000));
+        exitCode = process.exitStatus() == QProcess::NormalExit ? process.exitCode() : -1;
+        out += QString::fromLocal8Bit(process.readAllStandardOutput());
+        err += QString::fromLocal8Bit(process.readAllStandardError());
+    }
+    void run(const QStringList& args)
+    {
+        start(args);
+        finish();
+    }
+    // Starts a run and sends it `signo` once `until` holds.
+    void signalWhen(const QStringList& args, int signo, const std::function<bool()>& until)
+    {
+        start(args);
+        QTRY_VERIFY_WITH_TIMEOUT(until(), 60000);
+        ::kill(static_cast<pid_t>(process.processId()), signo);
+        finish();
+    }
+};
+
+// acl3-loadsim on a free loopback port.
+struct LoadSimProgram
+{
+    explicit LoadSimProgram(const QStringList& options)
+    {
+        process.start(QStringLiteral(ACL3_LOADSIM_PATH), QStringList{"--tcp", "0"} + options);
+        process.waitForReadyRead(10000);
+        port = QString::fromLocal8Bit(process.readLine()).section(':', -1).trimmed().toUShort();
+    }
+    ~LoadSimProgram()
+    {
+        process.terminate();
+        process.waitForFinished(5000);
+    }
+    QProcess process;
+    quint16 port = 0;
+};
+
+QStringList events(const Runner& r, const QString& key)
+{
+    QStringList out;
+    for (const JournalEvent& e : readJournal(r.path("station/TestLog/SN1.journal")).events)
+        out << e.event + " " + e.fields.value(key).toVariant().toString();
+    return out;
+}
+
+double volts(const QStringList& record)
+{
+    return record.value(4).toDouble();
+}
+
+// Writes the program (measuring every 0.5 s) and kills its run with SIGKILL once `until` holds.
+void killWhen(Runner& r, const QStringList& steps, quint16 port, const std::function<bool()>& until)
+{
+    writeFile(r.path("p.INI"), runProgram(steps, loadAt(port), "0.5"));
+    r.signalWhen({"--program", r.path("p.INI"), "--sn", "SN1"}, SIGKILL, until);
+    QCOMPARE(r.exitCode, -1);
+}
 
 // Step and Loop1 of every record: the sequence the run went through.
 QStringList stepsOf(const QList<QStringList>& records)
@@ -43,12 +153,10 @@ class RunnerTest : public QObject
 private slots:
     void run_data()
     {
-        // program: steps split by "/", "!" a damaged file. load: "sim" simulated, "silent" a
-        // loopback load that never answers, "closed" a loopback port nobody listens on, "loadsim
-        // ARGS" acl3-loadsim (the station reconnecting for 2 s), "nosettings" simulated on a
-        // station without ACL3.INI, "fsize" simulated with a 4 kB file size limit. An argument
-        // "@SIGNO:N" sends that signal once the log has N lines ("connecting": once acl3-run
-        // connects). out, err and csv: texts that must be there, "!" ones that must not.
+        // program: steps split by "/", "!" a damaged file. load: "sim", "silent" (never answers),
+        // "closed" (nobody listens), "loadsim ARGS" (reconnecting for 2 s), "nosettings" and
+        // "fsize" (4 kB file size limit) simulated. "@SIGNO:N" sends that signal once the log has
+        // N lines or acl3-run is "connecting". out, err, csv: texts there, "!" ones not there.
         addColumns({"program", "load", "args", "exitCode", "out", "err", "csv"});
         addRows({
             "simulated;LoadLevel|CC|5|1||||1||50/LoadLevel|CR|50|1||||1||50;sim;--sn R1;0;Step 1 "
@@ -217,8 +325,7 @@ private slots:
     {
         QFETCH(QString, steps);
         QFETCH(QString, source);
-        // A real run keeps its measuring instants only while no tick comes a measure time late:
-        // on a busy machine, at twice real time.
+        // At twice real time: a busy machine would make a faster real run miss measuring instants.
         constexpr double kSpeed = 2;
         RunBench real(kSpeed, source == "ac" ? SourceKind::Ac : SourceKind::Battery);
         real.sim().setSpeed(kSpeed);
@@ -242,6 +349,132 @@ private slots:
         QVERIFY(dry.size() > 5);
         QVERIFY(QDir(QDir::cleanPath(QFileInfo(csv.captured(1)).absolutePath() + "/../.."))
                     .removeRecursively());
+    }
+
+    // A lab PC's installer and the manual pages ask these where no window can open.
+    void versionAndHelp_needNoDisplay_data()
+    {
+        QTest::addColumn<QString>("program");
+        QTest::addColumn<QString>("option");
+        QTest::addColumn<QString>("answerStart");
+        const std::pair<const char*, const char*> programs[] = {
+            {"acl3", ACL3_WINDOW_PATH},
+            {"acl3-run", ACL3_RUN_PATH},
+            {"acl3-loadsim", ACL3_LOADSIM_PATH},
+            {"acl3-report", ACL3_REPORT_PATH},
+        };
+        for (const auto& [name, path] : programs) {
+            const QString version = QLatin1String(name) + QStringLiteral(" " ACL3_VERSION "\n");
+            QTest::addRow("%s --version", name) << path << "--version" << version;
+            QTest::addRow("%s -v", name) << path << "-v" << version;
+            QTest::addRow("%s --help", name) << path << "--help"
+                                             << "Usage: " + QString(path);
+        }
+    }
+    void versionAndHelp_needNoDisplay()
+    {
+        QFETCH(QString, program);
+        QFETCH(QString, option);
+        QFETCH(QString, answerStart);
+        QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
+        for (const char* name : {"QT_QPA_PLATFORM", "DISPLAY", "WAYLAND_DISPLAY"})
+            environment.remove(QLatin1String(name));
+        QProcess process;
+        process.setProcessEnvironment(environment);
+        process.start(program, {option});
+        QVERIFY(process.waitForFinished(10000));
+        const QString out = QString::fromLocal8Bit(process.readAllStandardOutput());
+        QVERIFY2(out.startsWith(answerStart), qPrintable(out + process.readAllStandardError()));
+        QCOMPARE(process.exitStatus(), QProcess::NormalExit);
+        QCOMPARE(process.exitCode(), 0);
+    }
+
+    // Killed with SIGKILL in the middle of a run and taken up with --resume: the load outlives
+    // the station, as it does in a crash.
+    void killedInTheSecondLoopPass_isResumedToThreePassesInAll()
+    {
+        Runner r;
+        LoadSimProgram load({"--log", r.path("sim.log")});
+        killWhen(r,
+                 {"FOR||||3", "LoadLevel|CC|2|2||||0.5||50", "LOOP", "LoadLevel|CC|3|1||||0.5||50"},
+                 load.port, [&] {
+                     const QList<QStringList> rs = r.records("SN1");
+                     return rs.size() > 2 && rs.last().mid(1, 2) == QStringList({"2", "2"}) &&
+                            rs[rs.size() - 2].mid(1, 2) == QStringList({"2", "2"});
+                 });
+        const int atKill = static_cast<int>(r.records("SN1").size());
+        // What the crash left of a last line (none here, or a torn one) is cut away.
+        writeFile(r.logPath("SN1"),
+                  readFile(r.logPath("SN1")) + QByteArray::number(atKill + 1) + ",2,2,1");
+        writeFile(r.path("sim.log"), {});
+
+        r.run({"--resume"});
+        QCOMPARE(r.exitCode, 0);
+        QVERIFY2(
+            r.out.contains("The run of SN SN1 stopped unexpectedly at step 2 of 4 (Loop1 2) at "),
+            qPrintable(r.out));
+        // Connected and reset as a Start does, then the interrupted step on the load again.
+        const QString sim = QString::fromUtf8(readFile(r.path("sim.log")));
+        QVERIFY2(QRegularExpression("\tMEAS:VOLT\\?\n(.*\n)*.*\tCC:A 2\n").match(sim).hasMatch(),
+                 qPrintable(sim));
+        // Records numbered on without a gap or a repeat; the body's passes 3, 2, 1 once each.
+        QStringList passes;
+        const QList<QStringList> records = r.records("SN1");
+        for (int i = 0; i < records.size(); ++i) {
+            QCOMPARE(records[i][0], QString::number(i + 1));
+            const QString pass = records[i][1] + "/" + records[i][2];
+            if (passes.isEmpty() || passes.last() != pass)
+                passes << pass;
+        }
+        QCOMPARE(passes, QStringList({"2/3", "2/2", "2/1", "4/3"}));
+        QVERIFY(records.size() - atKill >= 3);
+        const QStringList how = events(r, "how");
+        QCOMPARE(how.count("step end dwell time"), 4);
+        QVERIFY(how.contains("log cut "));
+        QCOMPARE(how.last(), QStringLiteral("run end finished"));
+        QCOMPARE(events(r, "records").last(), "run end " + QString::number(records.size()));
+        // Taken up once: nothing is interrupted any more.
+        r.run({"--resume"});
+        QCOMPARE(r.exitCode, 2);
+        QVERIFY2(r.err.contains("no interrupted run in "), qPrintable(r.err));
+    }
+
+    void killedInADischarge_goesOnToTheStopVoltage()
+    {
+        Runner r;
+        // 10 A from a 0.05 Ah cell: it reaches 3.5 V under load after about 7 s.
+        LoadSimProgram load(
+            {"--source", "battery", "--capacity", "0.05", "--log", r.path("sim.log")});
+        killWhen(r, {"DisCharge|CC|10|60|3.5|||0.5|NextStep"}, load.port,
+                 [&] { return r.records("SN1").size() >= 4; });
+        QVERIFY(volts(r.records("SN1").last()) > 3.6);
+        r.run({"--resume", "--sn", "SN1"});
+        QCOMPARE(r.exitCode, 0);
+        const QList<QStringList> records = r.records("SN1");
+        QVERIFY2(records.size() < 40, "the discharge went on to its dwell time");
+        QVERIFY(volts(records[records.size() - 2]) >= 3.5);
+        QVERIFY(volts(records.last()) < 3.5);
+        QVERIFY(events(r, "how").contains("step end stop value"));
+        QVERIFY(readFile(r.path("sim.log")).trimmed().endsWith("\tLOAD OFF"));
+    }
+
+    void programChanged_orAnotherSerialNumber_isRefused()
+    {
+        Runner r;
+        LoadSimProgram load({"--log", r.path("sim.log")});
+        killWhen(r, {"LoadLevel|CC|2|30||||0.5||50"}, load.port,
+                 [&] { return r.records("SN1").size() >= 2; });
+        const QByteArray csv = readFile(r.logPath("SN1"));
+        const QByteArray journal = readFile(r.path("station/TestLog/SN1.journal"));
+        writeFile(r.path("p.INI"), readFile(r.path("p.INI")).replace("=2\r\n", "=3\r\n"));
+        r.run({"--resume", "--sn", "SN2"});
+        QVERIFY2(r.exitCode == 2 && r.err.contains("no interrupted run of SN SN2 in "),
+                 qPrintable(r.err));
+        r.run({"--resume"});
+        QVERIFY2(r.exitCode == 2 && r.err.contains("has changed since the run of SN SN1 started"),
+                 qPrintable(r.err));
+        QCOMPARE(readFile(r.logPath("SN1")), csv);
+        QCOMPARE(readFile(r.path("station/TestLog/SN1.journal")), journal);
     }
 };
 

@@ -1,13 +1,60 @@
-// Protects reading and printing numbers as the program files, the load and the log hold them.
+// Protects the clocks, the waits, whole-file writes and numbers as files, load and log hold them.
+#include "common/AtomicFile.h"
+#include "common/Clock.h"
 #include "common/NumberText.h"
+#include "common/Waits.h"
 #include "support/TestMain.h"
+#include "support/TestSupport.h"
 #include "support/UiSupport.h"
 
-class NumberTextTest : public QObject
+#include <QDir>
+#include <QTemporaryDir>
+#include <QTimer>
+
+class CommonTest : public QObject
 {
     Q_OBJECT
 
 private slots:
+    void fakeClock_startsWhereToldAndJumps()
+    {
+        FakeClock clock(QDateTime(QDate(2026, 3, 1), QTime(23, 59, 59)), 0);
+        QCOMPARE(dateTimeText(clock.now()), QStringLiteral("2026/03/01 23:59:59"));
+        QCOMPARE(clock.secondsSinceMidnight(), 86399.0);
+        clock.advance(2);
+        QCOMPARE(dateTimeText(clock.now()), QStringLiteral("2026/03/02 00:00:01"));
+        QCOMPARE(clock.secondsSinceMidnight(), 1.0);
+        QCOMPARE(parseDateTimeText(dateTimeText(clock.now())), clock.now());
+        QVERIFY(!parseDateTimeText(QStringLiteral("yesterday")).isValid());
+    }
+
+    void waits_runOnTheClockAndOnlyPreciseOnesHoldEvents()
+    {
+        FakeClock clock(QDateTime(QDate(2026, 3, 1), QTime(8, 0)), 1000);
+        bool fired = false;
+        QTimer::singleShot(0, [&] { fired = true; });
+        const double start = clock.monotonicMs();
+        PreciseDelayMs(clock, 2000);
+        QVERIFY(!fired);
+        DelayMs(clock, 3000); // handles events while it waits
+        QVERIFY(fired);
+        QVERIFY(clock.monotonicMs() - start >= 5000);
+        QCOMPARE(clock.realMsFor(5000), 5.0);
+        int polls = 0;
+        QVERIFY(WaitUntil(clock, 1e9, [&] { return ++polls == 3; }));
+        QVERIFY(!WaitUntil(clock, 5, [] { return false; }));
+    }
+
+    // A refused save keeping the old file and leaving no temporary is checked on program saves.
+    void atomicWrite_intoAMissingFolder_namesThePath()
+    {
+        QTemporaryDir dir;
+        const QString path = dir.filePath(QStringLiteral("missing/a.ini"));
+        QString error;
+        QVERIFY(!writeFileAtomically(path, "new content", &error));
+        QVERIFY2(error.contains(QDir::toNativeSeparators(path)), qPrintable(error));
+    }
+
     void convert_data()
     {
         // parse: parseNumber; format: formatGeneral; minutes: ConvertSecToMin; checks: isNumberText
@@ -71,5 +118,5 @@ private slots:
     }
 };
 
-ACL3_TEST_MAIN(NumberTextTest)
-#include "tst_numbertext.moc"
+ACL3_TEST_MAIN(CommonTest)
+#include "tst_common.moc"
