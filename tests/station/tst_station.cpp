@@ -51,15 +51,13 @@ private slots:
         QVERIFY(reset.size() >= 6);
     }
 
-    void formValue_signalsRealChangesOnlyAndKeepsItsType()
+    void formValue_signalsRealChangesOnly()
     {
         StationForm form;
         QSignalSpy spy(&form.SNText, &FormValue::changed);
         form.SNText.setText(QStringLiteral("A1"));
         form.SNText.setText(QStringLiteral("A1"));
         QCOMPARE(spy.size(), 1);
-        form.Check1.set(0);
-        QCOMPARE(form.Check1.value().metaType(), QMetaType::fromType<bool>());
     }
 
     void stationFolder_isMadeWithSettingsAndAnExample_orLeftAsItIs_orNamed()
@@ -109,7 +107,6 @@ private slots:
         s.form.TestStepGrid.setRows(2);
         s.form.TestStepGrid.setRowTexts(
             1, QStringLiteral("1|Suspend|||1|0|||1|NextStep|").split(u'|'));
-        s.form.txtIP.setText(QStringLiteral("127.0.0.1"));
         const QString target = f.path(QStringLiteral("prog.ini"));
         f.prompts.scriptFileNames({target});
         QVERIFY(SaveCommand(s));
@@ -123,7 +120,6 @@ private slots:
         LoadSystemSettings(t);
         QCOMPARE(t.settings.TestFileName, target);
         QCOMPARE(t.TotalStepCount, 1);
-        QCOMPARE(t.form.txtIP.text(), QStringLiteral("127.0.0.1"));
     }
 };
 
