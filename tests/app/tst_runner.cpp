@@ -222,7 +222,7 @@ private slots:
         std::unique_ptr<LoadSimProgram> loadsim;
         QByteArray link;
         QStringList arguments = args.split(u' ', Qt::SkipEmptyParts);
-        const QString signal = arguments.filter(QRegularExpression("^@")).value(0).mid(1);
+        const QString signalAt = arguments.filter(QRegularExpression("^@")).value(0).mid(1);
         arguments.removeIf([](const QString& a) { return a.startsWith(u'@'); });
         if (load == "silent") {
             link = loadAt(silent.serverPort());
@@ -255,12 +255,12 @@ private slots:
             arguments << "--program" << QStringLiteral(ACL3_EXAMPLES_DIR "/") + program.mid(1);
         else if (!program.isEmpty())
             arguments << "--program" << r.path("p.INI");
-        if (signal.isEmpty()) {
+        if (signalAt.isEmpty()) {
             r.run(arguments);
         } else {
-            r.signalWhen(arguments, signal.section(u':', 0, 0).toInt(), [&] {
+            r.signalWhen(arguments, signalAt.section(u':', 0, 0).toInt(), [&] {
                 r.out += QString::fromLocal8Bit(r.process.readAllStandardOutput());
-                const QString when = signal.section(u':', 1);
+                const QString when = signalAt.section(u':', 1);
                 return when == "connecting" ? r.out.contains("connecting to the load at 127.0.0.1:")
                                             : r.log("R1").count("\r\n") >= when.toInt();
             });
