@@ -278,13 +278,13 @@ private slots:
             QVERIFY2(parseNumber(record.value(4)) > 200, qPrintable(record.join(u',')));
         const auto told = QRegularExpression(": (\\d+) records in ").match(r.out);
         if (told.hasMatch()) {
-            QCOMPARE(told.captured(1).toInt(), log.count("\r\n") - 1);
+            QCOMPARE(told.captured(1).toLongLong(), r.records("R1").size());
             QVERIFY(r.out.contains("records in " + QDir::toNativeSeparators(r.logPath("R1"))));
         }
         const QByteArray loadLog = readFile(r.path("load.log")).trimmed();
         if (exitCode == "2")
             QVERIFY(loadLog.isEmpty());
-        else if (QFile::exists(r.path("load.log")))
+        else if (QFile::exists(r.path("load.log")) && exitCode != "1") // a full disk cuts it too
             QVERIFY2(loadLog.endsWith("\tLOAD OFF"), loadLog.right(200).constData());
         // The station's settings do not learn the program it ran.
         QVERIFY(!readFile(r.path("station/ACL3.INI")).contains("TestFileName01"));
@@ -305,6 +305,8 @@ private slots:
             qPrintable(second.err));
         // The first run's open log was left alone.
         QCOMPARE(QDir(first.path("station/TestLog")).entryList({"L1_*"}).size(), 0);
+        first.process.kill();
+        QVERIFY(first.process.waitForFinished());
     }
 
     void dryRun_hasTheStepsAndRecordsOfARealRun_data()
