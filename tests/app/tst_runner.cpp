@@ -1,5 +1,8 @@
-// Protects acl3-run: its exit codes, its output, its log and the load off at every way out.
+// Protects acl3-run (exits, output, log, check, dry run, resume, load off) and every --version.
+#include "Version.h"
 #include "common/NumberText.h"
+#include "execution/RunBench.h"
+#include "execution/RunJournal.h"
 #include "station/StationFolder.h"
 #include "support/SimStation.h"
 #include "support/TestMain.h"
@@ -8,62 +11,85 @@
 
 #include <QDir>
 #include <QProcess>
-#include <QRandomGenerator>
+#include <QRegularExpression>
 #include <QTcpServer>
+#include <QTemporaryDir>
 
 #include <csignal>
+#include <functional>
+#include <memory>
 #include <sys/resource.h>
 
 namespace {
 
-QByteArray program(const QStringList& steps, const QByteArray& link = {})
+// A program file measuring every `measure` seconds, then `tail` (its load).
+QByteArray runProgram(const QStringList& steps, const QByteArray& tail = {},
+                      const QByteArray& measure = "1")
 {
-    return programFile(steps, "MeasureTime=1\r\n", link);
+    return programFile(steps, "MeasureTime=" + measure + "\r\n", tail);
 }
-
-struct Runner
-{
-    QTemporaryDir dir;
-    QProcess process;
-    int exitCode = -1;
-    QString out;
-    QString err;
-
-    QString path(const QString& name) const { return dir.filePath(name); }
-
-    void start(const QStringList& args)
-    {
-        process.setProgram(QStringLiteral(ACL3_RUN_PATH));
-        process.setArguments(QStringList{"--station", path("station")} + args);
-        process.start();
-        QVERIFY(process.waitForStarted());
-    }
-    void finish(int timeoutMs = 60000)
-    {
-        QVERIFY(process.waitForFinished(timeoutMs));
-        exitCode = process.exitStatus() == QProcess::NormalExit ? process.exitCode() : -1;
-        out += QString::fromLocal8Bit(process.readAllStandardOutput());
-        err += QString::fromLocal8Bit(process.readAllStandardError());
-    }
-    void run(const QStringList& args, int timeoutMs = 60000)
-    {
-        start(args);
-        finish(timeoutMs);
-    }
-    QString log(const QString& sn) const
-    {
-        return QString::fromUtf8(readFile(dir.filePath("station/TestLog/" + sn + ".CSV")));
-    }
-};
-
-const QString kTwoSteps = QStringLiteral("LoadLevel|CC|5|1||||1||50");
 
 QByteArray loadAt(quint16 port)
 {
     return "[Load1 Option]\r\nIP=127.0.0.1\r\nPORT=" + QByteArray::number(port) + "\r\n";
 }
 
-// acl3-loadsim as a program of its own, on a free loopback port.
+// A log's whole records, without its header and a torn last line.
+QList<QStringList> recordsIn(const QString& path)
+{
+    QList<QStringList> out;
+    const QStringList lines = QString::fromUtf8(readFile(path)).split("\r\n");
+    for (qsizetype i = 1; i + 1 < lines.size(); ++i)
+        out << lines[i].split(',');
+    return out;
+}
+
+// acl3-run on the station folder "station" of its own temporary folder.
+struct Runner
+{
+    QTemporaryDir dir;
+    QProcess process;
+    int exitCode = -1; // -1: killed
+    QString out;
+    QString err;
+
+    QString path(const QString& name) const { return dir.filePath(name); }
+    QString logPath(const QString& sn) const { return path("station/TestLog/" + sn + ".CSV"); }
+    QString log(const QString& sn) const { return QString::fromUtf8(readFile(logPath(sn))); }
+    QList<QStringList> records(const QString& sn) const { return recordsIn(logPath(sn)); }
+
+    void start(const QStringList& args)
+    {
+        out.clear();
+        err.clear();
+        process.setProgram(QStringLiteral(ACL3_RUN_PATH));
+        process.setArguments(QStringList{"--station", path("station")} + args);
+        process.start();
+        QVERIFY(process.waitForStarted());
+    }
+    void finish()
+    {
+        QVERIFY(process.waitForFinished(120000));
+        exitCode = process.exitStatus() == QProcess::NormalExit ? process.exitCode() : -1;
+        out += QString::fromLocal8Bit(process.readAllStandardOutput());
+        err += QString::fromLocal8Bit(process.readAllStandardError());
+    }
+    void run(const QStringList& args)
+    {
+        start(args);
+        finish();
+    }
+    // Starts a run and sends it `signo` once `until` holds.
+    void signalWhen(const QStringList& args, int signo, const std::function<bool()>& until)
+    {
+        start(args);
+        QTRY_VERIFY_WITH_TIMEOUT(until(), 60000);
+        ::kill(static_cast<pid_t>(process.processId()), signo);
+        finish();
+    }
+};
+
+// acl3-loadsim on a free loopback port.
 struct LoadSimProgram
 {
     explicit LoadSimProgram(const QStringList& options)
@@ -81,6 +107,39 @@ struct LoadSimProgram
     quint16 port = 0;
 };
 
+QStringList events(const Runner& r, const QString& key)
+{
+    QStringList out;
+    for (const JournalEvent& e : readJournal(r.path("station/TestLog/SN1.journal")).events)
+        out << e.event + " " + e.fields.value(key).toVariant().toString();
+    return out;
+}
+
+// Writes the program (measuring every 0.5 s) and kills its run with SIGKILL once `until` holds.
+void killWhen(Runner& r, const QStringList& steps, quint16 port, const std::function<bool()>& until)
+{
+    writeFile(r.path("p.INI"), runProgram(steps, loadAt(port), "0.5"));
+    r.signalWhen({"--program", r.path("p.INI"), "--sn", "SN1"}, SIGKILL, until);
+    QCOMPARE(r.exitCode, -1);
+}
+
+// Step and Loop1 of every record: the sequence the run went through.
+QStringList stepsOf(const QList<QStringList>& records)
+{
+    QStringList out;
+    for (const QStringList& r : records)
+        out << r.value(1) + QLatin1Char('/') + r.value(2);
+    return out;
+}
+
+// Each of `parts` (split by "|") is in `text`; one that starts with "!" is not.
+void expectTexts(const QString& text, const QString& parts)
+{
+    for (const QString& part : parts.split(u'|', Qt::SkipEmptyParts))
+        QVERIFY2(part.startsWith(u'!') ? !text.contains(part.mid(1)) : text.contains(part),
+                 qPrintable(part + " in:\n" + text.left(3000)));
+}
+
 } // namespace
 
 class RunnerTest : public QObject
@@ -88,190 +147,153 @@ class RunnerTest : public QObject
     Q_OBJECT
 
 private slots:
-    void simulatedRun_ofAGivenProgramEndsWithZeroAndItsLog()
+    void run_data()
     {
-        Runner r;
-        writeFile(r.path("short.INI"),
-                  program({"LoadLevel|CC|5|1||||1||50", "LoadLevel|CR|50|1||||1||50"}));
-        r.run({"--program", r.path("short.INI"), "--sn", "T1", "--simulate", "--sim-log",
-               r.path("sim.log")});
-        QCOMPARE(r.exitCode, 0);
-        QVERIFY2(r.out.contains("Step 1 of 2: LoadLevel CC 5"), qPrintable(r.out));
-        QVERIFY(r.out.contains("Step 2 of 2: LoadLevel CR 50"));
-        const QString csvPath = QDir::toNativeSeparators(r.path("station/TestLog/T1.CSV"));
-        QVERIFY2(r.out.contains("records in " + csvPath), qPrintable(r.out));
-        const QStringList lines = r.log("T1").split("\r\n", Qt::SkipEmptyParts);
-        QVERIFY(lines.size() >= 4);
-        QVERIFY(lines[0].startsWith("No.,Step,Loop1,StepTime,"));
-        QVERIFY(lines.last().endsWith(",CR"));
-        // The station's settings do not learn the program it ran.
-        QVERIFY(!readFile(r.path("station/ACL3.INI")).contains("TestFileName01"));
-        const QByteArray sim = readFile(r.path("sim.log"));
-        QVERIFY(sim.contains("\tMEAS:VOLT?\n"));
-        QVERIFY(sim.trimmed().endsWith("\tLOAD OFF"));
+        // program: steps split by "/", "!" a damaged file, "@name" an example. load: "sim",
+        // "silent" (never answers), "closed" (nobody listens), "loadsim ARGS" (reconnecting for 2
+        // s), "nosettings" and "fsize" (4 kB file size limit) simulated. "@SIGNO:N" sends that
+        // signal once the log has N lines or acl3-run is "connecting". out, err, csv: texts there,
+        // "!" ones not there.
+        addColumns({"program", "load", "args", "exitCode", "out", "err", "csv"});
+        addRows({
+            "simulated;LoadLevel|CC|5|1||||1||50/LoadLevel|CR|50|1||||1||50;sim;--sn R1;0;Step 1 "
+            "of 2: LoadLevel CC 5|Step 2 of 2: LoadLevel CR 50|records in;;No.,Step,Loop1,"
+            "StepTime,|,CR\r\n",
+            "warning goes on;LoadLevel|CC|5|1||||1||50/Suspend|||1|0|||1|EndLoop;sim;--sn R1;0;"
+            "estimated run time 00:00:02, about 3 records|the program ran to its end: 3 records;"
+            "warning: Step 2, Go To \"EndLoop\": never followed;No.,Step",
+            "missing program;;;--program /nonexistent/p.INI --sn R1;2;;does not exist;",
+            "unknown option;;;--frobnicate --sn R1;2;;frobnicate;",
+            "source without simulate;;;--source ac --sn R1;2;;--source goes with --simulate;",
+            "bad source;;sim;--source dc --sn R1;2;;dc;",
+            "refused serial number;;sim;--sn ../x;2;;cannot name a log file;",
+            "damaged program;!;sim;--sn R1;2;;TotalStepCount;",
+            "value the load must not get;LoadLevel|CR|0|1||||1||50;sim;--sn R1;2;;Step 1, Value "
+            "\"0\";",
+            "check and dry run;;;--check --dry-run;2;;together;",
+            "check simulated;;;--check --simulate;2;;--simulate;",
+            "dry run at a speed;;;--dry-run --speed 9;2;;--speed;",
+            "resume with nothing interrupted;;;--resume;2;;no interrupted run in ;",
+            "check of a new station's example;;;--check;0;estimated run time 00:00:23, about 25 "
+            "records|0 errors, 0 warnings;;",
+            "check of the battery example;@battery-discharge.INI;;--check;0;0 errors, 0 warnings;;",
+            "check of the pulse example;@pulse-load.INI;;--check;0;0 errors, 0 warnings;;",
+            "check warning;LoadLevel|CC|5|1||||1||50/DisCharge|CC|5|3600|0|0|0|1|NextStep;silent;"
+            "--check;0;warning: Step 2, Dwell Time(s) \"3600\": a discharge with neither a stop "
+            "value nor a stop charge runs all of its 3600 s|estimated run time 01:00:01, about "
+            "3,602 records|0 errors, 1 warning;;",
+            "check error;LoadLevel|CR|0|1||||1||50;silent;--check;2;error: Step 1, Value "
+            "\"0\": Load Level must 0.533 ~ 10666(ohm) !|1 error, 0 warnings: the program would "
+            "not be run;;",
+            "check of a damaged file;!;silent;--check;2;TotalStepCount of [TestStep Option] is "
+            "\"many\", not a whole number|1 error, 0 warnings|!estimated run time;;",
+            "no load answering;LoadLevel|CC|5|1||||1||50;silent;--sn R1;3;;Electronic Load "
+            "Connect Error, Please check it.;",
+            // Loop markers alone: a progress line a second at most, not one per marker.
+            "without a log;FOR||||20000/LOOP/LoadLevel|CC|5|1||||1||50;nosettings;;0;No CSV "
+            "log|ACL3.INI does not exist;;",
+            // Lost at the fourth second: the rest of the six, not six again (a loaded machine
+            // may miss a second or two on either side of the gap).
+            "load reached again;LoadLevel|CC|5|6||||1||50;loadsim --drop-after 31 --after-drop "
+            "accept;--sn R1;0;load out of reach 1 time(s) for |attempt 1: 127.0.0.1:;;No.|\r\n3,|"
+            "!\r\n8,",
+            "load lost;LoadLevel|CC|5|6||||1||50;loadsim --drop-after 31 --after-drop silent;--sn "
+            "R1;4;the load was lost;did not answer again within 2 s;No.",
+            "SIGTERM;LoadLevel|CC|5|600||||1||50;sim;--sn R1 @15:3;143;the test was stopped;;No.",
+            "SIGHUP;LoadLevel|CC|5|600||||1||50;sim;--sn R1 @1:3;129;the test was stopped;;No.",
+            "SIGQUIT;LoadLevel|CC|5|600||||1||50;sim;--sn R1 @3:3;131;the test was stopped;;No.",
+            "SIGTERM while connecting;LoadLevel|CC|5|1||||1||50;closed;--sn R1 @15:connecting;143;"
+            ";!Electronic Load Connect Error;",
+            "full disk;LoadLevel|CC|5|600||||0.1||50;fsize;--sn R1;1;;R1.CSV: File too large;No.",
+        });
     }
-
-    void refusedInput_exitsWithTwoBeforeTheLoadGetsALine_data()
-    {
-        QTest::addColumn<QString>("program"); // "" for none; step lines separated by "/"
-        QTest::addColumn<QStringList>("args");
-        QTest::addColumn<QString>("message");
-        QTest::newRow("missing program")
-            << "" << QStringList{"--program", "/nonexistent/p.INI"} << "does not exist";
-        QTest::newRow("unknown option") << "" << QStringList{"--frobnicate"} << "frobnicate";
-        QTest::newRow("source without simulate")
-            << "" << QStringList{"--source", "ac"} << "--source goes with --simulate";
-        const QStringList sim = {"--simulate"};
-        QTest::newRow("bad source") << "" << sim + QStringList{"--source", "dc"} << "dc";
-        QTest::newRow("refused serial number")
-            << "" << sim + QStringList{"--sn", "../x"} << "cannot name a log file";
-        QTest::newRow("refused program file") << "!" << sim << "TotalStepCount";
-        QTest::newRow("value the load must not get")
-            << "LoadLevel|CR|0|1||||1||50" << sim << "Step 1, Value \"0\"";
-    }
-    void refusedInput_exitsWithTwoBeforeTheLoadGetsALine()
+    void run()
     {
         QFETCH(QString, program);
-        QFETCH(QStringList, args);
-        QFETCH(QString, message);
+        QFETCH(QString, load);
+        QFETCH(QString, args);
+        QFETCH(QString, exitCode);
+        QFETCH(QString, out);
+        QFETCH(QString, err);
+        QFETCH(QString, csv);
         Runner r;
-        if (program == "!")
-            writeFile(r.path("p.INI"), "[TestStep Option]\nTotalStepCount=many\n");
-        else if (!program.isEmpty())
-            writeFile(r.path("p.INI"), ::program(program.split(u'/')));
-        if (!program.isEmpty())
-            args << "--program" << r.path("p.INI");
-        if (!args.contains("--sn"))
-            args << "--sn"
-                 << "R1";
-        if (args.contains("--simulate"))
-            args << "--sim-log" << r.path("sim.log");
-        r.run(args);
-        QCOMPARE(r.exitCode, 2);
-        QVERIFY2(r.err.contains(message), qPrintable(r.err));
-        if (args.contains("--simulate")) {
-            QVERIFY(readFile(r.path("sim.log")).trimmed().isEmpty());
-            QVERIFY(!QFile::exists(r.path("station/TestLog/R1.CSV")));
-        }
-    }
-
-    void noLoadAnswering_exitsWithThree()
-    {
-        // A load on loopback that takes the connection and never answers.
         QTcpServer silent;
-        QVERIFY(silent.listen(
-            QHostAddress::LocalHost,
-            static_cast<quint16>(20000 + QRandomGenerator::global()->bounded(12000))));
-        Runner r;
-        writeFile(r.path("p.INI"), program({kTwoSteps}, loadAt(silent.serverPort())));
-        r.run({"--program", r.path("p.INI"), "--sn", "N1"}, 60000);
-        QCOMPARE(r.exitCode, 3);
-        QVERIFY2(r.err.contains("Electronic Load Connect Error, Please check it."),
-                 qPrintable(r.err));
-    }
-
-    void lostLoad_isReachedAgainOrTheRunEndsWithFour_data()
-    {
-        QTest::addColumn<QString>("afterDrop");
-        QTest::addColumn<int>("exitCode");
-        QTest::newRow("accepting again") << "accept" << 0;
-        QTest::newRow("never answering again") << "silent" << 4;
-    }
-    void lostLoad_isReachedAgainOrTheRunEndsWithFour()
-    {
-        QFETCH(QString, afterDrop);
-        QFETCH(int, exitCode);
-        Runner r;
-        LoadSimProgram sim(
-            {"--drop-after", "31", "--after-drop", afterDrop, "--log", r.path("sim.log")});
-        QVERIFY(QDir().mkpath(r.path("station")));
-        writeFile(r.path("station/ACL3.INI"),
-                  defaultSettingsFile().replace("ReconnectSeconds=300", "ReconnectSeconds=2"));
-        writeFile(r.path("p.INI"), program({"LoadLevel|CC|5|6||||1||50"}, loadAt(sim.port)));
-        r.run({"--program", r.path("p.INI"), "--sn", "L1"}, 120000);
-        QCOMPARE(r.exitCode, exitCode);
-        const QStringList records = r.log("L1").split("\r\n", Qt::SkipEmptyParts).mid(1);
-        for (const QString& record : records) // measured values only, none from the gap
-            QVERIFY2(parseNumber(record.section(',', 4, 4)) > 200, qPrintable(record));
-        if (exitCode == 0) {
-            QVERIFY2(r.out.contains("load out of reach 1 time(s) for "), qPrintable(r.out));
-            QVERIFY2(r.out.contains(
-                         QStringLiteral("attempt 1: 127.0.0.1:%1 answers again").arg(sim.port)),
-                     qPrintable(r.out));
-            // Lost at the fourth second: the rest of the six, not six again (a loaded machine may
-            // miss a second or two on either side of the gap).
-            QVERIFY2(records.size() >= 3 && records.size() <= 7, qPrintable(r.log("L1")));
-            return;
+        QVERIFY(silent.listen(QHostAddress::LocalHost));
+        std::unique_ptr<LoadSimProgram> loadsim;
+        QByteArray link;
+        QStringList arguments = args.split(u' ', Qt::SkipEmptyParts);
+        const QString signalAt = arguments.filter(QRegularExpression("^@")).value(0).mid(1);
+        arguments.removeIf([](const QString& a) { return a.startsWith(u'@'); });
+        if (load == "silent") {
+            link = loadAt(silent.serverPort());
+        } else if (load == "closed") {
+            link = loadAt(stationPort());
+        } else if (load.startsWith("loadsim")) {
+            loadsim = std::make_unique<LoadSimProgram>(load.split(u' ').mid(1) +
+                                                       QStringList{"--log", r.path("load.log")});
+            link = loadAt(loadsim->port);
+            QVERIFY(QDir().mkpath(r.path("station")));
+            writeFile(r.path("station/ACL3.INI"),
+                      defaultSettingsFile().replace("ReconnectSeconds=300", "ReconnectSeconds=2"));
+        } else if (!load.isEmpty()) {
+            arguments << "--simulate"
+                      << "--sim-log" << r.path("load.log");
         }
-        QVERIFY2(r.out.contains("the load was lost"), qPrintable(r.out));
-        QVERIFY2(r.err.contains("did not answer again within 2 s"), qPrintable(r.err));
-        QVERIFY(readFile(r.path("sim.log")).trimmed().endsWith("\tLOAD OFF"));
-    }
-
-    void sigterm_duringTheConnectionAttempt_stopsAtOnce()
-    {
-        Runner r;
-        // A loopback port where nothing listens: the attempts go on for ten seconds.
-        writeFile(r.path("p.INI"), program({kTwoSteps}, loadAt(stationPort())));
-        r.start({"--program", r.path("p.INI"), "--sn", "C1"});
-        QTRY_VERIFY_WITH_TIMEOUT(
-            (r.out += QString::fromLocal8Bit(r.process.readAllStandardOutput()))
-                .contains("connecting to the load at 127.0.0.1:"),
-            10000);
-        ::kill(static_cast<pid_t>(r.process.processId()), SIGTERM);
-        r.finish();
-        QCOMPARE(r.exitCode, 128 + SIGTERM);
-        QVERIFY2(!r.err.contains("Electronic Load Connect Error"), qPrintable(r.err));
-        QVERIFY(!QFile::exists(r.path("station/TestLog/C1.CSV"))); // nothing was recorded
-    }
-
-    void signal_stopsTheRunWithTheLoadOffAndTheLogClosed_data()
-    {
-        QTest::addColumn<int>("signo");
-        QTest::newRow("SIGTERM") << SIGTERM;
-        QTest::newRow("SIGHUP") << SIGHUP;
-        QTest::newRow("SIGQUIT") << SIGQUIT;
-    }
-    void signal_stopsTheRunWithTheLoadOffAndTheLogClosed()
-    {
-        QFETCH(int, signo);
-        Runner r;
-        writeFile(r.path("long.INI"), program({"LoadLevel|CC|5|600||||1||50"}));
-        r.start({"--program", r.path("long.INI"), "--simulate", "--sn", "S1", "--sim-log",
-                 r.path("sim.log")});
-        // Wait for the first timed measurement.
-        QTRY_VERIFY_WITH_TIMEOUT(r.log("S1").count("\r\n") >= 3, 30000);
-        ::kill(static_cast<pid_t>(r.process.processId()), signo);
-        r.finish();
-        QCOMPARE(r.exitCode, 128 + signo);
-        QVERIFY(readFile(r.path("sim.log")).trimmed().endsWith("\tLOAD OFF"));
-        QVERIFY(r.log("S1").endsWith("\r\n")); // whole lines only
-        QVERIFY2(r.out.contains("the test was stopped"), qPrintable(r.out));
-    }
-
-    void fullDisk_stopsTheRunWithOneAndWholeRecords()
-    {
-        Runner r;
-        writeFile(r.path("fast.INI"), program({"LoadLevel|CC|5|600||||0.1||50"}));
-        // A file size limit stands in for a full disk.
-        r.process.setChildProcessModifier([] {
-            const rlimit limit{4096, 4096};
-            ::setrlimit(RLIMIT_FSIZE, &limit);
-        });
-        r.run({"--program", r.path("fast.INI"), "--simulate", "--sn", "F1"});
-        QCOMPARE(r.exitCode, 1);
-        const QString log = r.log("F1");
-        QVERIFY(log.endsWith("\r\n"));
-        const QString records = QString::number(log.count("\r\n") - 1);
-        QVERIFY2(r.out.contains(": " + records + " records in"), qPrintable(r.out));
-        QVERIFY2(r.err.contains("F1.CSV: File too large") && r.err.contains(records + " records"),
-                 qPrintable(r.err));
+        if (load == "nosettings")
+            QVERIFY(QDir().mkpath(r.path("station/TestLog")));
+        if (load == "fsize") {
+            r.process.setChildProcessModifier([] {
+                const rlimit limit{4096, 4096};
+                ::setrlimit(RLIMIT_FSIZE, &limit);
+            });
+        }
+        if (program == "!")
+            writeFile(r.path("p.INI"), "[TestStep Option]\r\nTotalStepCount=many\r\n" + link);
+        else if (!program.startsWith(u'@') && !program.isEmpty())
+            writeFile(r.path("p.INI"), runProgram(program.split(u'/'), link));
+        if (program.startsWith(u'@'))
+            arguments << "--program" << QStringLiteral(ACL3_EXAMPLES_DIR "/") + program.mid(1);
+        else if (!program.isEmpty())
+            arguments << "--program" << r.path("p.INI");
+        if (signalAt.isEmpty()) {
+            r.run(arguments);
+        } else {
+            r.signalWhen(arguments, signalAt.section(u':', 0, 0).toInt(), [&] {
+                r.out += QString::fromLocal8Bit(r.process.readAllStandardOutput());
+                const QString when = signalAt.section(u':', 1);
+                return when == "connecting" ? r.out.contains("connecting to the load at 127.0.0.1:")
+                                            : r.log("R1").count("\r\n") >= when.toInt();
+            });
+        }
+        QCOMPARE(r.exitCode, exitCode.toInt());
+        expectTexts(r.out, out);
+        expectTexts(r.err, err);
+        QVERIFY2(r.out.count("Step ") < 10, qPrintable(r.out.left(2000)));
+        QCOMPARE(silent.waitForNewConnection(0), exitCode == "3");
+        const QString log = r.log("R1");
+        QCOMPARE(QFile::exists(r.logPath("R1")), !csv.isEmpty());
+        expectTexts(log, csv);
+        QVERIFY(log.isEmpty() || log.endsWith("\r\n"));   // whole lines only
+        for (const QStringList& record : r.records("R1")) // measured values, none from a gap
+            QVERIFY2(parseNumber(record.value(4)) > 200, qPrintable(record.join(u',')));
+        const auto told = QRegularExpression(": (\\d+) records in ").match(r.out);
+        if (told.hasMatch()) {
+            QCOMPARE(told.captured(1).toLongLong(), r.records("R1").size());
+            QVERIFY(r.out.contains("records in " + QDir::toNativeSeparators(r.logPath("R1"))));
+        }
+        const QByteArray loadLog = readFile(r.path("load.log")).trimmed();
+        if (exitCode == "2")
+            QVERIFY(loadLog.isEmpty());
+        else if (QFile::exists(r.path("load.log")) && exitCode != "1") // a full disk cuts it too
+            QVERIFY2(loadLog.endsWith("\tLOAD OFF"), loadLog.right(200).constData());
+        // The station's settings do not learn the program it ran.
+        QVERIFY(!readFile(r.path("station/ACL3.INI")).contains("TestFileName01"));
     }
 
     void secondRunOnTheStationFolder_isRefusedByTheLock()
     {
         Runner first;
-        writeFile(first.path("long.INI"), program({"LoadLevel|CC|5|600||||1||50"}));
+        writeFile(first.path("long.INI"), runProgram({"LoadLevel|CC|5|600||||1||50"}));
         first.start({"--program", first.path("long.INI"), "--simulate", "--sn", "L1"});
         QTRY_VERIFY_WITH_TIMEOUT(first.log("L1").count("\r\n") >= 2, 30000);
         Runner second;
@@ -283,23 +305,173 @@ private slots:
             qPrintable(second.err));
         // The first run's open log was left alone.
         QCOMPARE(QDir(first.path("station/TestLog")).entryList({"L1_*"}).size(), 0);
-        ::kill(static_cast<pid_t>(first.process.processId()), SIGTERM);
-        first.finish();
-        QCOMPARE(first.exitCode, 128 + SIGTERM);
+        first.process.kill();
+        QVERIFY(first.process.waitForFinished());
     }
 
-    void runWithoutALog_saysSoOnItsFirstLine()
+    void dryRun_hasTheStepsAndRecordsOfARealRun_data()
+    {
+        addColumns({"steps", "source"});
+        // Loops, a ramp, pulse loads that pass (stop voltage 100 V) and fail (300 V; Continue
+        // skips step 10), discharges on the AC source.
+        addRows({"ac;LoadLevel|CC|0|0||||1||50/RAMP ON|CC|10|2||||1/LoadLevel|CC|5|1||||1||50/"
+                 "FOR||||2/FOR2||||2/PlusLoad|20|2|50|50|100|3|50|EndLoop2/"
+                 "DisCharge|CC|5|1|0|0|0|1|NextStep/LOOP2/PlusLoad|20|2|50|50|300|3|50|Continue/"
+                 "DisCharge|CC|9|1|0|0|0|1|NextStep/LOOP/Suspend|||1|0|||1|NextStep;ac"});
+        // At 112.5 A the cell falls by 7.5 mV a second; it passes 1.902 V halfway between two
+        // measurements, after about 7 s.
+        addRows({"battery;Suspend|||1|0|||1|NextStep/DisCharge|CC|112.5|600|1.902|0|0|1|NextStep/"
+                 "Suspend|||1|0|||1|NextStep;battery"});
+    }
+    void dryRun_hasTheStepsAndRecordsOfARealRun()
+    {
+        QFETCH(QString, steps);
+        QFETCH(QString, source);
+        // At twice real time: a busy machine would make a faster real run miss measuring instants.
+        constexpr double kSpeed = 2;
+        RunBench real(kSpeed, source == "ac" ? SourceKind::Ac : SourceKind::Battery);
+        real.sim().setSpeed(kSpeed);
+        QList<QStringList> fields;
+        for (const QString& s : steps.split(u'/'))
+            fields << s.split(QLatin1Char('|'));
+        real.program(fields);
+        QCOMPARE(real.run(), RunEnd::Finished);
+
+        Runner r;
+        writeFile(r.path("p.INI"), runProgram(steps.split(u'/')));
+        r.run({"--program", r.path("p.INI"), "--dry-run", "--sn", "D1", "--source", source});
+        QCOMPARE(r.exitCode, 0);
+        const auto csv = QRegularExpression(" records in (\\S+D1\\.CSV)").match(r.out);
+        QVERIFY2(csv.hasMatch() && !csv.captured(1).startsWith(r.dir.path()), qPrintable(r.out));
+        const QList<QStringList> dry = recordsIn(csv.captured(1));
+        QCOMPARE(stepsOf(dry), stepsOf(real.records()));
+        QVERIFY(dry.size() > 5);
+        QVERIFY(QDir(QDir::cleanPath(QFileInfo(csv.captured(1)).absolutePath() + "/../.."))
+                    .removeRecursively());
+    }
+
+    // A lab PC's installer and the manual pages ask these where no window can open.
+    void versionAndHelp_needNoDisplay_data()
+    {
+        QTest::addColumn<QString>("program");
+        QTest::addColumn<QString>("option");
+        QTest::addColumn<QString>("answerStart");
+        const std::pair<const char*, const char*> programs[] = {
+            {"acl3", ACL3_WINDOW_PATH},
+            {"acl3-run", ACL3_RUN_PATH},
+            {"acl3-loadsim", ACL3_LOADSIM_PATH},
+            {"acl3-report", ACL3_REPORT_PATH},
+        };
+        for (const auto& [name, path] : programs) {
+            const QString version = QLatin1String(name) + QStringLiteral(" " ACL3_VERSION "\n");
+            QTest::addRow("%s --version", name) << path << "--version" << version;
+            QTest::addRow("%s -v", name) << path << "-v" << version;
+            QTest::addRow("%s --help", name) << path << "--help"
+                                             << "Usage: " + QString(path);
+        }
+    }
+    void versionAndHelp_needNoDisplay()
+    {
+        QFETCH(QString, program);
+        QFETCH(QString, option);
+        QFETCH(QString, answerStart);
+        QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
+        for (const char* name : {"QT_QPA_PLATFORM", "DISPLAY", "WAYLAND_DISPLAY"})
+            environment.remove(QLatin1String(name));
+        QProcess process;
+        process.setProcessEnvironment(environment);
+        process.start(program, {option});
+        QVERIFY(process.waitForFinished(10000));
+        const QString out = QString::fromLocal8Bit(process.readAllStandardOutput());
+        QVERIFY2(out.startsWith(answerStart), qPrintable(out + process.readAllStandardError()));
+        QCOMPARE(process.exitStatus(), QProcess::NormalExit);
+        QCOMPARE(process.exitCode(), 0);
+    }
+
+    // Killed with SIGKILL and taken up with --resume: the load outlives the station, as in a crash.
+    void killedInTheSecondLoopPass_isResumedToThreePassesInAll()
     {
         Runner r;
-        QVERIFY(QDir().mkpath(r.path("station/TestLog"))); // a station without its ACL3.INI
-        // Loop markers alone: a progress line a second at most, not one per marker.
-        writeFile(r.path("p.INI"), program({"FOR||||20000", "LOOP", kTwoSteps}));
-        r.run({"--program", r.path("p.INI"), "--simulate"});
+        LoadSimProgram load({"--log", r.path("sim.log")});
+        killWhen(r,
+                 {"FOR||||3", "LoadLevel|CC|2|2||||0.5||50", "LOOP", "LoadLevel|CC|3|1||||0.5||50"},
+                 load.port, [&] {
+                     const QList<QStringList> rs = r.records("SN1");
+                     return rs.size() > 2 && rs.last().mid(1, 2) == QStringList({"2", "2"}) &&
+                            rs[rs.size() - 2].mid(1, 2) == QStringList({"2", "2"});
+                 });
+        const int atKill = static_cast<int>(r.records("SN1").size());
+        // What the crash left of a last line (none here, or a torn one) is cut away.
+        writeFile(r.logPath("SN1"),
+                  readFile(r.logPath("SN1")) + QByteArray::number(atKill + 1) + ",2,2,1");
+        writeFile(r.path("sim.log"), {});
+
+        r.run({"--resume"});
         QCOMPARE(r.exitCode, 0);
-        const QString first = r.out.section('\n', 0, 0);
-        QVERIFY2(first.contains("No CSV log") && first.contains("ACL3.INI does not exist"),
-                 qPrintable(first));
-        QVERIFY2(r.out.count("Step ") < 10, qPrintable(r.out.left(2000)));
+        QVERIFY2(
+            r.out.contains("The run of SN SN1 stopped unexpectedly at step 2 of 4 (Loop1 2) at "),
+            qPrintable(r.out));
+        // Connected and reset as a Start does, then the interrupted step on the load again.
+        const QString sim = QString::fromUtf8(readFile(r.path("sim.log")));
+        QVERIFY2(QRegularExpression("\tMEAS:VOLT\\?\n(.*\n)*.*\tCC:A 2\n").match(sim).hasMatch(),
+                 qPrintable(sim));
+        // Records numbered on without a gap or a repeat; the body's passes 3, 2, 1 once each.
+        QStringList passes;
+        const QList<QStringList> records = r.records("SN1");
+        for (int i = 0; i < records.size(); ++i) {
+            QCOMPARE(records[i][0], QString::number(i + 1));
+            const QString pass = records[i][1] + "/" + records[i][2];
+            if (passes.isEmpty() || passes.last() != pass)
+                passes << pass;
+        }
+        QCOMPARE(passes, QStringList({"2/3", "2/2", "2/1", "4/3"}));
+        const QStringList how = events(r, "how");
+        QCOMPARE(how.count("step end dwell time"), 4);
+        QVERIFY(how.contains("log cut "));
+        QCOMPARE(how.last(), QStringLiteral("run end finished"));
+        QCOMPARE(events(r, "records").last(), "run end " + QString::number(records.size()));
+        // Taken up once: nothing is interrupted any more.
+        r.run({"--resume"});
+        QCOMPARE(r.exitCode, 2);
+        QVERIFY2(r.err.contains("no interrupted run in "), qPrintable(r.err));
+    }
+
+    void killedInADischarge_goesOnToTheStopVoltage()
+    {
+        Runner r;
+        // 10 A from a 0.05 Ah cell: it reaches 3.5 V under load after about 7 s.
+        LoadSimProgram load(
+            {"--source", "battery", "--capacity", "0.05", "--log", r.path("sim.log")});
+        killWhen(r, {"DisCharge|CC|10|60|3.5|||0.5|NextStep"}, load.port,
+                 [&] { return r.records("SN1").size() >= 4; });
+        QVERIFY(parseNumber(r.records("SN1").last().value(4)) > 3.6);
+        r.run({"--resume", "--sn", "SN1"});
+        QCOMPARE(r.exitCode, 0);
+        const QList<QStringList> records = r.records("SN1");
+        QVERIFY2(records.size() < 40, "the discharge went on to its dwell time");
+        QVERIFY(parseNumber(records[records.size() - 2].value(4)) >= 3.5);
+        QVERIFY(parseNumber(records.last().value(4)) < 3.5);
+        QVERIFY(events(r, "how").contains("step end stop value"));
+        QVERIFY(readFile(r.path("sim.log")).trimmed().endsWith("\tLOAD OFF"));
+    }
+
+    void programChanged_orAnotherSerialNumber_isRefused()
+    {
+        Runner r;
+        LoadSimProgram load({"--log", r.path("sim.log")});
+        killWhen(r, {"LoadLevel|CC|2|30||||0.5||50"}, load.port,
+                 [&] { return r.records("SN1").size() >= 2; });
+        const QByteArray csv = readFile(r.logPath("SN1"));
+        const QByteArray journal = readFile(r.path("station/TestLog/SN1.journal"));
+        writeFile(r.path("p.INI"), readFile(r.path("p.INI")).replace("=2\r\n", "=3\r\n"));
+        r.run({"--resume", "--sn", "SN2"});
+        QVERIFY2(r.exitCode == 2 && r.err.contains("no interrupted run of SN SN2 in "),
+                 qPrintable(r.err));
+        r.run({"--resume"});
+        QVERIFY2(r.exitCode == 2 && r.err.contains("has changed since the run of SN SN1 started"),
+                 qPrintable(r.err));
+        QCOMPARE(readFile(r.logPath("SN1")), csv);
+        QCOMPARE(readFile(r.path("station/TestLog/SN1.journal")), journal);
     }
 };
 

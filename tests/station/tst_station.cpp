@@ -16,39 +16,6 @@ class StationTest : public QObject
     Q_OBJECT
 
 private slots:
-    void InitGrids_shapesTheStepGridWithItsHiddenColumns()
-    {
-        StationFixture f;
-        InitGrids(*f.station);
-        const GridModel& steps = f.station->form.TestStepGrid;
-        QCOMPARE(QList<int>({steps.rows(), steps.cols(), steps.fixedRows(), steps.fixedCols()}),
-                 QList<int>({2, 11, 1, 1}));
-        // Stable time, stop Ah and go-to are kept in the grid but not shown.
-        for (int c = 0; c < 11; ++c)
-            QCOMPARE(steps.colWidth(c) == 0, c == 6 || c == 7 || c == 9);
-        QCOMPARE(f.station->form.grdPhase3.rowTexts(2),
-                 QStringList({"B", "0.000", "0.000", "0.000"}));
-    }
-
-    void InitGrids_linkHeaderFollowsConnectMode_data()
-    {
-        QTest::addColumn<QByteArray>("ini");
-        QTest::addColumn<QString>("header");
-        QTest::newRow("missing key") << QByteArray("[ACL3]\n") << "TCPIP";
-        QTest::newRow("0") << QByteArray("[ACL3]\nConnectMode=0\n") << "RS232";
-        QTest::newRow("1") << QByteArray("[ACL3]\nConnectMode=1\n") << "GPIB";
-        QTest::newRow("other") << QByteArray("[ACL3]\nConnectMode=7\n") << "";
-    }
-    void InitGrids_linkHeaderFollowsConnectMode()
-    {
-        QFETCH(QByteArray, ini);
-        QFETCH(QString, header);
-        StationFixture f;
-        writeFile(f.path("ACL3.INI"), ini);
-        InitGrids(*f.station);
-        QCOMPARE(f.station->form.LoadStatusGrid.text(0, 1), header);
-    }
-
     void gridModel_tracksCellsColoursAndRows_andEndsEveryChangeItBegins()
     {
         GridModel g(QStringLiteral("g"));
@@ -65,11 +32,6 @@ private slots:
         g.setText(2, 2, QStringLiteral("x")); // unchanged: no signal
         g.setText(1, 1, QStringLiteral("y"));
         QCOMPARE(changed.size(), 1);
-        QCOMPARE(g.data(g.index(1, 2), Qt::BackgroundRole).value<QColor>(),
-                 gridcolors::LightYellow);
-        QCOMPARE(g.headerData(1, Qt::Horizontal, Qt::DisplayRole).toString(),
-                 QStringLiteral("Head"));
-
         g.insertGridRow(2);
         QCOMPARE(g.text(3, 2), QStringLiteral("x"));
         QCOMPARE(g.backColor(3, 2), gridcolors::LightYellow);
@@ -83,32 +45,35 @@ private slots:
         g.endBulkUpdate();
         g.clearTexts();
         g.setCols(2);
-        QCOMPARE(g.text(0, 1), QString());
         g.setText(99, 0, QStringLiteral("ignored"));
         QCOMPARE(g.rows(), 7);
         QCOMPARE(reset.size(), resetting.size());
         QVERIFY(reset.size() >= 6);
     }
 
-    void formValue_signalsRealChangesOnlyAndKeepsItsType()
+    void formValue_signalsRealChangesOnly()
     {
         StationForm form;
         QSignalSpy spy(&form.SNText, &FormValue::changed);
         form.SNText.setText(QStringLiteral("A1"));
         form.SNText.setText(QStringLiteral("A1"));
         QCOMPARE(spy.size(), 1);
-        form.Check1.set(0);
-        QCOMPARE(form.Check1.value().metaType(), QMetaType::fromType<bool>());
-        QCOMPARE(form.value(QStringLiteral("LoadCheck_0")), form.LoadCheck[0]);
     }
 
-    void newStationFolder_isCreatedWithSettingsAndAnExampleThatLoads()
+    void stationFolder_isMadeWithSettingsAndAnExample_orLeftAsItIs_orNamed()
     {
         QTemporaryDir root;
         const QString dir = root.filePath(QStringLiteral("lab/ACL3"));
         QString error;
         QVERIFY2(prepareStationFolder(dir, &error), qPrintable(error));
         QVERIFY(QFileInfo(dir + QStringLiteral("/TestLog")).isDir());
+        // An existing folder gets its TestLog and nothing else.
+        QVERIFY(prepareStationFolder(root.path(), &error));
+        QVERIFY(QFileInfo(root.filePath(QStringLiteral("TestLog"))).isDir());
+        QVERIFY(!QFile::exists(root.filePath(QStringLiteral("ACL3.INI"))));
+        writeFile(root.filePath(QStringLiteral("file")), "x");
+        QVERIFY(!prepareStationFolder(root.filePath(QStringLiteral("file/sub")), &error));
+        QVERIFY2(error.contains(QStringLiteral("file/sub")), qPrintable(error));
 
         FakeClock clock;
         RecordingPrompts prompts;
@@ -120,21 +85,6 @@ private slots:
         QCOMPARE(s.settings.TestFileName, QDir(dir).filePath(QStringLiteral("TestFile01.INI")));
         QCOMPARE(s.TotalStepCount, 10);
         QVERIFY2(prompts.shown.empty(), qPrintable(prompts.messages().join('\n')));
-        // Every action of the example is one the station knows.
-        for (int i = 0; i < s.TotalStepCount; ++i)
-            QVERIFY(actions::all().contains(s.StepTable[i].ActionMode));
-    }
-
-    void existingStationFolder_isLeftAsItIs_andOneThatCannotBeMadeIsNamed()
-    {
-        QTemporaryDir root;
-        QString error;
-        QVERIFY(prepareStationFolder(root.path(), &error));
-        QVERIFY(QFileInfo(root.filePath(QStringLiteral("TestLog"))).isDir());
-        QVERIFY(!QFile::exists(root.filePath(QStringLiteral("ACL3.INI"))));
-        writeFile(root.filePath(QStringLiteral("file")), "x");
-        QVERIFY(!prepareStationFolder(root.filePath(QStringLiteral("file/sub")), &error));
-        QVERIFY2(error.contains(QStringLiteral("file/sub")), qPrintable(error));
     }
 
     void stationFolder_optionThenEnvironmentThenHome()
@@ -147,33 +97,6 @@ private slots:
         QCOMPARE(resolveStationFolder({}), QDir::home().filePath(QStringLiteral("ACL3")));
     }
 
-    void fileFilter_becomesQtsForm()
-    {
-        QCOMPARE(qtFileFilter(QStringLiteral("INI檔(*.ini)|*.ini|所有檔案(*.*)|*.*")),
-                 QStringLiteral("INI檔(*.ini);;所有檔案(*.*)"));
-        QCOMPARE(qtFileFilter(QStringLiteral("Programs|*.ini|Logs|*.csv")),
-                 QStringLiteral("Programs (*.ini);;Logs (*.csv)"));
-    }
-
-    void openAndSave_presetFilterAndCancel()
-    {
-        StationFixture f;
-        Station& s = *f.station;
-        LoadSystemSettings(s);
-        s.form.TestStepGrid.setRows(3);
-        s.form.TestStepGrid.setText(1, 1, QStringLiteral("FOR"));
-        s.settings.TestFileName.clear();
-
-        f.prompts.scriptAnswers({PromptAnswer::Discard}); // the edits above
-        QVERIFY(!OpenCommand(s));                         // cancelled
-        QCOMPARE(f.prompts.lastFilter, QStringLiteral("INI檔(*.ini);;所有檔案(*.*)"));
-        QCOMPARE(f.prompts.shown.back().text, f.path(QStringLiteral("TESTTMP.INI")));
-        QVERIFY(!SaveCommand(s)); // cancelled
-        QCOMPARE(s.form.TestStepGrid.text(1, 1), QStringLiteral("FOR"));
-        QVERIFY(s.settings.TestFileName.isEmpty());
-        QVERIFY(!QFile::exists(f.path(QStringLiteral("ACL3.INI"))));
-    }
-
     void save_remembersTheFileAndWritesStepsAndLinkInOneFile()
     {
         StationFixture f;
@@ -184,14 +107,10 @@ private slots:
         s.form.TestStepGrid.setRows(2);
         s.form.TestStepGrid.setRowTexts(
             1, QStringLiteral("1|Suspend|||1|0|||1|NextStep|").split(u'|'));
-        s.form.txtIP.setText(QStringLiteral("127.0.0.1"));
         const QString target = f.path(QStringLiteral("prog.ini"));
         f.prompts.scriptFileNames({target});
         QVERIFY(SaveCommand(s));
-        QCOMPARE(f.prompts.shown.front().text, f.programPath()); // preset: the current program
-        QCOMPARE(s.settings.TestFileName, target);
         QCOMPARE(ReadIniString(f.path("ACL3.INI"), "ACL3", "TestFileName01", ""), target);
-        QCOMPARE(ReadIniString(target, "Step1", "ActionMode", ""), QStringLiteral("Suspend"));
         QCOMPARE(ReadIniString(target, "Load1 Option", "PORT", ""), QStringLiteral("4001"));
 
         // The next start finds the program again.
@@ -201,7 +120,6 @@ private slots:
         LoadSystemSettings(t);
         QCOMPARE(t.settings.TestFileName, target);
         QCOMPARE(t.TotalStepCount, 1);
-        QCOMPARE(t.form.txtIP.text(), QStringLiteral("127.0.0.1"));
     }
 };
 
