@@ -321,13 +321,10 @@ private slots:
         f.prompts.onShown = [&](const RecordingPrompts::Shown& shown) {
             if (shown.kind != QLatin1String("save"))
                 return;
-            atDialog << stored(f.path("ACL3.INI"), "ACL3", "ConnectMode")
-                     << stored(f.programPath(), "Load1 Option", "ComPort")
-                     << stored(f.programPath(), "Load1 Option", "BaudRate")
-                     << stored(f.programPath(), "Load1 Option", "LoadCheck")
-                     << stored(f.programPath(), "Load1 Option", "IP")
-                     << stored(f.programPath(), "Load1 Option", "Port")
-                     << stored(f.programPath(), "Load1 Option", "RS232toRS485");
+            atDialog << stored(f.path("ACL3.INI"), "ACL3", "ConnectMode");
+            for (const char* key :
+                 {"ComPort", "BaudRate", "LoadCheck", "IP", "Port", "RS232toRS485"})
+                atDialog << stored(f.programPath(), "Load1 Option", key);
             // The panel is closed before the dialog asks.
             atDialog << (f.find("ConnectionFrame")->isVisible() ? "open" : "closed");
         };
