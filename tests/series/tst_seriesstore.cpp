@@ -1,6 +1,10 @@
-// Protects the store of a run's values: the envelope a plot draws, charge and step marks.
+// Protects the store of a run's values (the envelope a plot draws, charge, step marks) and reading
+// a run log back into it: times, gaps, counted bad lines and files that are no run log.
+#include "series/RunLogReader.h"
 #include "series/SeriesStore.h"
 #include "support/TestMain.h"
+#include "support/TestSupport.h"
+#include "support/UiSupport.h"
 
 #include <cmath>
 #include <limits>
@@ -63,10 +67,8 @@ private slots:
         QFETCH(int, columns);
         SeriesStore store;
         fill(store, count);
-        const std::vector<int> which = {0, 4, 8};
         SeriesStore::Points points;
-        store.envelope(SeriesStore::Key::Time, x0, x1, columns, which, points);
-
+        store.envelope(SeriesStore::Key::Time, x0, x1, columns, {0, 4, 8}, points);
         // The same by brute force: each column's instants, their lowest and highest value.
         qsizetype first = 0;
         while (first < count && store.time(first) < x0)
@@ -75,7 +77,7 @@ private slots:
         while (end < count && store.time(end) <= x1)
             ++end;
         const double width = (x1 - x0) / columns;
-        for (int s : which) {
+        for (int s : {0, 4, 8}) {
             std::vector<QPointF> expected;
             if (first > 0)
                 expected.emplace_back(store.time(first - 1), store.value(s, first - 1));
@@ -98,14 +100,9 @@ private slots:
                         }
                     }
                     const double middle = x0 + (c + 0.5) * width;
-                    if (!any)
-                        continue;
-                    if (low > high) {
-                        expected.emplace_back(middle, kNaN);
-                        continue;
-                    }
-                    expected.emplace_back(middle, low);
-                    if (high != low)
+                    if (any)
+                        expected.emplace_back(middle, low > high ? kNaN : low);
+                    if (any && high > low)
                         expected.emplace_back(middle, high);
                 }
             }
@@ -139,8 +136,62 @@ private slots:
         QCOMPARE(store.lowerBound(SeriesStore::Key::Time, 1800), 1);
         QCOMPARE(store.nearest(SeriesStore::Key::Time, 3700), 2);
         store.clear();
-        QVERIFY(store.isEmpty());
-        QVERIFY(store.stepMarks().empty());
+        QVERIFY(store.isEmpty() && store.stepMarks().empty());
+    }
+
+    void records_keepGapsSpreadOverTheirSecond_andBadLinesAreCounted()
+    {
+        StationFixture f;
+        writeFile(f.path("SN1.CSV"),
+                  crlfLines({kRunLogHeader, "1,1,,08:00:00,230.1,229.9,230,0,0,0,0,0,0,00:00:00,CC",
+                             "2,2,3,08:00:00,229,,228.5,5,5,5,1145,1,2,00:00:00,CC",
+                             "3,2,3,08:00:00,229,abc,229,5,5,5,1145,1,2,00:00:00,CC",
+                             "4,2,3,08:00:00,229,229,229,5,5,5,1145,1,2,00:00:00,CC",
+                             "5,2,3,08:00:00,229,229,229,5,5,5,1145,1,2,0:0,CC",
+                             "6,2,2,08:00:01,1E-05,-3,4,5,5,5,1145,1,2,00:00:01,CC",
+                             "7,3,2,08:00:01,1,2,3,4,5,6,7,8,9,00:00:00,CR",
+                             "8,3,2,08:00:01,1,2,3,4,5,6,7,8,9,00:00:01,CR", "9,3,2,08:0"}));
+        SeriesStore store;
+        const RunLogRead read = readRunLog(f.path("SN1.CSV"), store);
+        QVERIFY2(read.ok, qPrintable(read.error));
+        QCOMPARE(read.records, 5);
+        QCOMPARE(read.badLines, 4);
+        QCOMPARE(read.firstBadLine, QStringLiteral("line 4: VotlageB \"abc\" is not a number"));
+        QVERIFY(read.warning(f.path("SN1.CSV")).startsWith(QStringLiteral("4 line(s) of ")));
+        const double times[] = {0, 1.0 / 3, 2.0 / 3, 1, 1.5};
+        for (int i = 0; i < 5; ++i)
+            QCOMPARE(store.time(i), times[i]);
+        QVERIFY(std::isnan(store.value(1, 1))); // an empty field was not measured
+        QCOMPARE(store.value(2, 1), 228.5);
+        QCOMPARE(store.value(0, 3), 1e-5);
+        QCOMPARE(store.value(8, 4), 9.0);
+        QCOMPARE(store.stepMarks().size(), std::size_t(4));
+        QCOMPARE(store.markAt(3)->loop1, QStringLiteral("2"));
+        QCOMPARE(store.markAt(4)->step, 3);
+    }
+
+    void notARunLog_isRefused_data()
+    {
+        addColumns({"content", "reason"});
+        addRows({"empty;;the file is empty",
+                 "a program;[TestStep Option]\nTotalStepCount=1;its first line is not the header "
+                 "of a run log (No.,Step,Loop1,StepTime,VotlageA, ...)",
+                 "another CSV;No.,Step,Loop1,StepTime\n1,1,,08:00:00;is not the header",
+                 "missing;-;No such file"});
+    }
+    void notARunLog_isRefused()
+    {
+        QFETCH(QString, content);
+        QFETCH(QString, reason);
+        StationFixture f;
+        const QString path = f.path("SN1.CSV");
+        if (content != "-")
+            writeFile(path, content.toUtf8());
+        SeriesStore store;
+        const RunLogRead read = readRunLog(path, store);
+        QVERIFY(!read.ok);
+        QVERIFY2(read.error.startsWith(path + " is not a run log: ") && read.error.contains(reason),
+                 qPrintable(read.error));
     }
 };
 

@@ -1,8 +1,5 @@
 #include "EditorFixture.h"
 
-#include "ui/StepEditor.h"
-#include "ui/StepGridEditor.h"
-
 #include <QAbstractItemView>
 #include <QtTest>
 
@@ -15,32 +12,6 @@ EditorFixture::EditorFixture(int steps, const QString& connectMode)
     startUp();
     window->activateWindow();
     QVERIFY(QTest::qWaitForWindowActive(window.get()));
-}
-
-StepEditor& EditorFixture::editor() const
-{
-    return *window->stepEditor();
-}
-
-StepGridEditor& EditorFixture::gridEditor() const
-{
-    return *window->stepGridEditor();
-}
-
-QLineEdit* EditorFixture::box(const QString& name) const
-{
-    auto* edit = find<QLineEdit>(name);
-    if (!edit)
-        qWarning("no text box %s", qPrintable(name));
-    return edit;
-}
-
-QComboBox* EditorFixture::combo(const QString& name) const
-{
-    auto* c = find<QComboBox>(name);
-    if (!c)
-        qWarning("no combo box %s", qPrintable(name));
-    return c;
 }
 
 QPoint EditorFixture::cellCentre(int r, int col) const
@@ -100,19 +71,4 @@ void EditorFixture::addWith(const QString& action) const
 {
     click(QStringLiteral("AddCommand"));
     chooseItem(combo(QStringLiteral("SetStepActionCombo")), action);
-}
-
-QString EditorFixture::texts(const QString& names) const
-{
-    QStringList shown;
-    for (const QString& name : names.split(u' ')) {
-        auto* edit = find<QLineEdit>(name);
-        shown << (edit ? edit->text() : combo(name)->currentText());
-    }
-    return shown.join(u'|');
-}
-
-void EditorFixture::setStep(int r, const QStringList& fields) const
-{
-    grid().setRowTexts(r, fields, 1);
 }

@@ -1,6 +1,8 @@
 #pragma once
 
 #include "WindowFixture.h"
+#include "ui/StepEditor.h"
+#include "ui/StepGridEditor.h"
 
 #include <QComboBox>
 #include <QLineEdit>
@@ -11,9 +13,6 @@ inline QStringList fields(const QString& text)
     return text.split(u'|');
 }
 
-class StepEditor;
-class StepGridEditor;
-
 // The window started on a program of `steps` load levels (step n has the value n), with the
 // step editor's layout fixed as at start-up and the window active, so that focus moves as the
 // operator's clicks move it.
@@ -21,15 +20,17 @@ struct EditorFixture : WindowFixture
 {
     explicit EditorFixture(int steps = 5, const QString& connectMode = QStringLiteral("2"));
 
-    StepEditor& editor() const;
-    StepGridEditor& gridEditor() const;
+    StepEditor& editor() const { return *window->stepEditor(); }
+    StepGridEditor& gridEditor() const { return *window->stepGridEditor(); }
     GridModel& grid() const { return station->form.TestStepGrid; }
     QTableView* view() const { return window->stepGrid(); }
-    QLineEdit* box(const QString& name) const;
-    QComboBox* combo(const QString& name) const;
+    QLineEdit* box(const QString& name) const { return find<QLineEdit>(name); }
+    QComboBox* combo(const QString& name) const { return find<QComboBox>(name); }
 
     // The texts of a grid row, columns 0 to 10.
     QStringList row(int r) const { return grid().rowTexts(r); }
+    // Fills a row of the grid directly (columns 1 to 10).
+    void setStep(int r, const QStringList& fields) const { grid().setRowTexts(r, fields, 1); }
     // Clicks, double-clicks and presses a cell of the step grid (grid row, column).
     void clickCell(int r, int col, Qt::MouseButton button = Qt::LeftButton) const;
     void doubleClickCell(int r, int col) const;
@@ -42,8 +43,4 @@ struct EditorFixture : WindowFixture
     void typeInto(QLineEdit* box, const QString& text) const;
     // Opens the step editor for adding and picks an action.
     void addWith(const QString& action) const;
-    // What the named boxes show (names separated by spaces), joined by "|".
-    QString texts(const QString& names) const;
-    // Fills a row of the grid directly (columns 1 to 10).
-    void setStep(int r, const QStringList& fields) const;
 };

@@ -1,11 +1,8 @@
 // Protects the grids as the operator sees them: widths, headers, colours, scrolling and selection.
 #include "WindowFixture.h"
-#include "station/FormValue.h"
 #include "support/TestMain.h"
-#include "ui/FormBinder.h"
 #include "ui/GridView.h"
 
-#include <QComboBox>
 #include <QHeaderView>
 #include <QScrollBar>
 #include <QtTest>
@@ -60,13 +57,11 @@ class GridViewTest : public QObject
     Q_OBJECT
 
 private slots:
-    void widths_areTwipsAtTheLogicalDpi_andZeroHidesTheColumn()
+    void widthsAreTwips_zeroHidesTheColumn_andTheHeaderIsTheFixedRow()
     {
         GridUnderTest g;
         const int dpi = g.view.logicalDpiX();
-        QVERIFY(dpi > 0);
-        QCOMPARE(g.view.columnWidth(1), qRound(2000.0 * dpi / 1440));
-        QCOMPARE(g.view.columnWidth(3), dpi);
+        QCOMPARE(g.view.columnWidth(3), dpi); // 1440 twips are an inch
         QVERIFY(g.view.isColumnHidden(2));
         g.model.setColWidth(2, 720);
         QCOMPARE(g.view.columnWidth(2), qRound(dpi / 2.0));
@@ -76,11 +71,7 @@ private slots:
         shape(g.model, 10);
         QVERIFY(g.view.isColumnHidden(2));
         QCOMPARE(g.view.columnWidth(3), dpi);
-    }
-
-    void header_isTheFirstFixedRow_andHiddenWithoutOne()
-    {
-        GridUnderTest g;
+        // The header is the first fixed row, hidden without one.
         QVERIFY(g.view.horizontalHeader()->isVisible());
         QVERIFY(g.view.verticalHeader()->isHidden());
         QCOMPARE(g.view.model()->index(0, 1).data().toString(), QStringLiteral("LoadLevel"));
@@ -122,10 +113,6 @@ private slots:
     void currentCell_selectsInTheView_andTheOperatorsClickMovesIt()
     {
         GridUnderTest g;
-        g.model.setCurrentCell(5, 3);
-        QCOMPARE(g.view.currentIndex(), g.view.model()->index(4, 3));
-        QCOMPARE(g.view.selectionModel()->selectedRows().size(), 1);
-
         const QRect cell = g.view.visualRect(g.view.model()->index(2, 1));
         QTest::mouseClick(g.view.viewport(), Qt::LeftButton, {}, cell.center());
         QCOMPARE(g.model.currentRow(), 3);
@@ -139,52 +126,11 @@ private slots:
         g.model.removeGridRow(1);
         QCOMPARE(g.model.currentRow(), 3);
         QCOMPARE(g.view.currentIndex().row(), 2);
-    }
-
-    void statusGrid_tracksTheCurrentCellWithoutHighlighting()
-    {
-        GridUnderTest g;
+        // A grid without highlighting (the status grid) still follows the current cell.
         g.view.setSelectionMode(QAbstractItemView::NoSelection);
         g.model.setCurrentCell(1, 2);
         QCOMPARE(g.view.currentIndex(), g.view.model()->index(0, 2));
         QVERIFY(!g.view.selectionModel()->hasSelection());
-    }
-
-    void widenToContents_showsLongTextsWhole()
-    {
-        GridUnderTest g;
-        const int twipsWidth = g.view.columnWidth(3);
-        g.binding->setWidenToContents(true);
-        const QString address = QStringLiteral("192.168.100.100:32767");
-        g.model.setText(1, 3, address);
-        QVERIFY(g.view.columnWidth(3) > g.view.fontMetrics().horizontalAdvance(address));
-        g.model.setText(1, 3, QStringLiteral("1"));
-        QCOMPARE(g.view.columnWidth(3), twipsWidth);
-        QVERIFY(g.view.isColumnHidden(2));
-    }
-
-    void binder_fillsComboListsAndKeepsEditableText()
-    {
-        FormValue list(QStringLiteral("TestStepModeCombo"), QStringList());
-        FormValue text(QStringLiteral("LoadBaudRateCombo_0"), QString());
-        QComboBox modes;
-        QComboBox rate;
-        rate.setEditable(true);
-        rate.addItems({"9600", "115200"});
-        QVERIFY(bindFormValue(list, &modes));
-        QVERIFY(bindFormValue(text, &rate));
-        list.setList({"CC", "CR", "CV"});
-        QCOMPARE(modes.itemText(2), QStringLiteral("CV"));
-        text.setText(QStringLiteral("115200"));
-        QCOMPARE(rate.currentIndex(), 1);
-        // A rate the list does not offer is shown as it stands.
-        text.setText(QStringLiteral("38400"));
-        QCOMPARE(rate.currentText(), QStringLiteral("38400"));
-        rate.setCurrentIndex(0);
-        QCOMPARE(text.text(), QStringLiteral("9600"));
-        // A widget that cannot show the value is reported, not bound.
-        FormValue flag(QStringLiteral("Check1"), true);
-        QVERIFY(!bindFormValue(flag, &modes));
     }
 };
 

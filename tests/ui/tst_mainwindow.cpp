@@ -1,35 +1,34 @@
-// Protects the window: what it shows at start-up, opening and saving, and its layout.
+// Protects the window (what it shows at start-up, opening and saving, its layout) and its
+// connection panel: what it shows, and what OK and Cancel store where.
 #include "WindowFixture.h"
+#include "settings/IniFile.h"
 #include "station/ProgramCommands.h"
 #include "support/TestMain.h"
+#include "support/UiSupport.h"
 #include "ui/StepGridEditor.h"
 
 #include <QCheckBox>
 #include <QComboBox>
 #include <QGroupBox>
-#include <QHeaderView>
 #include <QLabel>
 #include <QLineEdit>
-#include <QMenu>
 #include <QRadioButton>
 #include <QScrollBar>
-#include <QStatusBar>
-#include <QToolButton>
 #include <QtTest>
 
 namespace {
 
-QStringList rowTexts(const QTableView* view, int row)
-{
-    QStringList texts;
-    for (int c = 0; c < view->model()->columnCount(); ++c)
-        texts << view->model()->index(row, c).data().toString();
-    return texts;
-}
-
 QRect rectIn(const QWidget* widget, const QWidget* window)
 {
     return QRect(widget->mapTo(window, QPoint(0, 0)), widget->size());
+}
+
+// The Load1 Option section and the ConnectMode of ACL3.INI as the files hold them now.
+QString stored(const QString& file, const QString& section, const QString& key)
+{
+    IniFile ini(file);
+    ini.load();
+    return ini.read(section, key, QStringLiteral("<missing>"));
 }
 
 } // namespace
@@ -38,46 +37,32 @@ class MainWindowTest : public QObject
 {
     Q_OBJECT
 
-private slots:
-    void startUp_twelveStepProgram_showsThirteenRowsWithRowOneSelected()
+private:
+    // A started window on a TCP/IP load at 127.0.0.1:5025, with the panel opened.
+    static void openPanel(WindowFixture& f)
     {
-        WindowFixture f;
-        f.startWith(12);
-        QCOMPARE(f.station->form.TestStepGrid.rows(), 13);
-        QCOMPARE(f.station->form.TestStepGrid.currentRow(), 1);
-        QTableView* steps = f.grid("TestStepGrid");
-        QCOMPARE(rowTexts(steps, 11).mid(0, 4), QStringList({"12", "LoadLevel", "CC", "12"}));
-        QCOMPARE(steps->selectionModel()->selectedRows().size(), 1);
-        QVERIFY(steps->selectionModel()->isRowSelected(0, {}));
-        QCOMPARE(steps->currentIndex().row(), 0);
+        f.startWith(3);
+        f.click("ConnectCommand");
+        QVERIFY(f.find("ConnectionFrame")->isVisible());
     }
 
-    void window_hasTheControlsOfTheDesign()
+    static QString statusAddress(const WindowFixture& f)
+    {
+        return f.grid("LoadStatusGrid")->model()->index(0, 1).data().toString();
+    }
+
+private slots:
+    void window_everyValueHasItsControl_inItsFrameLayout()
     {
         WindowFixture f;
         f.startWith(2);
         MainWindow& w = *f.window;
-        QCOMPARE(w.windowTitle(),
-                 QStringLiteral("ACL3 3-Phase Control Program R1.1 - TestFile01.INI"));
-        // The picture buttons, left to right; Stop and Pause wait for a run.
-        int previousX = -1;
-        for (const char* name : {"AddCommand", "DelCommand", "InsCommand", "MoveUpCommand",
-                                 "MoveDnCommand", "SaveCommand", "OpenCommand", "ConnectCommand",
-                                 "CSVCommand", "StartCommand", "StopCommand", "PauseCommand"}) {
-            QToolButton* button = w.commandButton(name);
-            QVERIFY2(button && button->isVisible() && !button->icon().isNull(), name);
-            QVERIFY2(button->x() > previousX, name);
-            QCOMPARE(button->isEnabled(),
-                     strcmp(name, "StopCommand") && strcmp(name, "PauseCommand"));
-            previousX = button->x();
-        }
+        // Stop and Pause wait for a run; the hidden options and buffers stay hidden.
+        QVERIFY(f.find("StartCommand")->isEnabled() && !f.find("StopCommand")->isEnabled());
+        QVERIFY(!f.find("PauseCommand")->isEnabled());
         for (const char* name : {"Check4", "Check5", "Check7", "CopyPasteGrid", "ConnectionFrame"})
             QVERIFY2(!f.find(name)->isVisibleTo(&w), name);
-        QMenu* menu = f.find<QMenu>("RightPUP");
-        QCOMPARE(menu->actions().size(), 2);
-        QCOMPARE(menu->actions().at(1)->text(), QStringLiteral("PASTE"));
-        // Every value of the station has its control, the lists of the step editor and of the
-        // grid's in-place editors included, and every control sits in its frame's layout.
+        // The lists of the step editor and of the grid's in-place editors included.
         QCOMPARE(w.unboundValues(), QStringList());
         QCOMPARE(widgetsOutsideLayouts(&w), QStringList());
         // The step editor is laid over the window by hand; its own controls are in its layout.
@@ -89,15 +74,11 @@ private slots:
     {
         WindowFixture f;
         f.startWith(12);
-        GridModel& grid = f.station->form.TestStepGrid;
-        grid.setCurrentCell(4, 2);
-        const QByteArray settings = readFile(f.path("ACL3.INI"));
+        // Cancelled, the grid keeps its program and its current cell.
+        f.station->form.TestStepGrid.setCurrentCell(4, 2);
         f.prompts.scriptFileNames({QString()});
         f.click("OpenCommand");
-        QCOMPARE(f.prompts.shown.back().text, f.programPath());
-        QCOMPARE(f.prompts.lastFilter, QStringLiteral("INI檔(*.ini);;所有檔案(*.*)"));
-        QCOMPARE(readFile(f.path("ACL3.INI")), settings);
-        QCOMPARE(grid.rowTexts(12).mid(0, 4), QStringList({"12", "LoadLevel", "CC", "12"}));
+        QCOMPARE(f.grid("TestStepGrid")->model()->rowCount(), 12);
         QCOMPARE(f.grid("TestStepGrid")->currentIndex().row(), 3);
 
         const QString other = f.path("Other.INI");
@@ -111,24 +92,6 @@ private slots:
                  QStringLiteral("127.0.0.2:6000"));
         QVERIFY(readFile(f.path("ACL3.INI")).contains("TestFileName01=" + other.toUtf8()));
         QVERIFY(f.prompts.messages().isEmpty());
-    }
-
-    void save_writesTheGridToTheChosenFile()
-    {
-        WindowFixture f;
-        f.startWith(12);
-        f.station->form.TestStepGrid.setText(5, 3, QStringLiteral("7.5"));
-        const QString copy = f.path("Copy.INI");
-        f.prompts.scriptFileNames({copy});
-
-        f.click("SaveCommand");
-
-        QCOMPARE(f.prompts.shown.back().text, f.programPath());
-        const QByteArray saved = readFile(copy);
-        QVERIFY(saved.contains("TotalStepCount=12"));
-        QVERIFY(saved.contains("[Step5]\r\nActionMode=LoadLevel\r\nLoadModeVolt=CC\r\n"
-                               "CurrentValue=7.5\r\n"));
-        QCOMPARE(f.station->settings.TestFileName, copy);
     }
 
     void unsavedEdits_markTheTitle_andAreAskedAboutOnClosingAndOpening_data()
@@ -172,6 +135,12 @@ private slots:
         QCOMPARE(f.prompts.shown.size(), save ? 2u : 1u); // the question, then the dialog
         QCOMPARE(f.prompts.shown.front().kind, QStringLiteral("question"));
         QCOMPARE(readFile(f.programPath()) != before, save);
+        if (save) {
+            QCOMPARE(f.prompts.shown.back().text, f.programPath()); // the dialog's preset
+            QVERIFY(readFile(f.programPath())
+                        .contains("[Step2]\r\nActionMode=LoadLevel\r\nLoadModeVolt=CC\r\n"
+                                  "CurrentValue=7.5\r\n"));
+        }
         QCOMPARE(f.window->windowTitle().endsWith('*'), !save);
         if (answer == int(PromptAnswer::Cancel)) {
             f.click("OpenCommand"); // asks the same first, and Cancel opens nothing
@@ -184,27 +153,18 @@ private slots:
         WindowFixture f;
         f.startWith(1);
         StationForm& form = f.station->form;
-        auto* sn = f.find<QLineEdit>("SNText");
-        form.SNText.setText(QStringLiteral("A100"));
-        QTest::keyClicks(sn, "-7");
-        QCOMPARE(form.SNText.text(), QStringLiteral("A100-7"));
+        // Typing, clicking and ticking reach the values (the connection panel's tests and the
+        // step editor's cover more); here what only the window shows.
         form.RunStatus.setText(QStringLiteral("Step 3"));
         QCOMPARE(f.find<QLabel>("RunStatus")->text(), QStringLiteral("Step 3"));
         form.Frame2Caption.setText(QStringLiteral("Channel - 1  Pause"));
         QCOMPARE(f.find<QGroupBox>("Frame2")->title(), QStringLiteral("Channel - 1  Pause"));
-        // Option buttons: the operator's choice clears the others; the station may clear all.
-        f.find<QRadioButton>("Option1_1")->click();
-        QCOMPARE(QList<bool>({form.Option1[0]->flag(), form.Option1[1]->flag()}),
-                 QList<bool>({false, true}));
+        // The station may clear all option buttons.
         for (FormValue* option : form.Option1)
             option->setFlag(false);
-        QVERIFY(!f.find<QRadioButton>("Option1_1")->isChecked());
+        QVERIFY(!f.find<QRadioButton>("Option1_2")->isChecked());
         form.enabled(QStringLiteral("SNText")).setFlag(false);
-        QVERIFY(!sn->isEnabled());
-        // Check1 to 3 stay ticked when clicked; the program decides the hidden options.
-        auto* check = f.find<QCheckBox>("Check2");
-        QTest::mouseClick(check, Qt::LeftButton, {}, check->rect().center());
-        QVERIFY(check->isChecked() && form.Check2.flag());
+        QVERIFY(!f.find("SNText")->isEnabled());
         form.Check4.setFlag(false);
         QVERIFY(!f.find<QCheckBox>("Check4")->isChecked());
         // Frame 2's colours follow their values; the controls inside keep their text colour.
@@ -253,15 +213,14 @@ private slots:
         // The status grid grew a row at start-up: wait until the layouts have followed.
         QTRY_VERIFY(f.find("Frame5")->height() >= f.find("Frame5")->minimumSizeHint().height());
 
-        QStringList names = QStringLiteral("Label4 SNText Combo1 WorkLabel LoadCountLabel "
-                                           "TestStepGrid grdPhase3 VoltageText CurrentText "
-                                           "PowerText ResText KWHText AHText Loop1Text Loop2Text "
-                                           "TimeText Check1 Check2 Check3 LoadStatusGrid RunStatus")
-                                .split(u' ');
-        for (const char* name : {"AddCommand", "DelCommand", "InsCommand", "MoveUpCommand",
-                                 "MoveDnCommand", "SaveCommand", "OpenCommand", "ConnectCommand",
-                                 "CSVCommand", "StartCommand", "StopCommand", "PauseCommand"})
-            names << QString::fromLatin1(name);
+        const QStringList names =
+            QStringLiteral("Label4 SNText Combo1 WorkLabel LoadCountLabel TestStepGrid grdPhase3 "
+                           "VoltageText CurrentText PowerText ResText KWHText AHText Loop1Text "
+                           "Loop2Text TimeText Check1 Check2 Check3 LoadStatusGrid RunStatus "
+                           "AddCommand DelCommand InsCommand MoveUpCommand MoveDnCommand "
+                           "SaveCommand OpenCommand ConnectCommand CSVCommand StartCommand "
+                           "StopCommand PauseCommand")
+                .split(u' ');
         const QRect inside = w.rect();
         QList<QRect> rects;
         for (const QString& name : names) {
@@ -278,10 +237,6 @@ private slots:
                 QVERIFY2(!rects[i].intersects(r), qPrintable(name + " overlaps " + names[i]));
             rects << r;
         }
-        // The frames on the right hold their controls whole.
-        QVERIFY(rectIn(f.find("Frame4"), &w).contains(rectIn(f.find("TimeText"), &w)));
-        QVERIFY(rectIn(f.find("Frame5"), &w).contains(rectIn(f.find("LoadStatusGrid"), &w)));
-
         // Every column of every grid is seen whole: no sideways scrolling.
         QTableView* steps = f.grid("TestStepGrid");
         QCOMPARE(steps->horizontalScrollBar()->maximum(), 0);
@@ -317,6 +272,113 @@ private slots:
         QWidget* panel = f.find("ConnectionFrame");
         QVERIFY(inside.contains(rectIn(panel, &w)));
         QVERIFY(panel->height() >= panel->minimumSizeHint().height());
+    }
+
+    void opening_showsTheStoredLinkNotTheCancelledEdits()
+    {
+        WindowFixture f;
+        openPanel(f);
+        QCOMPARE(f.find<QComboBox>("LoadComPortCombo_1")->currentText(), QStringLiteral("07"));
+        QCOMPARE(statusAddress(f), QStringLiteral("127.0.0.1:5025"));
+
+        auto* ip = f.find<QLineEdit>("txtIP");
+        ip->selectAll();
+        QTest::keyClicks(ip, "127.0.0.9");
+        f.find<QLineEdit>("txtPort")->setText(QStringLiteral("6001"));
+        f.find<QComboBox>("LoadComPortCombo_0")->setCurrentIndex(9);
+        f.find<QRadioButton>("Option1_2")->click();
+        f.click("ConnectCancelCommand");
+        QVERIFY(!f.find("ConnectionFrame")->isVisible());
+        // Cancel stores nothing and leaves the typing in the boxes until the panel opens again.
+        QCOMPARE(stored(f.programPath(), "Load1 Option", "IP"), QStringLiteral("127.0.0.1"));
+        QCOMPARE(f.station->loadLink().IP, QStringLiteral("127.0.0.1"));
+        QCOMPARE(ip->text(), QStringLiteral("127.0.0.9"));
+        f.click("ConnectCommand");
+        QCOMPARE(ip->text(), QStringLiteral("127.0.0.1"));
+        QCOMPARE(f.find<QLineEdit>("txtPort")->text(), QStringLiteral("5025"));
+        QCOMPARE(f.find<QComboBox>("LoadComPortCombo_0")->currentText(), QStringLiteral("03"));
+        QVERIFY(f.find<QRadioButton>("Option1_0")->isChecked());
+        QVERIFY(f.prompts.shown.empty());
+        // After OK the status row shows the address alone, and the port again when reopened.
+        f.prompts.scriptFileNames({QString()});
+        f.click("ConnectOKCommand");
+        QCOMPARE(statusAddress(f), QStringLiteral("127.0.0.1"));
+        f.click("ConnectCommand");
+        QCOMPARE(statusAddress(f), QStringLiteral("127.0.0.1:5025"));
+    }
+
+    void ok_storesBothFilesBeforeTheSaveDialog()
+    {
+        WindowFixture f;
+        openPanel(f);
+        f.find<QRadioButton>("Option1_1")->click();
+        f.find<QComboBox>("LoadComPortCombo_0")->setCurrentText(QStringLiteral("05"));
+        f.find<QComboBox>("LoadBaudRateCombo_0")->setCurrentText(QStringLiteral("115200"));
+        f.find<QLineEdit>("txtIP")->setText(QStringLiteral("127.0.0.3"));
+        f.find<QCheckBox>("LoadCheck_0")->click(); // the serial run skips the load unticked
+
+        QStringList atDialog;
+        f.prompts.onShown = [&](const RecordingPrompts::Shown& shown) {
+            if (shown.kind != QLatin1String("save"))
+                return;
+            atDialog << stored(f.path("ACL3.INI"), "ACL3", "ConnectMode");
+            for (const char* key :
+                 {"ComPort", "BaudRate", "LoadCheck", "IP", "Port", "RS232toRS485"})
+                atDialog << stored(f.programPath(), "Load1 Option", key);
+            // The panel is closed before the dialog asks.
+            atDialog << (f.find("ConnectionFrame")->isVisible() ? "open" : "closed");
+        };
+        f.prompts.scriptFileNames({QString()});
+
+        f.click("ConnectOKCommand");
+
+        QCOMPARE(atDialog,
+                 QStringList({"0", "05", "115200", "0", "127.0.0.3", "5025", "0", "closed"}));
+        QCOMPARE(f.prompts.shown.size(), std::size_t(1));
+        QCOMPARE(f.prompts.shown.front().text, f.programPath());
+        QCOMPARE(f.station->loadLink().ComPort, 5);
+        QCOMPARE(f.grid("LoadStatusGrid")->model()->headerData(1, Qt::Horizontal).toString(),
+                 QStringLiteral("RS232"));
+        QCOMPARE(statusAddress(f), QStringLiteral("5"));
+    }
+
+    void ok_refusesAPortThatIsNotAWholeNumberFrom1To65535_data()
+    {
+        addColumns({"port", "accepted"});
+        addRows({"0;0;", "65536;65536;", "-5;-5;", "4001.5;4001.5;", "4001a;4001a;", "empty;;",
+                 "1;1;yes", "65535;65535;yes"});
+    }
+    void ok_refusesAPortThatIsNotAWholeNumberFrom1To65535()
+    {
+        QFETCH(QString, port);
+        QFETCH(QString, accepted);
+        WindowFixture f;
+        openPanel(f);
+        const QByteArray settings = readFile(f.path("ACL3.INI"));
+        const QByteArray program = readFile(f.programPath());
+        f.find<QRadioButton>("Option1_1")->click();
+        f.find<QLineEdit>("txtPort")->setText(port);
+        f.prompts.scriptFileNames({QString()});
+
+        f.click("ConnectOKCommand");
+
+        if (!accepted.isEmpty()) {
+            QCOMPARE(f.prompts.messages(), QStringList());
+            QCOMPARE(stored(f.programPath(), "Load1 Option", "Port"), port);
+            QCOMPARE(f.station->loadLink().PORT, port.toInt());
+            return;
+        }
+        const QString message = f.prompts.messages().value(0);
+        QVERIFY2(message.contains("TCP port") && message.contains("1 to 65535") &&
+                     message.contains('"' + port + '"') && message.contains("Nothing was stored"),
+                 qPrintable(message));
+        QCOMPARE(readFile(f.path("ACL3.INI")), settings);
+        QCOMPARE(readFile(f.programPath()), program);
+        QCOMPARE(f.station->loadLink().ConnectMode, int(kConnectTcp));
+        QCOMPARE(statusAddress(f), QStringLiteral("127.0.0.1:5025"));
+        // The panel stays open with the operator's entries, to be corrected.
+        QVERIFY(f.find("ConnectionFrame")->isVisible());
+        QCOMPARE(f.find<QLineEdit>("txtPort")->text(), port);
     }
 };
 

@@ -52,47 +52,44 @@ class StepGridEditingTest : public QObject
     Q_OBJECT
 
 private slots:
-    void actionBox_opensOverTheCell_andAChangeRewritesTheRowWhenLeft()
+    void actionBox_aChangeRewritesTheRowOnEnterOrWhenLeft_data()
     {
+        addColumns({"step", "choice", "leave", "row"});
+        addRows({
+            "LOOP empties columns 2 to 6;Charge|14.4|2|30|0.2|3|5|2|EndLoop|50;LOOP;Return;"
+            "LOOP||||||5|2|EndLoop|50",
+            "Charge turns a mode into 0;LoadLevel|CC|2|3|0|0|0|1|NextStep|50;Charge;click;"
+            "Charge|0|2|3|0|0|0|1|NextStep|50",
+            "DisCharge turns a number into "
+            "CC;Charge|12.5|2|30|0.2|3|5|2|NextStep|;DisCharge;Return;"
+            "DisCharge|CC|2|30|0.2|3|5|2|NextStep|",
+            "DisCharge keeps a mode;LoadLevel|CR|2|3|0|0|0|1|NextStep|50;DisCharge;Return;"
+            "DisCharge|CR|2|3|0|0|0|1|NextStep|50",
+            "Suspend empties its unused columns;DisCharge|CC|2|30|0.2|3|5|2|NextStep|;Suspend;"
+            "Return;Suspend|||30|||5|2|NextStep|",
+            "left "
+            "unchanged;Suspend|||30|||5|2|NextStep|;Suspend;click;Suspend|||30|||5|2|NextStep|",
+        });
+    }
+    void actionBox_aChangeRewritesTheRowOnEnterOrWhenLeft()
+    {
+        QFETCH(QString, step);
+        QFETCH(QString, choice);
+        QFETCH(QString, leave);
+        QFETCH(QString, row);
         EditorFixture f;
-        // An empty action cell gets "Charge" as the box opens.
-        f.grid().insertGridRow(6);
-        f.grid().setText(6, 0, "6");
-        f.clickCell(6, 1);
-        QCOMPARE(f.grid().text(6, 1), QStringLiteral("Charge"));
-        QComboBox* combo = f.combo("TestStepActionCombo");
-        QCOMPARE(combo->geometry(), f.view()->visualRect(f.grid().indexOf(6, 1)));
-        QVERIFY(combo->hasFocus() || combo->isAncestorOf(QApplication::focusWidget()));
-
-        // LOOP empties columns 2 to 6 on Enter.
-        f.setStep(2, fields("Charge|14.4|2|30|0.2|3|5|2|EndLoop|50"));
+        f.setStep(2, fields(step));
         f.clickCell(2, 1);
-        f.chooseItem(combo, "LOOP");
-        QTest::keyClick(combo->lineEdit(), Qt::Key_Return);
-        QCOMPARE(f.row(2), fields("2|LOOP||||||5|2|EndLoop|50"));
-        QVERIFY(f.view()->hasFocus());
-        // Charge turns a mode name into 0 when another cell is clicked; that cell opens.
-        f.clickCell(3, 1);
-        f.chooseItem(combo, "Charge");
-        f.clickCell(4, 3);
-        QCOMPARE(f.row(3).mid(0, 5), QStringList({"3", "Charge", "0", "3", "3"}));
-        QCOMPARE(f.gridEditor().openEditor(), CellEditor::TextBox);
-        QCOMPARE(f.box("TestStepInputText")->text(), QStringLiteral("4"));
-        // DisCharge keeps a mode and turns anything else into CC; Suspend empties its unused
-        // columns.
-        f.setStep(5, fields("Charge|12.5|2|30|0.2|3|5|2|NextStep|"));
-        f.clickCell(5, 1);
-        f.chooseItem(combo, "DisCharge");
-        QTest::keyClick(combo->lineEdit(), Qt::Key_Enter);
-        QCOMPARE(f.grid().text(5, 2), QStringLiteral("CC"));
-        f.clickCell(5, 1);
-        f.chooseItem(combo, "Suspend");
-        QTest::keyClick(combo->lineEdit(), Qt::Key_Return);
-        QCOMPARE(f.row(5), fields("5|Suspend|||30|||5|2|NextStep|"));
-        // Left unchanged, the box changes nothing.
-        f.clickCell(5, 1);
-        f.clickCell(4, 0);
-        QCOMPARE(f.row(5), fields("5|Suspend|||30|||5|2|NextStep|"));
+        QComboBox* combo = f.combo("TestStepActionCombo");
+        f.chooseItem(combo, choice);
+        if (leave == "Return")
+            QTest::keyClick(combo->lineEdit(), Qt::Key_Return);
+        else
+            f.clickCell(3, 3); // that cell's editor opens
+        QCOMPARE(f.row(2), QStringList{"2"} + fields(row));
+        QCOMPARE(f.gridEditor().openEditor(),
+                 leave == "Return" ? CellEditor::None : CellEditor::TextBox);
+        QVERIFY(leave != "Return" || f.view()->hasFocus());
     }
 
     void textBox_minutesAndSecondsAreStoredAsMinutes_andTheTipGivesSeconds()
@@ -175,42 +172,14 @@ private slots:
         // Nothing is written later either, when the focus moves on.
         f.find("SNText")->setFocus();
         QCOMPARE(f.row(2), loadLevelRow(2));
-        // An empty action cell got "Charge" when the box opened; Escape takes it back.
+        // An empty action cell gets "Charge" as the box opens over it; Escape takes it back.
         f.setStep(3, fields("|||||||||"));
         f.clickCell(3, 1);
+        QCOMPARE(f.grid().text(3, 1), QStringLiteral("Charge"));
+        QCOMPARE(f.combo("TestStepActionCombo")->geometry(),
+                 f.view()->visualRect(f.grid().indexOf(3, 1)));
         QTest::keyClick(QApplication::focusWidget(), Qt::Key_Escape);
         QCOMPARE(f.grid().text(3, 1), QString());
-    }
-
-    void draggingOrShiftClicking_marksAndHighlightsTheRange()
-    {
-        EditorFixture f(8);
-        QItemSelectionModel* selection = f.view()->selectionModel();
-        markRows(f, 2, 4);
-        QCOMPARE(selection->selectedRows().size(), 3);
-        QTest::mouseClick(f.view()->viewport(), Qt::LeftButton, Qt::ShiftModifier,
-                          f.cellCentre(6, 3));
-        QCOMPARE(selection->selectedRows().size(), 5);
-        QVERIFY(selection->isRowSelected(1, {}) && selection->isRowSelected(5, {}));
-        QCOMPARE(f.gridEditor().openEditor(), CellEditor::None);
-        rightMenuChoose(f, 6, "COPY");
-        QCOMPARE(f.station->form.CopyPasteGrid.rows(), 6);
-    }
-
-    void cellsWithoutAnEditor_openNothing()
-    {
-        EditorFixture f;
-        f.setStep(2, fields("LOOP|||||||||"));
-        for (int col : {0, 2, 3, 4, 5, 8, 10}) {
-            f.clickCell(2, col);
-            QCOMPARE(f.gridEditor().openEditor(), CellEditor::None);
-        }
-        QCOMPARE(f.row(2), fields("2|LOOP|||||||||"));
-        // A load level has no loop count.
-        f.clickCell(3, 5);
-        QCOMPARE(f.gridEditor().openEditor(), CellEditor::None);
-        f.clickCell(3, 10);
-        QCOMPARE(f.gridEditor().openEditor(), CellEditor::TextBox);
     }
 
     void modeAndGotoBoxes_emptyCellsGetTheirFirstChoice_andCvIsRefused()
@@ -249,155 +218,99 @@ private slots:
         QVERIFY(!f.box("TestStepInputText")->isVisible());
     }
 
-    void delete_removesTheCurrentStepAndRenumbers_butKeepsTheLastStep()
+    void rowCommands_data()
     {
-        EditorFixture f(4);
-        f.clickCell(2, 0);
-        f.click("DelCommand");
-        QCOMPARE(f.grid().rows(), 4);
-        QCOMPARE(f.row(1), loadLevelRow(1));
-        QCOMPARE(f.row(2), loadLevelRow(3, 2));
-        QCOMPARE(f.row(3), loadLevelRow(4, 3));
-        QCOMPARE(f.grid().currentRow(), 3);
-
-        EditorFixture one(1);
-        one.grid().setText(1, 0, "7");
-        one.clickCell(1, 0);
-        one.click("DelCommand");
-        QCOMPARE(one.grid().rows(), 2);
-        QCOMPARE(one.row(1), loadLevelRow(1));
+        // Steps of the program, the operator's actions, then the values (column 3) of the grid's
+        // steps, its current row ("-": not checked) and the values in the copy buffer.
+        addColumns({"steps", "script", "values", "current", "copied"});
+        addRows({
+            "delete renumbers;4;cell:2 DelCommand;1 3 4;3;",
+            "insert numbers the new step as its row;5;cell:3 InsCommand OKCommand;1 2 * 3 4 5;3;",
+            "add appends after the last step;5;cell:2 AddCommand OKCommand;1 2 3 4 5 *;6;",
+            "the last step is not deleted;1;number:1:7 cell:1 DelCommand;1;1;",
+            "move up, not past the first;3;cell:3 MoveUpCommand MoveUpCommand MoveUpCommand;3 1 "
+            "2;1;",
+            "move down, not past the last;3;cell:1 MoveDnCommand MoveDnCommand MoveDnCommand;2 3 "
+            "1;3;",
+            "paste on the last row takes the rows as they are now;5;mark:2:3 menu:3:COPY "
+            "value:2:22 "
+            "cell:5 menu:5:PASTE;1 22 3 4 5 22 3;7;2 3",
+            "paste on row 1 takes the rows as copied, the right button keeps the current row;5;"
+            "mark:2:3 menu:3:COPY value:2:22 cell:5 menu:5:PASTE cell:1 menu:4:PASTE;"
+            "1 2 3 22 3 4 5 22 3;3;2 3",
+            "marking upwards;6;mark:5:2 menu:2:COPY;1 2 3 4 5 6;-;2 3 4 5",
+            "a range with the header row is not copied;6;rows:3:0;1 2 3 4 5 6;-;",
+            "shift-click extends the marked range;8;mark:2:4 shift:6 menu:6:COPY;1 2 3 4 5 6 7 8;-;"
+            "2 3 4 5 6",
+            "copied rows deleted since the copy;5;mark:4:5 menu:5:COPY cell:5 DelCommand cell:4 "
+            "DelCommand cell:3 DelCommand cell:2 menu:2:PASTE;1 2 4 5;-;4 5",
+            "a move writes the open editor first;5;edit:2:8 MoveDnCommand;1 3 8 4 5;3;",
+            "Add writes the open editor first;5;edit:2:9 AddCommand;1 9 3 4 5;2;",
+            "a program loaded under an open editor keeps its cells;5;edit:2:10 reload;1 2 3 4 5;-;",
+        });
     }
-
-    void moveUpAndDown_swapStepsAndKeepTheNumbers()
+    void rowCommands()
     {
-        EditorFixture f(3);
-        f.clickCell(3, 0);
-        f.click("MoveUpCommand");
-        QCOMPARE(f.row(2), loadLevelRow(3, 2));
-        QCOMPARE(f.row(3), loadLevelRow(2, 3));
-        f.click("MoveUpCommand");
-        QCOMPARE(f.row(1), loadLevelRow(3, 1));
-        // The first step cannot go up, the last cannot go down.
-        f.click("MoveUpCommand");
-        QCOMPARE(f.row(1), loadLevelRow(3, 1));
-        QCOMPARE(f.grid().currentRow(), 1);
-        f.click("MoveDnCommand");
-        QCOMPARE(f.row(2), loadLevelRow(3, 2));
-        QCOMPARE(f.grid().currentRow(), 2);
-        f.click("MoveDnCommand");
-        f.click("MoveDnCommand");
-        QCOMPARE(f.row(3), loadLevelRow(3, 3));
-        QCOMPARE(f.grid().currentRow(), 3);
-    }
-
-    void copyRowsTwoToThree_pasteOnTheLastRowAndOnRowOne()
-    {
-        EditorFixture f;
+        QFETCH(QString, steps);
+        QFETCH(QString, script);
+        QFETCH(QString, values);
+        QFETCH(QString, current);
+        QFETCH(QString, copied);
+        EditorFixture f(steps.toInt());
         QVERIFY(!menuAction(f, "PASTE")->isEnabled());
-        markRows(f, 2, 3);
-        rightMenuChoose(f, 3, "COPY");
-        const GridModel& buffer = f.station->form.CopyPasteGrid;
-        QCOMPARE(buffer.rows(), 3);
-        QCOMPARE(buffer.rowTexts(2), loadLevelRow(3, 2));
-        QVERIFY(menuAction(f, "PASTE")->isEnabled());
-
-        // Row 2 changes after the copy: the last row pastes rows 2 and 3 as they are now.
-        f.grid().setText(2, 3, "22");
-        f.clickCell(5, 0);
-        rightMenuChoose(f, 5, "PASTE");
-        QCOMPARE(f.grid().rows(), 8);
-        QStringList changed = loadLevelRow(2);
-        changed[0] = "6";
-        changed[3] = "22";
-        QCOMPARE(f.row(6), changed);
-        QCOMPARE(f.row(7), loadLevelRow(3, 7));
-        QCOMPARE(f.grid().currentRow(), 7);
-
-        // Row 1 pastes the rows as they were copied, below itself, and renumbers the rest. The
-        // right button opens the menu without moving the current row.
-        f.clickCell(1, 0);
-        rightMenuChoose(f, 4, "PASTE");
-        QCOMPARE(f.grid().rows(), 10);
-        QCOMPARE(f.row(3), loadLevelRow(3));
-        changed[0] = "4"; // the edited row 2, moved down
-        QCOMPARE(f.row(4), changed);
-        QCOMPARE(f.row(5), loadLevelRow(3, 5));
-        QCOMPARE(f.row(9), loadLevelRow(3, 9));
-        QCOMPARE(f.grid().currentRow(), 3);
-    }
-
-    void marking_upwardsCopiesTheRange_andARangeWithTheHeaderRowIsNotCopied()
-    {
-        EditorFixture f(6);
-        markRows(f, 5, 2);
-        rightMenuChoose(f, 2, "COPY");
-        const GridModel& buffer = f.station->form.CopyPasteGrid;
-        QCOMPARE(buffer.rows(), 5);
-        for (int k = 1; k <= 4; ++k)
-            QCOMPARE(buffer.rowTexts(k), loadLevelRow(k + 1, k));
-        QCOMPARE(buffer.text(0, 2), QStringLiteral("Mode / Volt"));
-
-        StepGridRows& rows = f.gridEditor().rows();
-        rows.markPressed(3);
-        rows.markReleased(0);
-        f.gridEditor().copyRows();
-        QCOMPARE(buffer.rows(), 5);
-        QCOMPARE(buffer.rowTexts(1), loadLevelRow(2, 1));
-    }
-
-    void paste_copiedRowsDeletedSinceTheCopy_appendsTheRowsAsCopied()
-    {
-        EditorFixture f(5);
-        markRows(f, 4, 5);
-        rightMenuChoose(f, 5, "COPY");
-        for (int i = 0; i < 3; ++i) {
-            f.clickCell(f.grid().rows() - 1, 0);
-            f.click("DelCommand");
+        for (const QString& op : script.split(u' ')) {
+            const QStringList a = op.split(u':');
+            const int row = a.value(1).toInt();
+            if (a[0] == "cell")
+                f.clickCell(row, 0);
+            else if (a[0] == "shift")
+                QTest::mouseClick(f.view()->viewport(), Qt::LeftButton, Qt::ShiftModifier,
+                                  f.cellCentre(row, 3));
+            else if (a[0] == "mark")
+                markRows(f, row, a[2].toInt());
+            else if (a[0] == "rows") {
+                f.gridEditor().rows().markPressed(row);
+                f.gridEditor().rows().markReleased(a[2].toInt());
+                f.gridEditor().copyRows();
+            } else if (a[0] == "menu")
+                rightMenuChoose(f, row, qPrintable(a[2]));
+            else if (a[0] == "value" || a[0] == "number")
+                f.grid().setText(row, a[0] == "value" ? 3 : 0, a[2]);
+            else if (a[0] == "edit") {
+                f.clickCell(row, 3);
+                QTest::keyClicks(f.box("TestStepInputText"), a[2]);
+            } else if (a[0] == "reload") {
+                f.grid().beginBulkUpdate();
+                f.grid().endBulkUpdate();
+            } else
+                f.click(a[0]);
         }
-        QCOMPARE(f.grid().rows(), 3);
-        f.clickCell(2, 0);
-        rightMenuChoose(f, 2, "PASTE");
-        QCOMPARE(f.grid().rows(), 5);
-        QCOMPARE(f.row(3), loadLevelRow(4, 3));
-        QCOMPARE(f.row(4), loadLevelRow(5, 4));
+        const QStringList expected = values.split(u' ');
+        QCOMPARE(f.grid().rows(), expected.size() + 1);
+        for (int r = 1; r <= expected.size(); ++r) {
+            QCOMPARE(f.grid().text(r, 0), QString::number(r));
+            if (expected[r - 1] != "*") // "*": a step the editor wrote
+                QCOMPARE(f.row(r), loadLevelRow(expected[r - 1].toInt(), r));
+        }
+        if (current != "-")
+            QCOMPARE(f.grid().currentRow(), current.toInt());
+        const GridModel& buffer = f.station->form.CopyPasteGrid;
+        QStringList inBuffer;
+        for (int r = 1; r < buffer.rows(); ++r)
+            inBuffer << buffer.text(r, 3);
+        QCOMPARE(inBuffer.join(u' '), copied);
+        QCOMPARE(menuAction(f, "PASTE")->isEnabled(), !copied.isEmpty());
+        QCOMPARE(f.gridEditor().openEditor(), CellEditor::None);
     }
 
     void doubleClick_onTheStepNumberOpensTheEditor_elsewhereNot()
     {
         EditorFixture f;
-        QWidget* frame = f.find("SetStepFrame");
         for (int col : {3, 1}) {
             f.doubleClickCell(3, col);
-            QVERIFY(!frame->isVisible());
+            QVERIFY(!f.find("SetStepFrame")->isVisible());
             f.gridEditor().abandon();
         }
-        f.doubleClickCell(4, 0);
-        QVERIFY(frame->isVisible());
-        QCOMPARE(f.editor().editRow(), 4);
-        QCOMPARE(f.box("txtLoadValue")->text(), QStringLiteral("4"));
-    }
-
-    void rowCommands_writeAnOpenEditorFirst()
-    {
-        EditorFixture f;
-        f.clickCell(2, 3);
-        QTest::keyClicks(f.box("TestStepInputText"), "8");
-        f.click("MoveDnCommand");
-        QCOMPARE(f.grid().text(3, 3), QStringLiteral("8"));
-        QVERIFY(!f.box("TestStepInputText")->isVisible());
-
-        f.clickCell(2, 3);
-        QTest::keyClicks(f.box("TestStepInputText"), "9");
-        f.click("AddCommand");
-        QCOMPARE(f.grid().text(2, 3), QStringLiteral("9"));
-
-        // A program loaded under an open editor leaves its cells alone.
-        f.clickCell(2, 3);
-        QTest::keyClicks(f.box("TestStepInputText"), "10");
-        f.station->form.TestStepGrid.beginBulkUpdate();
-        f.station->form.TestStepGrid.endBulkUpdate();
-        QVERIFY(!f.box("TestStepInputText")->isVisible());
-        QCOMPARE(f.grid().text(2, 3), QStringLiteral("9"));
     }
 };
 
