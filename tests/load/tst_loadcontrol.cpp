@@ -5,12 +5,14 @@
 #include "settings/IniFile.h"
 #include "support/SimStation.h"
 #include "support/TestMain.h"
+#include "support/UiSupport.h"
 
 namespace {
 
-void setStep(Station& s, int index, const QStringList& fields)
+void setStep(Station& s, int index, const QString& text)
 {
     TestStep& step = s.StepTable[static_cast<std::size_t>(index)];
+    const QStringList fields = text.split(u'|');
     for (int f = 0; f < TestStep::kFieldCount; ++f)
         step.field(f) = fields.value(f);
 }
@@ -35,25 +37,32 @@ private slots:
     {
         QTest::addColumn<int>("link");
         QTest::addColumn<QStringList>("opening");
-        QTest::newRow("tcp") << int(SimStation::Link::Tcp) << QStringList();
-        QTest::newRow("serial") << int(SimStation::Link::Serial) << QStringList{"REM"};
-        QTest::newRow("gpib") << int(SimStation::Link::Gpib) << QStringList{"REMOTE"};
+        QTest::addColumn<bool>("ticked");
+        QTest::newRow("tcp") << int(SimStation::Link::Tcp) << QStringList() << true;
+        // A TCP load needs no tick: its address is in the boxes.
+        QTest::newRow("tcp, unticked") << int(SimStation::Link::Tcp) << QStringList() << false;
+        QTest::newRow("serial") << int(SimStation::Link::Serial) << QStringList{"REM"} << true;
+        QTest::newRow("gpib") << int(SimStation::Link::Gpib) << QStringList{"REMOTE"} << true;
     }
     void AllConnect_checksAndResetsTheLoad()
     {
         QFETCH(int, link);
         QFETCH(QStringList, opening);
+        QFETCH(bool, ticked);
         const auto kind = static_cast<SimStation::Link>(link);
+        const bool tcp = kind == SimStation::Link::Tcp;
         SimStation bench(kind);
         Station& s = bench.station();
+        s.form.LoadCheck[0]->setFlag(ticked);
         s.form.LoadStatusGrid.setText(1, 1, QStringLiteral("before"));
+        s.loadLink().IP = QStringLiteral("127.0.0.2"); // stale: the boxes decide
+        s.loadLink().PORT = 1;
         // Two runs in a row: the count is of the channels that answered, not a running sum.
         for (int run = 0; run < 2; ++run) {
             bench.clearReceived();
             AllConnect(s);
             QCOMPARE(s.ConnectedLoadCount, 1);
             QVERIFY(s.LoadConnected[0]);
-            const bool tcp = kind == SimStation::Link::Tcp;
             // The TCP socket stays connected from the first run; serial and GPIB links open anew.
             const QStringList expected = QStringList(opening) << "MEAS:VOLT?" << resetSequence(tcp);
             QCOMPARE(bench.received(), expected);
@@ -62,47 +71,23 @@ private slots:
             QCOMPARE(s.form.LoadStatusGrid.text(1, 1),
                      tcp ? QStringLiteral("127.0.0.1") : QStringLiteral("before"));
         }
+        if (tcp)
+            QCOMPARE(s.loadLink().PORT, int(bench.sim().tcpPort()));
         QVERIFY(bench.fixture.prompts.shown.empty());
-    }
-
-    void AllConnect_overTcpTakesTheAddressFromTheBoxes()
-    {
-        SimStation bench;
-        Station& s = bench.station();
-        s.loadLink().IP = QStringLiteral("127.0.0.2"); // stale: the boxes decide
-        s.loadLink().PORT = 1;
-        AllConnect(s);
-        QCOMPARE(s.ConnectedLoadCount, 1);
-        QCOMPARE(s.loadLink().IP, QStringLiteral("127.0.0.1"));
-        QCOMPARE(s.loadLink().PORT, int(bench.sim().tcpPort()));
     }
 
     void AllConnect_failure_namesTheAddressTriedAndWhy_data()
     {
-        QTest::addColumn<QString>("fault");
-        QTest::addColumn<QString>("address"); // %1: the simulated load's port or device
-        QTest::addColumn<QString>("why");
-        QTest::newRow("no answer") << "silent"
-                                   << "127.0.0.1:%1"
-                                   << "no answer within 10 s";
-        QTest::newRow("garbage") << "garbage"
-                                 << "127.0.0.1:%1"
-                                 << "the reply \"#?@!~%&*\" is no voltage";
-        QTest::newRow("empty line") << "empty"
-                                    << "127.0.0.1:%1"
-                                    << "no answer within 10 s";
-        QTest::newRow("closed at once") << "closed"
-                                        << "127.0.0.1:%1"
-                                        << "the connection was closed";
-        QTest::newRow("refused") << "refused"
-                                 << "127.0.0.1:%1"
-                                 << "connection refused";
-        QTest::newRow("no device") << "no device"
-                                   << "COM1 (/dev/acl3-no-such-port)"
-                                   << "device not found";
-        QTest::newRow("unticked") << "unticked"
-                                  << "COM1 (%1)"
-                                  << "the load's channel is not ticked";
+        addColumns({"fault", "address", "why"}); // address %1: the simulated load's port or pty
+        addRows({
+            "no answer;silent;127.0.0.1:%1;no answer within 10 s",
+            "garbage;garbage;127.0.0.1:%1;the reply \"#?@!~%&*\" is no voltage",
+            "empty line;empty;127.0.0.1:%1;no answer within 10 s",
+            "closed at once;closed;127.0.0.1:%1;the connection was closed",
+            "refused;refused;127.0.0.1:%1;connection refused",
+            "no device;no device;COM1 (/dev/acl3-no-such-port);device not found",
+            "unticked;unticked;COM1 (%1);the load's channel is not ticked",
+        });
     }
     void AllConnect_failure_namesTheAddressTriedAndWhy()
     {
@@ -150,13 +135,9 @@ private slots:
 
     void AllConnect_refusesAPortTextTheSocketCannotTake_data()
     {
-        QTest::addColumn<QString>("port");
-        QTest::newRow("empty") << "";
-        QTest::newRow("text") << "abc";
-        QTest::newRow("text after the number") << "5025abc";
-        QTest::newRow("too big") << "65536";
-        QTest::newRow("zero") << "0";
-        QTest::newRow("fraction") << "5025.5";
+        addColumns({"port"});
+        addRows({"empty;", "text;abc", "text after the number;5025abc", "too big;65536", "zero;0",
+                 "fraction;5025.5"});
     }
     void AllConnect_refusesAPortTextTheSocketCannotTake()
     {
@@ -174,87 +155,56 @@ private slots:
         QVERIFY(bench.received().isEmpty());
     }
 
-    void AllConnect_overTcpIgnoresTheUntickedChannel()
-    {
-        SimStation bench;
-        bench.station().form.LoadCheck[0]->setFlag(false);
-        AllConnect(bench.station());
-        QCOMPARE(bench.station().ConnectedLoadCount, 1);
-        QCOMPARE(bench.received().size(), 13);
-    }
-
+    // The lines one step sends to a load connected alone, shared by two, or with its channel
+    // unticked (then Load Off and Outputs Off before the step send nothing either).
     void StartStep_sendsTheLinesOfEachAction_data()
     {
-        QTest::addColumn<QStringList>("step");
-        QTest::addColumn<QStringList>("lines");
-        const QStringList none;
-        QTest::newRow("DisCharge CC")
-            << QStringList{"DisCharge", "CC", "10", "5", "12", "0", "0", "1", "NextStep"}
-            << QStringList{"CC:A 10", "MODE CC", "LOAD ON"};
-        QTest::newRow("DisCharge CR") << QStringList{"DisCharge", "CR", "0.533", "5", "12", "0"}
-                                      << QStringList{"CR:A 0.533", "MODE CR", "LOAD ON"};
-        QTest::newRow("DCIRLow CV") << QStringList{"DCIRLow", "CV", "48", "5", "12", "0"}
-                                    << QStringList{"CV:A 48", "MODE CV", "LOAD ON"};
-        QTest::newRow("DCIRHigh CP") << QStringList{"DCIRHigh", "CP", "1500", "5", "12", "0"}
-                                     << QStringList{"CP:A 1500", "MODE CP", "LOAD ON"};
-        QTest::newRow("DisCharge unknown mode")
-            << QStringList{"DisCharge", "XX", "10", "5", "12", "0"} << QStringList{"LOAD ON"};
-        QTest::newRow("LoadLevel CC")
-            << QStringList{"LoadLevel", "CC", "10", "0", "", "", "", "1", "", "50"}
-            << QStringList{"CC:A 10", "FREQ 50", "MODE CC", "LOAD ON"};
-        QTest::newRow("LoadLevel CR")
-            << QStringList{"LoadLevel", "CR", "0.533", "0", "", "", "", "1", "", "50"}
-            << QStringList{"CR:A 0.533", "MODE CR", "LOAD ON"};
-        QTest::newRow("LoadLevel CV")
-            << QStringList{"LoadLevel", "CV", "120", "3", "", "", "", "1", "", "60"}
-            << QStringList{"CV:A 120", "MODE CV", "LOAD ON"};
-        QTest::newRow("LoadLevel CP")
-            << QStringList{"LoadLevel", "CP", "2000", "3", "", "", "", "1", "", "60"}
-            << QStringList{"CP:A 2000", "MODE CP", "LOAD ON"};
-        QTest::newRow("LoadLevel LINCC")
-            << QStringList{"LoadLevel", "LINCC", "2.5", "3", "", "", "", "1", "", "60"}
-            << QStringList{"LIN:A 2.5", "MODE LIN", "LOAD ON"};
-        QTest::newRow("LoadLevel unknown")
-            << QStringList{"LoadLevel", "cc", "2.5"} << QStringList{"LOAD ON"};
-        QTest::newRow("PlusLoad") << QStringList{"PlusLoad", "20", "2",  "5",       "5",
-                                                 "11.5",     "3",  "50", "NextStep"}
-                                  << QStringList{"CCP:HIGH 20", "CC:B 2",   "PERD:HIGH 5",
-                                                 "PERD:LOW 5",  "VTH 11.5", "COUNT 3",
-                                                 "DYNC ON"};
+        addColumns({"loads", "step", "lines"});
+        addRows({
+            "DisCharge CC;1;DisCharge|CC|10|5|12|0|0|1|NextStep;CC:A 10|MODE CC|LOAD ON",
+            "DisCharge CR;1;DisCharge|CR|0.533|5|12|0;CR:A 0.533|MODE CR|LOAD ON",
+            "DCIRLow CV;1;DCIRLow|CV|48|5|12|0;CV:A 48|MODE CV|LOAD ON",
+            "DCIRHigh CP;1;DCIRHigh|CP|1500|5|12|0;CP:A 1500|MODE CP|LOAD ON",
+            "DisCharge unknown mode;1;DisCharge|XX|10|5|12|0;LOAD ON",
+            "LoadLevel CC;1;LoadLevel|CC|10|0||||1||50;CC:A 10|FREQ 50|MODE CC|LOAD ON",
+            "LoadLevel CR;1;LoadLevel|CR|0.533|0||||1||50;CR:A 0.533|MODE CR|LOAD ON",
+            "LoadLevel CV;1;LoadLevel|CV|120|3||||1||60;CV:A 120|MODE CV|LOAD ON",
+            "LoadLevel CP;1;LoadLevel|CP|2000|3||||1||60;CP:A 2000|MODE CP|LOAD ON",
+            "LoadLevel LINCC;1;LoadLevel|LINCC|2.5|3||||1||60;LIN:A 2.5|MODE LIN|LOAD ON",
+            "LoadLevel unknown;1;LoadLevel|cc|2.5;LOAD ON",
+            "PlusLoad;1;PlusLoad|20|2|5|5|11.5|3|50|NextStep;"
+            "CCP:HIGH 20|CC:B 2|PERD:HIGH 5|PERD:LOW 5|VTH 11.5|COUNT 3|DYNC ON",
+            "CC shared by two loads;2;DisCharge|CC|10|5|12|0;CC:A 5|MODE CC|LOAD ON",
+            "CR shared by two loads;2;DisCharge|CR|10|5|12|0;CR:A 20|MODE CR|LOAD ON",
+            "pulse load not shared;2;PlusLoad|20|2|5|5|11.5|3|50|NextStep;"
+            "CCP:HIGH 20|CC:B 2|PERD:HIGH 5|PERD:LOW 5|VTH 11.5|COUNT 3|DYNC ON",
+            "DisCharge unticked;unticked;DisCharge|CC|10|5|12|0;",
+            "LoadLevel unticked;unticked;LoadLevel|CC|10|0||||1||50;",
+            "pulse load unticked still sent;unticked;PlusLoad|20|2|5|5|11.5|3|50|NextStep;"
+            "CCP:HIGH 20|CC:B 2|PERD:HIGH 5|PERD:LOW 5|VTH 11.5|COUNT 3|DYNC ON",
+        });
         for (const char* quiet : {"Charge", "CP-Charge", "OverDisCharge", "ACIR", "Suspend", "FOR",
                                   "LOOP", "FOR2", "LOOP2", "RAMP ON", "RAMP OFF"})
-            QTest::newRow(quiet) << QStringList{quiet, "CC", "10", "5", "5", "1", "1", "1"} << none;
+            QTest::newRow(quiet) << "1" << QString(quiet) + "|CC|10|5|5|1|1|1" << QString();
     }
     void StartStep_sendsTheLinesOfEachAction()
     {
-        QFETCH(QStringList, step);
-        QFETCH(QStringList, lines);
+        QFETCH(QString, loads);
+        QFETCH(QString, step);
+        QFETCH(QString, lines);
         SimStation bench;
         Station& s = bench.station();
         const int before = connected(bench);
+        if (loads == QLatin1String("unticked")) {
+            s.form.LoadCheck[0]->setFlag(false);
+            LoadOff(s);
+            OutputsOff(s);
+        }
+        s.ConnectedLoadCount = loads == QLatin1String("2") ? 2 : 1;
         setStep(s, 7, step);
         StartStep(s, 7);
-        QCOMPARE(bench.receivedSince(before), lines);
+        QCOMPARE(bench.receivedSince(before).join(u'|'), lines);
     }
-
-    void StartStep_withTheChannelUntickedSendsOnlyThePulseLoad()
-    {
-        SimStation bench;
-        Station& s = bench.station();
-        const int before = connected(bench);
-        s.form.LoadCheck[0]->setFlag(false);
-        setStep(s, 0, {"DisCharge", "CC", "10", "5", "12", "0"});
-        setStep(s, 1, {"LoadLevel", "CC", "10", "0", "", "", "", "1", "", "50"});
-        setStep(s, 2, {"PlusLoad", "20", "2", "5", "5", "11.5", "3", "50", "NextStep"});
-        StartStep(s, 0);
-        StartStep(s, 1);
-        LoadOff(s);
-        OutputsOff(s);
-        QCOMPARE(bench.receivedSince(before), QStringList());
-        StartStep(s, 2);
-        QCOMPARE(bench.receivedSince(before).size(), 7);
-    }
-
     void StartStep_pulseLoadWaitsItsSetUpTimeLessTheLead_data()
     {
         QTest::addColumn<bool>("linked");
@@ -277,7 +227,7 @@ private slots:
         s.LoadConnected[0] = linked;
         const bool none = setUpMs == QLatin1String("100");
         bench.fixture.clock.setSpeed(none ? 0 : 1);
-        setStep(s, 0, {"PlusLoad", "20", "2", "5", "5", "11.5", "3", setUpMs, "NextStep"});
+        setStep(s, 0, "PlusLoad|20|2|5|5|11.5|3|" + setUpMs + "|NextStep");
         const double start = s.clock.monotonicMs();
         StartStep(s, 0);
         QVERIFY(none || s.clock.monotonicMs() - start >= 300);
@@ -290,12 +240,12 @@ private slots:
         Station& s = bench.station();
         connected(bench);
         bench.fixture.clock.setSpeed(20);
-        setStep(s, 0, {"DisCharge", "CC", "10", "5", "12", "2.5"});
+        setStep(s, 0, "DisCharge|CC|10|5|12|2.5");
         double start = s.clock.monotonicMs();
         StartStep(s, 0);
         QVERIFY(s.clock.monotonicMs() - start >= 2500);
 
-        setStep(s, 0, {"DisCharge", "CC", "10", "5", "12", "3600"});
+        setStep(s, 0, "DisCharge|CC|10|5|12|3600");
         QTimer::singleShot(20, [&s] { s.run.StopRequested = 1; });
         start = s.clock.monotonicMs();
         StartStep(s, 0);
@@ -303,30 +253,12 @@ private slots:
 
         // The pulse-load set-up too, and no sequence starts after it.
         s.run.StopRequested = 0;
-        setStep(s, 0, {"PlusLoad", "20", "2", "5", "5", "11.5", "3", "5000", "NextStep"});
+        setStep(s, 0, "PlusLoad|20|2|5|5|11.5|3|5000|NextStep");
         QTimer::singleShot(20, [&s] { s.run.StopRequested = 1; });
         start = s.clock.monotonicMs();
         StartStep(s, 0);
         QVERIFY2(s.clock.monotonicMs() - start < 1000, "Stop ends the pulse-load set-up");
         QCOMPARE(bench.received().last(), QStringLiteral("COUNT 3"));
-    }
-
-    void levels_areSharedByTheLoadCount()
-    {
-        SimStation bench;
-        Station& s = bench.station();
-        const int before = connected(bench);
-        s.ConnectedLoadCount = 2;
-        setStep(s, 0, {"DisCharge", "CC", "10", "5", "12", "0"});
-        setStep(s, 1, {"DisCharge", "CR", "10", "5", "12", "0"});
-        setStep(s, 2, {"PlusLoad", "20", "2", "5", "5", "11.5", "3", "50", "NextStep"});
-        StartStep(s, 0);
-        StartStep(s, 1);
-        StartStep(s, 2);
-        QCOMPARE(bench.receivedSince(before),
-                 QStringList({"CC:A 5", "MODE CC", "LOAD ON", "CR:A 20", "MODE CR", "LOAD ON",
-                              "CCP:HIGH 20", "CC:B 2", "PERD:HIGH 5", "PERD:LOW 5", "VTH 11.5",
-                              "COUNT 3", "DYNC ON"}));
     }
 
     void LoadOff_andOutputsOff()

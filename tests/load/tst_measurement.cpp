@@ -6,6 +6,7 @@
 #include "load/Measurement.h"
 #include "support/SimStation.h"
 #include "support/TestMain.h"
+#include "support/UiSupport.h"
 
 namespace {
 
@@ -50,43 +51,35 @@ class MeasurementTest : public QObject
     Q_OBJECT
 
 private slots:
+    // Replies, the queries asked ("V" volts, "I" amps, "P" watts), the volts, amps and watts
+    // columns, the live V, I, P and R ("" not to look) and whether phases B and C are greyed.
     void replies_becomeCellsAndLiveValues_data()
     {
-        QTest::addColumn<QStringList>("replies");
-        QTest::addColumn<QStringList>("asked");
-        QTest::addColumn<QStringList>("columns"); // volts, amps, watts
-        QTest::addColumn<QString>("live");        // V|I|P|R, or "" not to look
-        QTest::addColumn<bool>("greyBC");         // phases B and C greyed
-        QTest::newRow("four fields: the fourth is the total, not a phase")
-            << QStringList{" 230.1 ,230.2,230.3,690.6", "1,2,3,99", "10,20,30,99"} << kQueries
-            << QStringList{" 230.1 ,230.2,230.3", "1,2,3", "10,20,30"}
-            << "230.1000|6.0000|60.0000|38.3500" << false;
-        QTest::newRow("three fields") << QStringList{"1,2,3", "4,5,6", "7,8,9"} << kQueries
-                                      << QStringList{"1,2,3", "4,5,6", "7,8,9"} << "" << false;
-        QTest::newRow("a bad first reply is asked again")
-            << QStringList{"garbage", "1,2,3,6", "4,5,6,15", "7,8,9,24"}
-            << QStringList{kQueries[0], kQueries[0], kQueries[1], kQueries[2]}
-            << QStringList{"1,2,3", "4,5,6", "7,8,9"} << "" << false;
-        QTest::newRow("one field is asked twice")
-            << QStringList{"230", "230", "10", "10", "2300", "2300"}
-            << QStringList{kQueries[0], kQueries[0], kQueries[1],
-                           kQueries[1], kQueries[2], kQueries[2]}
-            << QStringList{"230,Err,Err", "10,Err,Err", "2300,Err,Err"}
-            << "230.0000|10.0000|2300.0000|23.0000" << true;
-        QTest::newRow("empty lines")
-            << QStringList{"1,2,3,6", "4,5,6,15", "", ""} << kQueries + QStringList{kQueries[2]}
-            << QStringList{"1,2,3", "4,5,6", "ErrRec,Err,Err"} << "" << false;
+        addColumns({"replies", "asked", "columns", "live", "greyBC"});
+        addRows({
+            "four fields: the fourth is the total, not a phase; 230.1 ,230.2,230.3,690.6|1,2,3,99|"
+            "10,20,30,99;VIP; 230.1 ,230.2,230.3|1,2,3|10,20,30;230.1000|6.0000|60.0000|38.3500;",
+            "three fields;1,2,3|4,5,6|7,8,9;VIP;1,2,3|4,5,6|7,8,9;;",
+            "a bad first reply is asked again;garbage|1,2,3,6|4,5,6,15|7,8,9,24;VVIP;"
+            "1,2,3|4,5,6|7,8,9;;",
+            "one field is asked twice;230|230|10|10|2300|2300;VVIIPP;230,Err,Err|10,Err,Err|"
+            "2300,Err,Err;230.0000|10.0000|2300.0000|23.0000;grey",
+            "empty lines;1,2,3,6|4,5,6,15||;VIPP;1,2,3|4,5,6|ErrRec,Err,Err;;",
+        });
     }
     void replies_becomeCellsAndLiveValues()
     {
-        QFETCH(QStringList, replies);
-        QFETCH(QStringList, asked);
-        QFETCH(QStringList, columns);
+        QFETCH(QString, replies);
+        QFETCH(QString, asked);
+        QFETCH(QString, columns);
         QFETCH(QString, live);
-        QFETCH(bool, greyBC);
+        QFETCH(QString, greyBC);
+        QStringList queries;
+        for (const QChar quantity : asked)
+            queries << kQueries[QStringLiteral("VIP").indexOf(quantity)];
         ScriptedBench b;
-        QCOMPARE(b.measure(replies), asked);
-        QCOMPARE(QStringList({column(b.s, 1), column(b.s, 2), column(b.s, 3)}), columns);
+        QCOMPARE(b.measure(replies.split(u'|')), queries);
+        QCOMPARE(QStringList({column(b.s, 1), column(b.s, 2), column(b.s, 3)}).join(u'|'), columns);
         const StationForm& form = b.s.form;
         if (!live.isEmpty())
             QCOMPARE(QStringList({form.VoltageText.text(), form.CurrentText.text(),
@@ -94,8 +87,8 @@ private slots:
                          .join('|'),
                      live);
         for (int row = 2; row <= 3; ++row) {
-            QCOMPARE(form.grdPhase3.foreColor(row, 1) == gridcolors::Grey, greyBC);
-            QCOMPARE(form.grdPhase3.foreColor(row, 0) == gridcolors::Grey, greyBC);
+            QCOMPARE(form.grdPhase3.foreColor(row, 1) == gridcolors::Grey, !greyBC.isEmpty());
+            QCOMPARE(form.grdPhase3.foreColor(row, 0) == gridcolors::Grey, !greyBC.isEmpty());
         }
         QVERIFY(!form.grdPhase3.foreColor(1, 1).isValid());
     }
