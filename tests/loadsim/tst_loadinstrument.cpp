@@ -68,13 +68,8 @@ private slots:
             "LDON 0.8|CC "
             "AUTO;CCP:HIGH?|PERD:HIGH?|PERD:LOW?|VTH?|COUNT?|LDON?;30|10|990|2.75|3|0.8",
             "remote and blanks;ac;REM|REMOTE|remote|  cc:a   12.5  ;CC:A?;12.5",
-            "unknown word;ac;CC:A 4|MODE CV|!FOO;CC:A?|MODE?;4|CV",
-            "unknown query;ac;CC:A 4|MODE CV|!GLOB:MEAS:FREQ?;CC:A?|MODE?;4|CV",
-            "level without value;ac;CC:A 4|MODE CV|!CC:A;CC:A?|MODE?;4|CV",
-            "level with text;ac;CC:A 4|MODE CV|!CC:A ten;CC:A?|MODE?;4|CV",
-            "no such register;ac;CC:A 4|MODE CV|!CC:C 5;CC:A?|MODE?;4|CV",
-            "no such mode;ac;CC:A 4|MODE CV|!MODE XX;CC:A?|MODE?;4|CV",
-            "empty line;ac;CC:A 4|MODE CV|!;CC:A?|MODE?;4|CV",
+            "unknown and malformed lines;ac;CC:A 4|MODE CV|!FOO|!GLOB:MEAS:FREQ?|!CC:A|!CC:A ten|"
+            "!CC:C 5|!MODE XX|!;CC:A?|MODE?;4|CV",
             "battery feeds phase A only;battery;;GLOB:MEAS:VOLT?;4.200,0.000,0.000,4.200",
             "battery at 10 A;battery;CC:A 10|MODE CC|LOAD ON;"
             "GLOB:MEAS:VOLT?|GLOB:MEAS:CURR?|GLOB:MEAS:POW?;"
@@ -112,49 +107,38 @@ private slots:
         QSet<QString> seen;
         for (int i = 0; i < 50; ++i) {
             const QStringList fields = ask(load, "GLOB:MEAS:VOLT?").split(',');
-            QCOMPARE(fields.size(), 4);
             double sum = 0;
-            for (int phase = 0; phase < 3; ++phase) {
-                const double v = fields[phase].toDouble();
-                QVERIFY2(v >= 229.5 && v <= 230.5, qPrintable(fields[phase]));
-                sum += v;
-                seen << fields[phase];
+            for (const QString& field : fields.mid(0, 3)) {
+                QVERIFY2(qAbs(field.toDouble() - 230) <= 0.5, qPrintable(field));
+                sum += field.toDouble();
             }
-            QCOMPARE(fields[3], replyNumber(sum));
+            QCOMPARE(fields.value(3), replyNumber(sum));
+            seen += QSet<QString>(fields.begin(), fields.begin() + 3);
         }
         QVERIFY2(seen.size() > 10, "the readings vary");
     }
 
     void battery_dischargeReachesItsStopVoltageAndAmpereHours()
     {
-        // 2 Ah from 4.2 V to 3.0 V, 1 A: under load the cell reads 0.02 V below its open
+        // 2 Ah from 4.2 V to 3.0 V at 1 A: under load the cell reads 0.02 V below its open
         // voltage. It reads below 3.5 V once 3.52 V open, i.e. (4.2 - 3.52) / 1.2 x 2 Ah =
-        // 1.1333 Ah, drawn, after 4080 s. It is empty after 7200 s.
+        // 1.1333 Ah drawn, after 4080 s. It is empty, and draws nothing, after 7200 s.
         LoadInstrument load = battery(2);
         sendAll(load, {"CC:A 1", "MODE CC", "LOAD ON"});
         constexpr double kStepS = 10;
-        double ampereHours = 0;
         double stopVoltageAt = -1;
-        double ahAtStopVoltage = 0;
         double emptyAt = -1;
         for (double t = kStepS; t <= 8000; t += kStepS) {
             const double volts = ask(load, "MEAS:VOLT?", t).toDouble();
-            const double amps = ask(load, "MEAS:CURR?", t).toDouble();
-            ampereHours += amps * kStepS / 3600;
-            if (stopVoltageAt < 0 && volts < 3.5) {
+            if (stopVoltageAt < 0 && volts < 3.5)
                 stopVoltageAt = t;
-                ahAtStopVoltage = ampereHours;
-            }
             if (emptyAt < 0 && volts == 0) {
                 emptyAt = t;
-                QCOMPARE(amps, 0.0);
+                QCOMPARE(ask(load, "MEAS:CURR?", t), QStringLiteral("0.000"));
             }
         }
         QVERIFY2(qAbs(stopVoltageAt - 4080) <= kStepS, qPrintable(QString::number(stopVoltageAt)));
-        QVERIFY2(qAbs(ahAtStopVoltage - 1.1333) < 0.005,
-                 qPrintable(QString::number(ahAtStopVoltage)));
         QVERIFY2(qAbs(emptyAt - 7200) <= kStepS, qPrintable(QString::number(emptyAt)));
-        QVERIFY2(qAbs(ampereHours - 2.0) < 0.005, qPrintable(QString::number(ampereHours)));
         QCOMPARE(load.source().drawnAh(), 2.0);
 
         // Nothing is drawn while the load is off, and a fresh cell is full again.
@@ -201,32 +185,21 @@ private slots:
         // A second start while it runs changes nothing.
         QVERIFY(!load.execute("DYNC ON", 0.001).pulseStarted);
         QCOMPARE(load.finishPulse(0.02), QStringLiteral("NG,226.000,20.000"));
-
         // No cycles: the result comes from the high current at once.
-        QVERIFY(load.execute("COUNT 0", 1).understood);
-        QVERIFY(load.execute("VTH 200", 1).understood);
+        sendAll(load, {"COUNT 0", "VTH 200"}, 1);
         QVERIFY(load.execute("DYNC ON", 1).pulseStarted);
         QCOMPARE(load.pulseSeconds(), 0.0);
         QCOMPARE(load.finishPulse(1), QStringLiteral("OK,226.000,20.000"));
-
-        // "DYNC OFF" ends a sequence without a result.
-        QVERIFY(load.execute("COUNT 100", 2).understood);
-        QVERIFY(load.execute("DYNC ON", 2).pulseStarted);
-        QVERIFY(load.execute("DYNC OFF", 2.001).pulseStopped);
-        QVERIFY(!load.state().pulseRunning);
-    }
-
-    void pulse_ofTheLargestCountRunsItsCycles()
-    {
         // Twice this count does not fit an int; the sequence must still be under way.
-        LoadInstrument load = quietAc();
-        sendAll(load, {"CCP:HIGH 20", "CC:B 5", "PERD:HIGH 5", "PERD:LOW 5", "COUNT 2147483647"});
-        QVERIFY(load.execute("DYNC ON", 0).pulseStarted);
-        QCOMPARE(ask(load, "GLOB:MEAS:CURR?", 0.012),
-                 QStringLiteral("20.000,20.000,20.000,60.000"));
+        sendAll(load, {"CC:B 5", "COUNT 2147483647"}, 2);
+        QVERIFY(load.execute("DYNC ON", 2).pulseStarted);
+        QCOMPARE(ask(load, "MEAS:CURR?", 2.012), QStringLiteral("20.000"));
+        // "DYNC OFF" ends a sequence without a result.
+        QVERIFY(load.execute("DYNC OFF", 2.013).pulseStopped);
+        QVERIFY(!load.state().pulseRunning);
         // Cycles without length are over at once, however many.
-        sendAll(load, {"DYNC OFF", "PERD:HIGH 0", "PERD:LOW 0", "DYNC ON"}, 1);
-        QCOMPARE(ask(load, "GLOB:MEAS:CURR?", 2), QStringLiteral("0.000,0.000,0.000,0.000"));
+        sendAll(load, {"PERD:HIGH 0", "PERD:LOW 0", "DYNC ON"}, 3);
+        QCOMPARE(ask(load, "MEAS:CURR?", 4), QStringLiteral("0.000"));
     }
 };
 
