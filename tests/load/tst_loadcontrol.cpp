@@ -124,8 +124,7 @@ private slots:
             "refused;refused;127.0.0.1:%1;connection refused",
             "no device;no device;COM1 (/dev/acl3-no-such-port);device not found",
             "unticked;unticked;COM1 (%1);the load's channel is not ticked",
-            // Port texts the socket cannot take: nothing is tried (no address to name), the
-            // operator is told.
+            // Port texts the socket cannot take: nothing is tried, the operator is told.
             "empty port;port ;;invalid port \"\"",
             "text port;port abc;;invalid port \"abc\"",
             "text after the port;port 5025abc;;invalid port \"5025abc\"",
@@ -168,17 +167,16 @@ private slots:
         s.LoadConnected[0] = true; // from an earlier run
         s.form.LoadStatusGrid.setText(1, 2, QStringLiteral("Wait"));
         const QString failure = AllConnect(s);
-        const QString tried =
-            badPort ? failure.section(QStringLiteral(": "), 0, 0) : address.arg(where);
+        const QString tried = badPort ? failure.section(": ", 0, 0) : address.arg(where);
         QCOMPARE(failure, tried + QStringLiteral(": ") + why);
         QCOMPARE(s.ConnectedLoadCount, 0);
         QVERIFY(!s.LoadConnected[0]);
         QCOMPARE(s.form.LoadStatusGrid.text(1, 1), tried);
         QCOMPARE(s.form.LoadStatusGrid.text(1, 2), QStringLiteral("Connect Fail: ") + why);
         QCOMPARE(s.form.LoadStatusGrid.foreColor(1, 2), gridcolors::Red);
-        const QStringList told = bench.fixture.prompts.messages();
         QCOMPARE(int(bench.fixture.prompts.shown.size()), badPort ? 1 : 0);
-        QVERIFY(!badPort || told.value(0).contains("TCP port \"" + fault.mid(5) + "\""));
+        QVERIFY(!badPort ||
+                bench.fixture.prompts.messages()[0].contains("TCP port \"" + fault.mid(5) + "\""));
         // No reset after a failed check.
         QCOMPARE(bench.sim().lines(), serial || badPort || fault == QLatin1String("refused")
                                           ? QStringList()

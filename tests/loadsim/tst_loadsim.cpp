@@ -13,7 +13,6 @@
 #include <QTemporaryDir>
 
 namespace {
-constexpr int kNoReplyWaitMs = 300;
 const QStringList kLinks = {"tcp", "serial", "gpib"};
 
 // The simulator on its own thread (a GPIB read blocks the test's), a quiet 230 V source behind
@@ -118,7 +117,7 @@ private slots:
         }
         for (qsizetype n = replies.count('\n'); n > 0; --n)
             got += c.readLine().value_or("<none>\n");
-        QCOMPARE(got + c.readFor(kNoReplyWaitMs), replies);
+        QCOMPARE(got + c.readFor(300), replies); // and nothing more within 0.3 s
         QVERIFY(timer.elapsed() >= delayMs + splitMs);
         QVERIFY(!rig.sim->state().loadOn);
         rig.sim->clearFaults();
