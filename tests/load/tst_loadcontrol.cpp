@@ -1,16 +1,21 @@
-// The connection check and reset, and the exact lines each step action sends to the load.
+// The connection check and reset, the exact lines each step action sends to the load, and the
+// measurement of three phases: queries, cells, live values, bad replies, Ah and kWh.
 
+#include "common/NumberText.h"
 #include "links/LinkLayer.h"
 #include "load/LoadControl.h"
+#include "load/Measurement.h"
 #include "settings/IniFile.h"
 #include "support/SimStation.h"
 #include "support/TestMain.h"
+#include "support/UiSupport.h"
 
 namespace {
 
-void setStep(Station& s, int index, const QStringList& fields)
+void setStep(Station& s, int index, const QString& text)
 {
     TestStep& step = s.StepTable[static_cast<std::size_t>(index)];
+    const QStringList fields = text.split(u'|');
     for (int f = 0; f < TestStep::kFieldCount; ++f)
         step.field(f) = fields.value(f);
 }
@@ -24,6 +29,40 @@ int connected(SimStation& bench)
     return static_cast<int>(bench.received().size());
 }
 
+const QStringList kQueries = {"GLOB:MEAS:VOLT?", "GLOB:MEAS:CURR?", "GLOB:MEAS:POW?"};
+
+QString column(const Station& s, int col)
+{
+    QStringList cells;
+    for (int row = 1; row <= 3; ++row)
+        cells << s.form.grdPhase3.text(row, col);
+    return cells.join(',');
+}
+
+// A station connected to a scripted load that answered the connection check.
+struct ScriptedBench
+{
+    ScriptedBench()
+    {
+        useTcpLoad(s, load.port());
+        load.script({"230"});
+        AllConnect(s);
+        load.sync(s);
+        load.received.clear();
+    }
+    // Measures with these replies; what the load was asked.
+    QStringList measure(const QStringList& replies)
+    {
+        load.script(replies);
+        MeasurePhases(s, 0);
+        load.sync(s);
+        return std::exchange(load.received, {});
+    }
+    StationFixture f;
+    Station& s = *f.station;
+    ScriptedLoad load;
+};
+
 } // namespace
 
 class LoadControlTest : public QObject
@@ -35,25 +74,32 @@ private slots:
     {
         QTest::addColumn<int>("link");
         QTest::addColumn<QStringList>("opening");
-        QTest::newRow("tcp") << int(SimStation::Link::Tcp) << QStringList();
-        QTest::newRow("serial") << int(SimStation::Link::Serial) << QStringList{"REM"};
-        QTest::newRow("gpib") << int(SimStation::Link::Gpib) << QStringList{"REMOTE"};
+        QTest::addColumn<bool>("ticked");
+        QTest::newRow("tcp") << int(SimStation::Link::Tcp) << QStringList() << true;
+        // A TCP load needs no tick: its address is in the boxes.
+        QTest::newRow("tcp, unticked") << int(SimStation::Link::Tcp) << QStringList() << false;
+        QTest::newRow("serial") << int(SimStation::Link::Serial) << QStringList{"REM"} << true;
+        QTest::newRow("gpib") << int(SimStation::Link::Gpib) << QStringList{"REMOTE"} << true;
     }
     void AllConnect_checksAndResetsTheLoad()
     {
         QFETCH(int, link);
         QFETCH(QStringList, opening);
+        QFETCH(bool, ticked);
         const auto kind = static_cast<SimStation::Link>(link);
+        const bool tcp = kind == SimStation::Link::Tcp;
         SimStation bench(kind);
         Station& s = bench.station();
+        s.form.LoadCheck[0]->setFlag(ticked);
         s.form.LoadStatusGrid.setText(1, 1, QStringLiteral("before"));
+        s.loadLink().IP = QStringLiteral("127.0.0.2"); // stale: the boxes decide
+        s.loadLink().PORT = 1;
         // Two runs in a row: the count is of the channels that answered, not a running sum.
         for (int run = 0; run < 2; ++run) {
             bench.clearReceived();
             AllConnect(s);
             QCOMPARE(s.ConnectedLoadCount, 1);
             QVERIFY(s.LoadConnected[0]);
-            const bool tcp = kind == SimStation::Link::Tcp;
             // The TCP socket stays connected from the first run; serial and GPIB links open anew.
             const QStringList expected = QStringList(opening) << "MEAS:VOLT?" << resetSequence(tcp);
             QCOMPARE(bench.received(), expected);
@@ -62,47 +108,30 @@ private slots:
             QCOMPARE(s.form.LoadStatusGrid.text(1, 1),
                      tcp ? QStringLiteral("127.0.0.1") : QStringLiteral("before"));
         }
+        if (tcp)
+            QCOMPARE(s.loadLink().PORT, int(bench.sim().tcpPort()));
         QVERIFY(bench.fixture.prompts.shown.empty());
-    }
-
-    void AllConnect_overTcpTakesTheAddressFromTheBoxes()
-    {
-        SimStation bench;
-        Station& s = bench.station();
-        s.loadLink().IP = QStringLiteral("127.0.0.2"); // stale: the boxes decide
-        s.loadLink().PORT = 1;
-        AllConnect(s);
-        QCOMPARE(s.ConnectedLoadCount, 1);
-        QCOMPARE(s.loadLink().IP, QStringLiteral("127.0.0.1"));
-        QCOMPARE(s.loadLink().PORT, int(bench.sim().tcpPort()));
     }
 
     void AllConnect_failure_namesTheAddressTriedAndWhy_data()
     {
-        QTest::addColumn<QString>("fault");
-        QTest::addColumn<QString>("address"); // %1: the simulated load's port or device
-        QTest::addColumn<QString>("why");
-        QTest::newRow("no answer") << "silent"
-                                   << "127.0.0.1:%1"
-                                   << "no answer within 10 s";
-        QTest::newRow("garbage") << "garbage"
-                                 << "127.0.0.1:%1"
-                                 << "the reply \"#?@!~%&*\" is no voltage";
-        QTest::newRow("empty line") << "empty"
-                                    << "127.0.0.1:%1"
-                                    << "no answer within 10 s";
-        QTest::newRow("closed at once") << "closed"
-                                        << "127.0.0.1:%1"
-                                        << "the connection was closed";
-        QTest::newRow("refused") << "refused"
-                                 << "127.0.0.1:%1"
-                                 << "connection refused";
-        QTest::newRow("no device") << "no device"
-                                   << "COM1 (/dev/acl3-no-such-port)"
-                                   << "device not found";
-        QTest::newRow("unticked") << "unticked"
-                                  << "COM1 (%1)"
-                                  << "the load's channel is not ticked";
+        addColumns({"fault", "address", "why"}); // address %1: the simulated load's port or pty
+        addRows({
+            "no answer;silent;127.0.0.1:%1;no answer within 10 s",
+            "garbage;garbage;127.0.0.1:%1;the reply \"#?@!~%&*\" is no voltage",
+            "empty line;empty;127.0.0.1:%1;no answer within 10 s",
+            "closed at once;closed;127.0.0.1:%1;the connection was closed",
+            "refused;refused;127.0.0.1:%1;connection refused",
+            "no device;no device;COM1 (/dev/acl3-no-such-port);device not found",
+            "unticked;unticked;COM1 (%1);the load's channel is not ticked",
+            // Port texts the socket cannot take: nothing is tried, the operator is told.
+            "empty port;port ;;invalid port \"\"",
+            "text port;port abc;;invalid port \"abc\"",
+            "text after the port;port 5025abc;;invalid port \"5025abc\"",
+            "port too big;port 65536;;invalid port \"65536\"",
+            "port zero;port 0;;invalid port \"0\"",
+            "port fraction;port 5025.5;;invalid port \"5025.5\"",
+        });
     }
     void AllConnect_failure_namesTheAddressTriedAndWhy()
     {
@@ -110,6 +139,7 @@ private slots:
         QFETCH(QString, address);
         QFETCH(QString, why);
         const bool serial = address.startsWith(QLatin1String("COM"));
+        const bool badPort = fault.startsWith(QLatin1String("port "));
         SimStation bench(serial ? SimStation::Link::Serial : SimStation::Link::Tcp);
         Station& s = bench.station();
         bench.fixture.clock.setSpeed(200); // the 10 s windows pass quickly
@@ -127,6 +157,8 @@ private slots:
         } else if (fault == QLatin1String("refused")) {
             where = QString::number(stationPort()); // nothing listens there
             useTcpLoad(s, where.toUShort());
+        } else if (badPort) {
+            s.form.txtPort.setText(fault.mid(5));
         } else if (fault == QLatin1String("no device")) {
             WriteIniString(s.settingsFilePath(), "Serial Ports", "COM1", "/dev/acl3-no-such-port");
         } else {
@@ -134,213 +166,248 @@ private slots:
         }
         s.LoadConnected[0] = true; // from an earlier run
         s.form.LoadStatusGrid.setText(1, 2, QStringLiteral("Wait"));
-        const QString tried = address.arg(where);
-        QCOMPARE(AllConnect(s), tried + QStringLiteral(": ") + why);
+        const QString failure = AllConnect(s);
+        const QString tried = badPort ? failure.section(": ", 0, 0) : address.arg(where);
+        QCOMPARE(failure, tried + QStringLiteral(": ") + why);
         QCOMPARE(s.ConnectedLoadCount, 0);
         QVERIFY(!s.LoadConnected[0]);
         QCOMPARE(s.form.LoadStatusGrid.text(1, 1), tried);
         QCOMPARE(s.form.LoadStatusGrid.text(1, 2), QStringLiteral("Connect Fail: ") + why);
         QCOMPARE(s.form.LoadStatusGrid.foreColor(1, 2), gridcolors::Red);
-        QVERIFY(bench.fixture.prompts.shown.empty());
+        QCOMPARE(int(bench.fixture.prompts.shown.size()), badPort ? 1 : 0);
+        QVERIFY(!badPort ||
+                bench.fixture.prompts.messages()[0].contains("TCP port \"" + fault.mid(5) + "\""));
         // No reset after a failed check.
-        QCOMPARE(bench.sim().lines(), serial || fault == QLatin1String("refused")
+        QCOMPARE(bench.sim().lines(), serial || badPort || fault == QLatin1String("refused")
                                           ? QStringList()
                                           : QStringList{"MEAS:VOLT?"});
     }
 
-    void AllConnect_refusesAPortTextTheSocketCannotTake_data()
-    {
-        QTest::addColumn<QString>("port");
-        QTest::newRow("empty") << "";
-        QTest::newRow("text") << "abc";
-        QTest::newRow("text after the number") << "5025abc";
-        QTest::newRow("too big") << "65536";
-        QTest::newRow("zero") << "0";
-        QTest::newRow("fraction") << "5025.5";
-    }
-    void AllConnect_refusesAPortTextTheSocketCannotTake()
-    {
-        QFETCH(QString, port);
-        SimStation bench;
-        Station& s = bench.station();
-        s.form.txtPort.setText(port);
-        AllConnect(s);
-        QCOMPARE(s.ConnectedLoadCount, 0);
-        QCOMPARE(s.form.LoadStatusGrid.text(1, 2),
-                 QStringLiteral("Connect Fail: invalid port \"%1\"").arg(port));
-        QCOMPARE(bench.fixture.prompts.messages().size(), 1);
-        QVERIFY2(bench.fixture.prompts.messages()[0].contains("TCP port \"" + port + "\""),
-                 qPrintable(bench.fixture.prompts.messages()[0]));
-        QVERIFY(bench.received().isEmpty());
-    }
-
-    void AllConnect_overTcpIgnoresTheUntickedChannel()
-    {
-        SimStation bench;
-        bench.station().form.LoadCheck[0]->setFlag(false);
-        AllConnect(bench.station());
-        QCOMPARE(bench.station().ConnectedLoadCount, 1);
-        QCOMPARE(bench.received().size(), 13);
-    }
-
+    // The lines one step sends to a load connected alone, shared by two, or with its channel
+    // unticked (then Load Off and Outputs Off before the step send nothing either).
     void StartStep_sendsTheLinesOfEachAction_data()
     {
-        QTest::addColumn<QStringList>("step");
-        QTest::addColumn<QStringList>("lines");
-        const QStringList none;
-        QTest::newRow("DisCharge CC")
-            << QStringList{"DisCharge", "CC", "10", "5", "12", "0", "0", "1", "NextStep"}
-            << QStringList{"CC:A 10", "MODE CC", "LOAD ON"};
-        QTest::newRow("DisCharge CR") << QStringList{"DisCharge", "CR", "0.533", "5", "12", "0"}
-                                      << QStringList{"CR:A 0.533", "MODE CR", "LOAD ON"};
-        QTest::newRow("DCIRLow CV") << QStringList{"DCIRLow", "CV", "48", "5", "12", "0"}
-                                    << QStringList{"CV:A 48", "MODE CV", "LOAD ON"};
-        QTest::newRow("DCIRHigh CP") << QStringList{"DCIRHigh", "CP", "1500", "5", "12", "0"}
-                                     << QStringList{"CP:A 1500", "MODE CP", "LOAD ON"};
-        QTest::newRow("DisCharge unknown mode")
-            << QStringList{"DisCharge", "XX", "10", "5", "12", "0"} << QStringList{"LOAD ON"};
-        QTest::newRow("LoadLevel CC")
-            << QStringList{"LoadLevel", "CC", "10", "0", "", "", "", "1", "", "50"}
-            << QStringList{"CC:A 10", "FREQ 50", "MODE CC", "LOAD ON"};
-        QTest::newRow("LoadLevel CR")
-            << QStringList{"LoadLevel", "CR", "0.533", "0", "", "", "", "1", "", "50"}
-            << QStringList{"CR:A 0.533", "MODE CR", "LOAD ON"};
-        QTest::newRow("LoadLevel CV")
-            << QStringList{"LoadLevel", "CV", "120", "3", "", "", "", "1", "", "60"}
-            << QStringList{"CV:A 120", "MODE CV", "LOAD ON"};
-        QTest::newRow("LoadLevel CP")
-            << QStringList{"LoadLevel", "CP", "2000", "3", "", "", "", "1", "", "60"}
-            << QStringList{"CP:A 2000", "MODE CP", "LOAD ON"};
-        QTest::newRow("LoadLevel LINCC")
-            << QStringList{"LoadLevel", "LINCC", "2.5", "3", "", "", "", "1", "", "60"}
-            << QStringList{"LIN:A 2.5", "MODE LIN", "LOAD ON"};
-        QTest::newRow("LoadLevel unknown")
-            << QStringList{"LoadLevel", "cc", "2.5"} << QStringList{"LOAD ON"};
-        QTest::newRow("PlusLoad") << QStringList{"PlusLoad", "20", "2",  "5",       "5",
-                                                 "11.5",     "3",  "50", "NextStep"}
-                                  << QStringList{"CCP:HIGH 20", "CC:B 2",   "PERD:HIGH 5",
-                                                 "PERD:LOW 5",  "VTH 11.5", "COUNT 3",
-                                                 "DYNC ON"};
+        addColumns({"loads", "step", "lines"});
+        addRows({
+            "DisCharge CC;1;DisCharge|CC|10|5|12|0|0|1|NextStep;CC:A 10|MODE CC|LOAD ON",
+            "DisCharge CR;1;DisCharge|CR|0.533|5|12|0;CR:A 0.533|MODE CR|LOAD ON",
+            "DCIRLow CV;1;DCIRLow|CV|48|5|12|0;CV:A 48|MODE CV|LOAD ON",
+            "DCIRHigh CP;1;DCIRHigh|CP|1500|5|12|0;CP:A 1500|MODE CP|LOAD ON",
+            "DisCharge unknown mode;1;DisCharge|XX|10|5|12|0;LOAD ON",
+            "LoadLevel CC;1;LoadLevel|CC|10|0||||1||50;CC:A 10|FREQ 50|MODE CC|LOAD ON",
+            "LoadLevel CR;1;LoadLevel|CR|0.533|0||||1||50;CR:A 0.533|MODE CR|LOAD ON",
+            "LoadLevel CV;1;LoadLevel|CV|120|3||||1||60;CV:A 120|MODE CV|LOAD ON",
+            "LoadLevel CP;1;LoadLevel|CP|2000|3||||1||60;CP:A 2000|MODE CP|LOAD ON",
+            "LoadLevel LINCC;1;LoadLevel|LINCC|2.5|3||||1||60;LIN:A 2.5|MODE LIN|LOAD ON",
+            "LoadLevel unknown;1;LoadLevel|cc|2.5;LOAD ON",
+            "PlusLoad;1;PlusLoad|20|2|5|5|11.5|3|50|NextStep;"
+            "CCP:HIGH 20|CC:B 2|PERD:HIGH 5|PERD:LOW 5|VTH 11.5|COUNT 3|DYNC ON",
+            "CC shared by two loads;2;DisCharge|CC|10|5|12|0;CC:A 5|MODE CC|LOAD ON",
+            "CR shared by two loads;2;DisCharge|CR|10|5|12|0;CR:A 20|MODE CR|LOAD ON",
+            "pulse load not shared;2;PlusLoad|20|2|5|5|11.5|3|50|NextStep;"
+            "CCP:HIGH 20|CC:B 2|PERD:HIGH 5|PERD:LOW 5|VTH 11.5|COUNT 3|DYNC ON",
+            "DisCharge unticked;unticked;DisCharge|CC|10|5|12|0;",
+            "LoadLevel unticked;unticked;LoadLevel|CC|10|0||||1||50;",
+            "pulse load unticked still sent;unticked;PlusLoad|20|2|5|5|11.5|3|50|NextStep;"
+            "CCP:HIGH 20|CC:B 2|PERD:HIGH 5|PERD:LOW 5|VTH 11.5|COUNT 3|DYNC ON",
+        });
         for (const char* quiet : {"Charge", "CP-Charge", "OverDisCharge", "ACIR", "Suspend", "FOR",
                                   "LOOP", "FOR2", "LOOP2", "RAMP ON", "RAMP OFF"})
-            QTest::newRow(quiet) << QStringList{quiet, "CC", "10", "5", "5", "1", "1", "1"} << none;
+            QTest::newRow(quiet) << "1" << QString(quiet) + "|CC|10|5|5|1|1|1" << QString();
     }
     void StartStep_sendsTheLinesOfEachAction()
     {
-        QFETCH(QStringList, step);
-        QFETCH(QStringList, lines);
+        QFETCH(QString, loads);
+        QFETCH(QString, step);
+        QFETCH(QString, lines);
         SimStation bench;
         Station& s = bench.station();
         const int before = connected(bench);
+        if (loads == QLatin1String("unticked")) {
+            s.form.LoadCheck[0]->setFlag(false);
+            LoadOff(s);
+            OutputsOff(s);
+        }
+        s.ConnectedLoadCount = loads == QLatin1String("2") ? 2 : 1;
         setStep(s, 7, step);
         StartStep(s, 7);
-        QCOMPARE(bench.receivedSince(before), lines);
+        QCOMPARE(bench.receivedSince(before).join(u'|'), lines);
     }
-
-    void StartStep_withTheChannelUntickedSendsOnlyThePulseLoad()
+    // How long a step's start waits on the station's clock (at `speed` times real time), with
+    // or without a Stop during the wait, and what the load got meanwhile.
+    void StartStep_waitsItsSettingTimeUntilStop_data()
     {
+        addColumns({"linked", "speed", "step", "stop", "minMs", "maxMs", "lines"});
+        addRows({
+            "discharge settling;yes;20;DisCharge|CC|10|5|12|2.5;;2500;;CC:A 10|MODE CC|LOAD ON",
+            "Stop ends the settling;yes;20;DisCharge|CC|10|5|12|3600;stop;0;3599999;"
+            "CC:A 10|MODE CC|LOAD ON",
+            "Stop ends the pulse-load set-up, no sequence after;yes;20;"
+            "PlusLoad|20|2|5|5|11.5|3|5000|NextStep;stop;0;999;"
+            "CCP:HIGH 20|CC:B 2|PERD:HIGH 5|PERD:LOW 5|VTH 11.5|COUNT 3",
+            "pulse-load set-up less the lead;yes;1;PlusLoad|20|2|5|5|11.5|3|400|NextStep;;300;;"
+            "CCP:HIGH 20|CC:B 2|PERD:HIGH 5|PERD:LOW 5|VTH 11.5|COUNT 3|DYNC ON",
+            "not connected: nothing sent, the wait kept;no;1;"
+            "PlusLoad|20|2|5|5|11.5|3|400|NextStep;;300;;",
+            // On a clock that stands still any wait would never end.
+            "100 ms or less waits nothing;yes;0;PlusLoad|20|2|5|5|11.5|3|100|NextStep;;0;0;"
+            "CCP:HIGH 20|CC:B 2|PERD:HIGH 5|PERD:LOW 5|VTH 11.5|COUNT 3|DYNC ON",
+        });
+    }
+    void StartStep_waitsItsSettingTimeUntilStop()
+    {
+        QFETCH(QString, linked);
+        QFETCH(QString, speed);
+        QFETCH(QString, step);
+        QFETCH(QString, stop);
+        QFETCH(QString, minMs);
+        QFETCH(QString, maxMs);
+        QFETCH(QString, lines);
         SimStation bench;
         Station& s = bench.station();
-        const int before = connected(bench);
-        s.form.LoadCheck[0]->setFlag(false);
-        setStep(s, 0, {"DisCharge", "CC", "10", "5", "12", "0"});
-        setStep(s, 1, {"LoadLevel", "CC", "10", "0", "", "", "", "1", "", "50"});
-        setStep(s, 2, {"PlusLoad", "20", "2", "5", "5", "11.5", "3", "50", "NextStep"});
-        StartStep(s, 0);
-        StartStep(s, 1);
-        LoadOff(s);
-        OutputsOff(s);
-        QCOMPARE(bench.receivedSince(before), QStringList());
-        StartStep(s, 2);
-        QCOMPARE(bench.receivedSince(before).size(), 7);
-    }
-
-    void StartStep_pulseLoadWaitsItsSetUpTimeLessTheLead_data()
-    {
-        QTest::addColumn<bool>("linked");
-        QTest::addColumn<QString>("setUpMs");
-        QTest::addColumn<int>("dyncOn"); // "DYNC ON" lines the load got
-        QTest::newRow("connected") << true << "400" << 1;
-        QTest::newRow("not connected: nothing sent, the wait kept") << false << "400" << 0;
-        // On a clock that stands still any wait would never end: returning shows there was none.
-        QTest::newRow("100 ms or less waits nothing") << true << "100" << 1;
-    }
-    void StartStep_pulseLoadWaitsItsSetUpTimeLessTheLead()
-    {
-        QFETCH(bool, linked);
-        QFETCH(QString, setUpMs);
-        QFETCH(int, dyncOn);
-        SimStation bench;
-        Station& s = bench.station();
-        const int before = linked ? connected(bench) : 0;
+        const int before = linked == QLatin1String("yes") ? connected(bench) : 0;
         s.ConnectedLoadCount = 1;
-        s.LoadConnected[0] = linked;
-        const bool none = setUpMs == QLatin1String("100");
-        bench.fixture.clock.setSpeed(none ? 0 : 1);
-        setStep(s, 0, {"PlusLoad", "20", "2", "5", "5", "11.5", "3", setUpMs, "NextStep"});
+        s.LoadConnected[0] = linked == QLatin1String("yes");
+        bench.fixture.clock.setSpeed(speed.toDouble());
+        setStep(s, 0, step);
+        if (!stop.isEmpty())
+            QTimer::singleShot(20, [&s] { s.run.StopRequested = 1; });
         const double start = s.clock.monotonicMs();
         StartStep(s, 0);
-        QVERIFY(none || s.clock.monotonicMs() - start >= 300);
-        QCOMPARE(bench.receivedSince(before).count("DYNC ON"), dyncOn);
+        const double waited = s.clock.monotonicMs() - start;
+        QVERIFY2(waited >= minMs.toDouble() && (maxMs.isEmpty() || waited <= maxMs.toDouble()),
+                 qPrintable(QString::number(waited)));
+        QCOMPARE(bench.receivedSince(before).join(u'|'), lines);
     }
 
-    void StartStep_dischargeWaitsItsSettlingTimeAndStopEndsTheWait()
+    // Replies, the queries asked ("V" volts, "I" amps, "P" watts), the volts, amps and watts
+    // columns, the live V, I, P and R ("" not to look) and whether phases B and C are greyed.
+    void replies_becomeCellsAndLiveValues_data()
     {
+        addColumns({"replies", "asked", "columns", "live", "greyBC"});
+        addRows({
+            "four fields: the fourth is the total, not a phase; 230.1 ,230.2,230.3,690.6|1,2,3,99|"
+            "10,20,30,99;VIP; 230.1 ,230.2,230.3|1,2,3|10,20,30;230.1000|6.0000|60.0000|38.3500;",
+            "three fields;1,2,3|4,5,6|7,8,9;VIP;1,2,3|4,5,6|7,8,9;;",
+            "a bad first reply is asked again;garbage|1,2,3,6|4,5,6,15|7,8,9,24;VVIP;"
+            "1,2,3|4,5,6|7,8,9;;",
+            "one field is asked twice;230|230|10|10|2300|2300;VVIIPP;230,Err,Err|10,Err,Err|"
+            "2300,Err,Err;230.0000|10.0000|2300.0000|23.0000;grey",
+            "empty lines;1,2,3,6|4,5,6,15||;VIPP;1,2,3|4,5,6|ErrRec,Err,Err;;",
+        });
+    }
+    void replies_becomeCellsAndLiveValues()
+    {
+        QFETCH(QString, replies);
+        QFETCH(QString, asked);
+        QFETCH(QString, columns);
+        QFETCH(QString, live);
+        QFETCH(QString, greyBC);
+        QStringList queries;
+        for (const QChar quantity : asked)
+            queries << kQueries[QStringLiteral("VIP").indexOf(quantity)];
+        ScriptedBench b;
+        QCOMPARE(b.measure(replies.split(u'|')), queries);
+        QCOMPARE(QStringList({column(b.s, 1), column(b.s, 2), column(b.s, 3)}).join(u'|'), columns);
+        const StationForm& form = b.s.form;
+        if (!live.isEmpty())
+            QCOMPARE(QStringList({form.VoltageText.text(), form.CurrentText.text(),
+                                  form.PowerText.text(), form.ResText.text()})
+                         .join('|'),
+                     live);
+        for (int row = 2; row <= 3; ++row) {
+            QCOMPARE(form.grdPhase3.foreColor(row, 1) == gridcolors::Grey, !greyBC.isEmpty());
+            QCOMPARE(form.grdPhase3.foreColor(row, 0) == gridcolors::Grey, !greyBC.isEmpty());
+        }
+        QVERIFY(!form.grdPhase3.foreColor(1, 1).isValid());
+    }
+
+    void lostOrSilentLoad_leavesErrInItsColumn_data()
+    {
+        QTest::addColumn<bool>("drop");
+        QTest::newRow("no reply to the current") << false;
+        QTest::newRow("connection dropped at the power") << true;
+    }
+    void lostOrSilentLoad_leavesErrInItsColumn()
+    {
+        QFETCH(bool, drop);
         SimStation bench;
         Station& s = bench.station();
         connected(bench);
-        bench.fixture.clock.setSpeed(20);
-        setStep(s, 0, {"DisCharge", "CC", "10", "5", "12", "2.5"});
-        double start = s.clock.monotonicMs();
-        StartStep(s, 0);
-        QVERIFY(s.clock.monotonicMs() - start >= 2500);
-
-        setStep(s, 0, {"DisCharge", "CC", "10", "5", "12", "3600"});
-        QTimer::singleShot(20, [&s] { s.run.StopRequested = 1; });
-        start = s.clock.monotonicMs();
-        StartStep(s, 0);
-        QVERIFY2(s.clock.monotonicMs() - start < 3600 * 1000, "Stop ends the settling wait");
-
-        // The pulse-load set-up too, and no sequence starts after it.
-        s.run.StopRequested = 0;
-        setStep(s, 0, {"PlusLoad", "20", "2", "5", "5", "11.5", "3", "5000", "NextStep"});
-        QTimer::singleShot(20, [&s] { s.run.StopRequested = 1; });
-        start = s.clock.monotonicMs();
-        StartStep(s, 0);
-        QVERIFY2(s.clock.monotonicMs() - start < 1000, "Stop ends the pulse-load set-up");
-        QCOMPARE(bench.received().last(), QStringLiteral("COUNT 3"));
+        bench.fixture.clock.setSpeed(200);
+        SimFaults faults;
+        faults.form = SimFaults::ReplyForm::None;
+        faults.only = QStringLiteral("GLOB:MEAS:CURR?");
+        if (drop) {
+            faults = {};
+            faults.dropAfter = 3; // the power query is the third line
+        }
+        bench.sim().setFaults(faults);
+        MeasurePhases(s, 0);
+        QVERIFY(beginsWithNumber(s.form.grdPhase3.text(1, 1)));
+        QCOMPARE(column(s, drop ? 3 : 2), drop ? "Err,Err,Err" : "ErrRec,Err,Err");
+        QCOMPARE(s.form.grdPhase3.foreColor(2, drop ? 3 : 2) == gridcolors::Grey, !drop);
+        QCOMPARE(s.links().linkLost(s.loadInstrument()), drop);
+        if (!drop) // a current that could not be read adds nothing
+            QCOMPARE(s.form.CurrentText.text(), QStringLiteral("0.0000"));
     }
 
-    void levels_areSharedByTheLoadCount()
+    // A serial load that answers after the read window: its late answers must never fill the
+    // column of a later query (a voltage of 230 read as a current).
+    void slowSerialLoad_neverShiftsAColumn()
+    {
+        SimStation bench(SimStation::Link::Serial);
+        Station& s = bench.station();
+        connected(bench);
+        SimFaults slow;
+        slow.delayMs = 150;
+        bench.sim().setFaults(slow);
+        for (int cycle = 0; cycle < 3; ++cycle) {
+            MeasurePhases(s, 0);
+            for (const QString& cell : (column(s, 2) + ',' + column(s, 3)).split(','))
+                QVERIFY2(!isNumberText(cell) || parseNumber(cell) < 100, qPrintable(cell));
+        }
+    }
+
+    void notConnected_queriesNothingAndShowsTheLoopCells()
     {
         SimStation bench;
         Station& s = bench.station();
-        const int before = connected(bench);
-        s.ConnectedLoadCount = 2;
-        setStep(s, 0, {"DisCharge", "CC", "10", "5", "12", "0"});
-        setStep(s, 1, {"DisCharge", "CR", "10", "5", "12", "0"});
-        setStep(s, 2, {"PlusLoad", "20", "2", "5", "5", "11.5", "3", "50", "NextStep"});
-        StartStep(s, 0);
-        StartStep(s, 1);
-        StartStep(s, 2);
-        QCOMPARE(bench.receivedSince(before),
-                 QStringList({"CC:A 5", "MODE CC", "LOAD ON", "CR:A 20", "MODE CR", "LOAD ON",
-                              "CCP:HIGH 20", "CC:B 2", "PERD:HIGH 5", "PERD:LOW 5", "VTH 11.5",
-                              "COUNT 3", "DYNC ON"}));
+        s.form.grdPhase3.setText(1, 1, QStringLiteral("old"));
+        s.form.TestStepGrid.setRows(5);
+        s.form.TestStepGrid.setText(2, 5, QStringLiteral("3"));
+        s.form.Loop1Text.setText(QStringLiteral("x"));
+        MeasurePhases(s, 0);
+        QCOMPARE(s.form.Loop1Text.text(), QString());
+        s.run.ForRow = 2;
+        MeasurePhases(s, 0);
+        QCOMPARE(s.form.Loop1Text.text(), QStringLiteral("3"));
+        QVERIFY(bench.received().isEmpty());
+        QCOMPARE(s.form.grdPhase3.text(1, 1), QStringLiteral("old"));
     }
 
-    void LoadOff_andOutputsOff()
+    void liveValues_accumulateAhAndKwhAndKeepTheLastReadableVoltage()
     {
-        SimStation bench;
-        Station& s = bench.station();
-        const int before = connected(bench);
-        LoadOff(s);
-        OutputsOff(s);
-        SupplyOff(s);
-        QCOMPARE(bench.receivedSince(before), QStringList({"LOAD OFF", "LOAD OFF"}));
-        s.LoadConnected[0] = false;
-        OutputsOff(s);
-        QCOMPARE(bench.receivedSince(before).size(), 2);
+        ScriptedBench b;
+        b.f.clock.setSpeed(0);
+        ResetStepAccumulators(b.s);
+        b.f.clock.advance(1800); // half an hour at 30 A and 6900 W
+        b.measure({"230,230,230,690", "10,10,10,30", "2300,2300,2300,6900"});
+        QCOMPARE(b.s.form.AHText.text(), QStringLiteral("15.00000000"));
+        QCOMPARE(b.s.form.KWHText.text(), QStringLiteral("3.45000000"));
+        b.f.clock.advance(360); // six minutes at 10 A, one phase unreadable
+        b.measure({"230,230,230,690", "10,Err,x", "2300,0,0,2300"});
+        QCOMPARE(b.s.form.AHText.text(), QStringLiteral("16.00000000"));
+        QCOMPARE(b.s.form.KWHText.text(), QStringLiteral("3.68000000"));
+        // No current, no resistance; an unreadable voltage is not a cell at its stop voltage.
+        b.measure({"12.5,0,0,12.5", "0,0,0,0", "0,0,0,0"});
+        QCOMPARE(b.s.form.ResText.text(), QStringLiteral("0.0000"));
+        b.measure({"Err,x", "5,0,0,5", "60,0,0,60"});
+        QCOMPARE(b.s.form.VoltageText.text(), QStringLiteral("12.5000"));
+        QCOMPARE(b.s.form.ResText.text(), QStringLiteral("2.5000"));
+        ResetStepAccumulators(b.s);
+        QCOMPARE(b.s.form.AHText.text(), QStringLiteral("0.00000000"));
+        QCOMPARE(b.s.form.KWHText.text(), QStringLiteral("0.00000000"));
     }
 };
 

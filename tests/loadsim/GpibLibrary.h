@@ -10,7 +10,6 @@
 // libacl3gpibsim.so loaded the way the station's GPIB binding loads a GPIB library.
 struct GpibLibrary
 {
-    static constexpr int kErr = 0x8000;
     static constexpr int kTimeout1s = 11; // the station's time-out code
 
     GpibLibrary()

@@ -2,6 +2,7 @@
 
 #include "loadsim/LoadInstrument.h"
 #include "support/TestMain.h"
+#include "support/UiSupport.h"
 
 namespace {
 // An AC source without reading noise, so that every reading is exact.
@@ -37,16 +38,66 @@ class LoadInstrumentTest : public QObject
     Q_OBJECT
 
 private slots:
-    void queries_giveOneNumberOrThreePhasesAndTotal()
+    // Commands (a leading "!" marks one the load must ignore), then queries and their replies.
+    // The AC source is 230 V behind 0.2 ohm a phase; the battery 4.2 V behind 0.02 ohm.
+    void commands_shapeTheReplies_data()
     {
-        LoadInstrument load = quietAc();
-        QCOMPARE(ask(load, "GLOB:MEAS:VOLT?"), QStringLiteral("230.000,230.000,230.000,690.000"));
-        sendAll(load, {"CC:A 10", "FREQ 60", "MODE CC", "LOAD ON"});
-        // 10 A in every phase through 0.2 ohm: 228 V, 2280 W a phase.
-        QCOMPARE(ask(load, "GLOB:MEAS:POW?"),
-                 QStringLiteral("2280.000,2280.000,2280.000,6840.000"));
-        QCOMPARE(ask(load, "MEAS:POW?"), QStringLiteral("2280.000"));
-        QCOMPARE(ask(load, "MEAS:CURR?"), QStringLiteral("10.000"));
+        addColumns({"source", "commands", "queries", "replies"});
+        addRows({
+            "idle;ac;;GLOB:MEAS:VOLT?|GLOB:MEAS:CURR?;230.000,230.000,230.000,690.000|"
+            "0.000,0.000,0.000,0.000",
+            "CC, 10 A through 0.2 ohm;ac;CC:A 10|FREQ 60|MODE CC|LOAD ON;"
+            "GLOB:MEAS:POW?|MEAS:POW?|MEAS:CURR?|GLOB:MEAS:VOLT?;"
+            "2280.000,2280.000,2280.000,6840.000|2280.000|10.000|228.000,228.000,228.000,684.000",
+            "LIN;ac;LIN:A 7|MODE LIN|LOAD ON;MEAS:CURR?|GLOB:MEAS:VOLT?;"
+            "7.000|228.600,228.600,228.600,685.800",
+            "CR, 230 / (22.8 + 0.2);ac;CR:A 22.8|MODE CR|LOAD ON;GLOB:MEAS:CURR?|MEAS:VOLT?;"
+            "10.000,10.000,10.000,30.000|228.000",
+            "CV, (230 - 220) / 0.2;ac;CV:A 220|MODE CV|LOAD "
+            "ON;MEAS:CURR?|MEAS:VOLT?;50.000|220.000",
+            "CV above the source;ac;CV:A 240|MODE CV|LOAD ON;MEAS:CURR?|MEAS:VOLT?;0.000|230.000",
+            "CP, 228 V x 10 A;ac;CP:A 2280|MODE CP|LOAD ON;MEAS:CURR?|MEAS:VOLT?;10.000|228.000",
+            "CP beyond the maximum-power point;ac;CP:A 1000000|MODE CP|LOAD ON;"
+            "MEAS:CURR?|MEAS:VOLT?;575.000|115.000",
+            "level B idle;ac;CC:A 2|CC:B 9|MODE CC|LOAD ON;MEAS:CURR?|MEAS:VOLT?;2.000|229.600",
+            "load off;ac;CP:A 2280|MODE CP|LOAD ON|LOAD OFF;GLOB:MEAS:CURR?|GLOB:MEAS:POW?|"
+            "MEAS:VOLT?;0.000,0.000,0.000,0.000|0.000,0.000,0.000,0.000|230.000",
+            "levels read back;ac;CR:A 0.533|CR:B 40|LIN:B 4|FREQ 400|mode cr|LOAD ON;"
+            "MODE?|LOAD?|CR:A?|CR:B?|LIN:B?|FREQ?;CR|ON|0.533|40|4|400",
+            "pulse settings read back;ac;CCP:HIGH 30|PERD:HIGH 10|PERD:LOW 990|VTH 2.75|COUNT 3|"
+            "LDON 0.8|CC "
+            "AUTO;CCP:HIGH?|PERD:HIGH?|PERD:LOW?|VTH?|COUNT?|LDON?;30|10|990|2.75|3|0.8",
+            "remote and blanks;ac;REM|REMOTE|remote|  cc:a   12.5  ;CC:A?;12.5",
+            "unknown and malformed lines;ac;CC:A 4|MODE CV|!FOO|!GLOB:MEAS:FREQ?|!CC:A|!CC:A ten|"
+            "!CC:C 5|!MODE XX|!;CC:A?|MODE?;4|CV",
+            "battery feeds phase A only;battery;;GLOB:MEAS:VOLT?;4.200,0.000,0.000,4.200",
+            "battery at 10 A;battery;CC:A 10|MODE CC|LOAD ON;"
+            "GLOB:MEAS:VOLT?|GLOB:MEAS:CURR?|GLOB:MEAS:POW?;"
+            "4.000,0.000,0.000,4.000|10.000,0.000,0.000,10.000|40.000,0.000,0.000,40.000",
+            // 20 A would pull the cell to 3.8 V; at LDON 3.9 the load takes only 15 A.
+            "load-on voltage limits the draw;battery;LDON 3.9|CC:A 20|MODE CC|LOAD ON;"
+            "MEAS:CURR?|MEAS:VOLT?;15.000|3.900",
+            "source below the load-on voltage;battery;LDON 4.5|CC:A 20|MODE CC|LOAD ON;"
+            "MEAS:CURR?|MEAS:VOLT?;0.000|4.200",
+        });
+    }
+    void commands_shapeTheReplies()
+    {
+        QFETCH(QString, source);
+        QFETCH(QString, commands);
+        QFETCH(QString, queries);
+        QFETCH(QString, replies);
+        LoadInstrument load = source == QLatin1String("ac") ? quietAc() : battery();
+        for (const QString& line : commands.split(u'|', Qt::SkipEmptyParts)) {
+            const bool ignored = line.startsWith(u'!');
+            const auto outcome = load.execute(ignored ? line.mid(1) : line, 0);
+            QVERIFY2(outcome.understood != ignored, qPrintable(line));
+            QVERIFY(!outcome.reply);
+        }
+        QStringList got;
+        for (const QString& query : queries.split(u'|'))
+            got << ask(load, query);
+        QCOMPARE(got.join(u'|'), replies);
     }
 
     void acNoise_staysWithinItsBoundAndTheTotalMatchesTheFields()
@@ -56,173 +107,38 @@ private slots:
         QSet<QString> seen;
         for (int i = 0; i < 50; ++i) {
             const QStringList fields = ask(load, "GLOB:MEAS:VOLT?").split(',');
-            QCOMPARE(fields.size(), 4);
             double sum = 0;
-            for (int phase = 0; phase < 3; ++phase) {
-                const double v = fields[phase].toDouble();
-                QVERIFY2(v >= 229.5 && v <= 230.5, qPrintable(fields[phase]));
-                sum += v;
-                seen << fields[phase];
+            for (const QString& field : fields.mid(0, 3)) {
+                QVERIFY2(qAbs(field.toDouble() - 230) <= 0.5, qPrintable(field));
+                sum += field.toDouble();
             }
-            QCOMPARE(fields[3], replyNumber(sum));
+            QCOMPARE(fields.value(3), replyNumber(sum));
+            seen += QSet<QString>(fields.begin(), fields.begin() + 3);
         }
         QVERIFY2(seen.size() > 10, "the readings vary");
     }
 
-    void modes_drawWhatTheirLevelAsks_data()
-    {
-        QTest::addColumn<QStringList>("commands");
-        QTest::addColumn<QString>("amps");
-        QTest::addColumn<QString>("volts");
-        // Source: 230 V behind 0.2 ohm a phase.
-        QTest::newRow("CC") << QStringList{"CC:A 10", "MODE CC"} << "10.000"
-                            << "228.000";
-        QTest::newRow("LIN") << QStringList{"LIN:A 7", "MODE LIN"} << "7.000"
-                             << "228.600";
-        // 230 / (22.8 + 0.2) = 10 A.
-        QTest::newRow("CR") << QStringList{"CR:A 22.8", "MODE CR"} << "10.000"
-                            << "228.000";
-        // Holding 220 V takes (230 - 220) / 0.2 = 50 A.
-        QTest::newRow("CV") << QStringList{"CV:A 220", "MODE CV"} << "50.000"
-                            << "220.000";
-        QTest::newRow("CV above the source") << QStringList{"CV:A 240", "MODE CV"} << "0.000"
-                                             << "230.000";
-        // 2280 W = 228 V x 10 A.
-        QTest::newRow("CP") << QStringList{"CP:A 2280", "MODE CP"} << "10.000"
-                            << "228.000";
-        // Beyond the source's maximum power: its maximum-power point, 575 A at 115 V.
-        QTest::newRow("CP too high") << QStringList{"CP:A 1000000", "MODE CP"} << "575.000"
-                                     << "115.000";
-        // Level B is not the active level.
-        QTest::newRow("level B idle") << QStringList{"CC:A 2", "CC:B 9", "MODE CC"} << "2.000"
-                                      << "229.600";
-    }
-
-    void modes_drawWhatTheirLevelAsks()
-    {
-        QFETCH(QStringList, commands);
-        QFETCH(QString, amps);
-        QFETCH(QString, volts);
-        LoadInstrument load = quietAc();
-        sendAll(load, commands + QStringList{"LOAD ON"});
-        QCOMPARE(ask(load, "GLOB:MEAS:CURR?").section(',', 0, 0), amps);
-        QCOMPARE(ask(load, "GLOB:MEAS:VOLT?").section(',', 2, 2), volts);
-
-        QVERIFY(load.execute("LOAD OFF", 0).understood);
-        QCOMPARE(ask(load, "GLOB:MEAS:CURR?"), QStringLiteral("0.000,0.000,0.000,0.000"));
-        QCOMPARE(ask(load, "GLOB:MEAS:POW?"), QStringLiteral("0.000,0.000,0.000,0.000"));
-        QCOMPARE(ask(load, "MEAS:VOLT?"), QStringLiteral("230.000"));
-    }
-
-    void settings_areKeptAndReadBack()
-    {
-        LoadInstrument load = quietAc();
-        sendAll(load, {"CR:A 0.533", "CR:B 40", "LIN:B 4", "FREQ 400", "CCP:HIGH 30",
-                       "PERD:HIGH 10", "PERD:LOW 990", "VTH 2.75", "COUNT 3", "LDON 0.8", "CC AUTO",
-                       "mode cr", "LOAD ON"});
-        const LoadState& s = load.state();
-        QCOMPARE(s.level(LoadMode::CR).b, 40.0);
-        QCOMPARE(s.frequency, 400.0);
-        QVERIFY(s.ccAuto);
-        QCOMPARE(s.pulse.highAmps, 30.0);
-        QCOMPARE(s.pulse.highMs, 10.0);
-        QCOMPARE(s.pulse.lowMs, 990.0);
-        QStringList replies;
-        for (const char* q : {"MODE?", "LOAD?", "CR:A?", "LIN:B?", "VTH?", "COUNT?", "LDON?"})
-            replies << ask(load, q);
-        QCOMPARE(replies, QStringList({"CR", "ON", "0.533", "4", "2.75", "3", "0.8"}));
-    }
-
-    void unknownAndMalformedLines_areIgnored_data()
-    {
-        QTest::addColumn<QString>("line");
-        QTest::newRow("unknown word") << "FOO";
-        QTest::newRow("unknown query") << "GLOB:MEAS:FREQ?";
-        QTest::newRow("level without value") << "CC:A";
-        QTest::newRow("level with text") << "CC:A ten";
-        QTest::newRow("no such register") << "CC:C 5";
-        QTest::newRow("no such mode") << "MODE XX";
-        QTest::newRow("empty") << "";
-    }
-
-    void unknownAndMalformedLines_areIgnored()
-    {
-        QFETCH(QString, line);
-        LoadInstrument load = quietAc();
-        sendAll(load, {"CC:A 4", "MODE CV"});
-        const auto outcome = load.execute(line, 0);
-        QVERIFY(!outcome.understood);
-        QVERIFY(!outcome.reply);
-        QCOMPARE(load.state().level(LoadMode::CC).a, 4.0);
-        QCOMPARE(load.state().mode, LoadMode::CV);
-    }
-
-    void remoteCommandsAndBlanks_areAcceptedSilently()
-    {
-        LoadInstrument load = quietAc();
-        for (const char* line : {"REM", "REMOTE", "remote"}) {
-            const auto outcome = load.execute(line, 0);
-            QVERIFY(outcome.understood);
-            QVERIFY(!outcome.reply);
-        }
-        QVERIFY(load.execute("  cc:a   12.5  ", 0).understood);
-        QCOMPARE(load.state().level(LoadMode::CC).a, 12.5);
-    }
-
-    void battery_feedsPhaseAOnly()
-    {
-        LoadInstrument load = battery();
-        QCOMPARE(ask(load, "GLOB:MEAS:VOLT?"), QStringLiteral("4.200,0.000,0.000,4.200"));
-        sendAll(load, {"CC:A 10", "MODE CC", "LOAD ON"});
-        // 10 A through 0.02 ohm.
-        QCOMPARE(ask(load, "GLOB:MEAS:VOLT?"), QStringLiteral("4.000,0.000,0.000,4.000"));
-        QCOMPARE(ask(load, "GLOB:MEAS:CURR?"), QStringLiteral("10.000,0.000,0.000,10.000"));
-        QCOMPARE(ask(load, "GLOB:MEAS:POW?"), QStringLiteral("40.000,0.000,0.000,40.000"));
-    }
-
-    void loadOnVoltage_limitsWhatTheLoadDraws()
-    {
-        LoadInstrument load = battery();
-        // 20 A would pull the cell to 3.8 V; with LDON 3.9 the load takes only 15 A.
-        sendAll(load, {"LDON 3.9", "CC:A 20", "MODE CC", "LOAD ON"});
-        QCOMPARE(ask(load, "MEAS:CURR?"), QStringLiteral("15.000"));
-        QCOMPARE(ask(load, "MEAS:VOLT?"), QStringLiteral("3.900"));
-        // A source below the load-on voltage gives nothing.
-        QVERIFY(load.execute("LDON 4.5", 0).understood);
-        QCOMPARE(ask(load, "MEAS:CURR?"), QStringLiteral("0.000"));
-        QCOMPARE(ask(load, "MEAS:VOLT?"), QStringLiteral("4.200"));
-    }
-
     void battery_dischargeReachesItsStopVoltageAndAmpereHours()
     {
-        // 2 Ah from 4.2 V to 3.0 V, 1 A: under load the cell reads 0.02 V below its open
+        // 2 Ah from 4.2 V to 3.0 V at 1 A: under load the cell reads 0.02 V below its open
         // voltage. It reads below 3.5 V once 3.52 V open, i.e. (4.2 - 3.52) / 1.2 x 2 Ah =
-        // 1.1333 Ah, drawn, after 4080 s. It is empty after 7200 s.
+        // 1.1333 Ah drawn, after 4080 s. It is empty, and draws nothing, after 7200 s.
         LoadInstrument load = battery(2);
         sendAll(load, {"CC:A 1", "MODE CC", "LOAD ON"});
         constexpr double kStepS = 10;
-        double ampereHours = 0;
         double stopVoltageAt = -1;
-        double ahAtStopVoltage = 0;
         double emptyAt = -1;
         for (double t = kStepS; t <= 8000; t += kStepS) {
             const double volts = ask(load, "MEAS:VOLT?", t).toDouble();
-            const double amps = ask(load, "MEAS:CURR?", t).toDouble();
-            ampereHours += amps * kStepS / 3600;
-            if (stopVoltageAt < 0 && volts < 3.5) {
+            if (stopVoltageAt < 0 && volts < 3.5)
                 stopVoltageAt = t;
-                ahAtStopVoltage = ampereHours;
-            }
             if (emptyAt < 0 && volts == 0) {
                 emptyAt = t;
-                QCOMPARE(amps, 0.0);
+                QCOMPARE(ask(load, "MEAS:CURR?", t), QStringLiteral("0.000"));
             }
         }
         QVERIFY2(qAbs(stopVoltageAt - 4080) <= kStepS, qPrintable(QString::number(stopVoltageAt)));
-        QVERIFY2(qAbs(ahAtStopVoltage - 1.1333) < 0.005,
-                 qPrintable(QString::number(ahAtStopVoltage)));
         QVERIFY2(qAbs(emptyAt - 7200) <= kStepS, qPrintable(QString::number(emptyAt)));
-        QVERIFY2(qAbs(ampereHours - 2.0) < 0.005, qPrintable(QString::number(ampereHours)));
         QCOMPARE(load.source().drawnAh(), 2.0);
 
         // Nothing is drawn while the load is off, and a fresh cell is full again.
@@ -269,32 +185,21 @@ private slots:
         // A second start while it runs changes nothing.
         QVERIFY(!load.execute("DYNC ON", 0.001).pulseStarted);
         QCOMPARE(load.finishPulse(0.02), QStringLiteral("NG,226.000,20.000"));
-
         // No cycles: the result comes from the high current at once.
-        QVERIFY(load.execute("COUNT 0", 1).understood);
-        QVERIFY(load.execute("VTH 200", 1).understood);
+        sendAll(load, {"COUNT 0", "VTH 200"}, 1);
         QVERIFY(load.execute("DYNC ON", 1).pulseStarted);
         QCOMPARE(load.pulseSeconds(), 0.0);
         QCOMPARE(load.finishPulse(1), QStringLiteral("OK,226.000,20.000"));
-
-        // "DYNC OFF" ends a sequence without a result.
-        QVERIFY(load.execute("COUNT 100", 2).understood);
-        QVERIFY(load.execute("DYNC ON", 2).pulseStarted);
-        QVERIFY(load.execute("DYNC OFF", 2.001).pulseStopped);
-        QVERIFY(!load.state().pulseRunning);
-    }
-
-    void pulse_ofTheLargestCountRunsItsCycles()
-    {
         // Twice this count does not fit an int; the sequence must still be under way.
-        LoadInstrument load = quietAc();
-        sendAll(load, {"CCP:HIGH 20", "CC:B 5", "PERD:HIGH 5", "PERD:LOW 5", "COUNT 2147483647"});
-        QVERIFY(load.execute("DYNC ON", 0).pulseStarted);
-        QCOMPARE(ask(load, "GLOB:MEAS:CURR?", 0.012),
-                 QStringLiteral("20.000,20.000,20.000,60.000"));
+        sendAll(load, {"CC:B 5", "COUNT 2147483647"}, 2);
+        QVERIFY(load.execute("DYNC ON", 2).pulseStarted);
+        QCOMPARE(ask(load, "MEAS:CURR?", 2.012), QStringLiteral("20.000"));
+        // "DYNC OFF" ends a sequence without a result.
+        QVERIFY(load.execute("DYNC OFF", 2.013).pulseStopped);
+        QVERIFY(!load.state().pulseRunning);
         // Cycles without length are over at once, however many.
-        sendAll(load, {"DYNC OFF", "PERD:HIGH 0", "PERD:LOW 0", "DYNC ON"}, 1);
-        QCOMPARE(ask(load, "GLOB:MEAS:CURR?", 2), QStringLiteral("0.000,0.000,0.000,0.000"));
+        sendAll(load, {"PERD:HIGH 0", "PERD:LOW 0", "DYNC ON"}, 3);
+        QCOMPARE(ask(load, "MEAS:CURR?", 4), QStringLiteral("0.000"));
     }
 };
 
