@@ -1,14 +1,11 @@
 #include "LinkPeers.h"
 
-#include <QDir>
 #include <QElapsedTimer>
-#include <QFileInfo>
 
 #include <fcntl.h>
 #include <poll.h>
 #include <pty.h>
 #include <sys/resource.h>
-#include <termios.h>
 #include <unistd.h>
 
 #include <array>
@@ -25,11 +22,6 @@ PseudoTerminal::PseudoTerminal()
     // Only the station keeps the slave open, as it would a real port.
     ::close(slave);
     ::fcntl(master_, F_SETFL, ::fcntl(master_, F_GETFL) | O_NONBLOCK);
-}
-
-PseudoTerminal::~PseudoTerminal()
-{
-    hangUp();
 }
 
 QByteArray PseudoTerminal::read(int bytes, int realMs)
@@ -53,11 +45,6 @@ QByteArray PseudoTerminal::read(int bytes, int realMs)
     return got;
 }
 
-QByteArray PseudoTerminal::readFor(int realMs)
-{
-    return read(1 << 20, realMs);
-}
-
 void PseudoTerminal::write(const QByteArray& bytes)
 {
     if (master_ >= 0 && ::write(master_, bytes.constData(), static_cast<size_t>(bytes.size())) < 0)
@@ -69,16 +56,6 @@ void PseudoTerminal::hangUp()
     if (master_ >= 0)
         ::close(master_);
     master_ = -1;
-}
-
-bool openTermios(const QString& path, struct termios* settings)
-{
-    const QDir fds(QStringLiteral("/proc/self/fd"));
-    for (const QString& entry : fds.entryList(QDir::System | QDir::NoDotAndDotDot)) {
-        if (QFileInfo(fds.filePath(entry)).symLinkTarget() == path)
-            return ::tcgetattr(entry.toInt(), settings) == 0;
-    }
-    return false;
 }
 
 double threadCpuSeconds()

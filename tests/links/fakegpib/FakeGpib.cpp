@@ -1,9 +1,9 @@
 // A GPIB library for the link tests, loaded through ACL3_GPIB_LIBRARY like a real one. It keeps
 // no state of its own between loads: everything lives in the folder named by FAKEGPIB_DIR.
-//   calls     one line per call, appended ("ibwrt 7 REMOTE", "ibrd 7 256 -> 6")
-//   ibdev     answers of ibdev, one a line, used up in order (none left: 100 + address)
-//   replies   one read a line; \n and \r stand for LF and CR; an empty line transfers nothing
-//   register  answers of RegisterGpibGlobalsForThread, used up in order (none left: 0)
+//   calls     one line per call, appended ("ibwrt 7 REMOTE", "ibrd 7 256 -> 6"); LF written as \n
+//   ibdev     answers of ibdev, each ended by '|', used up in order (none left: 100 + address)
+//   replies   the bytes of each read, each ended by '|'; an empty one transfers nothing
+//   register  answers of RegisterGpibGlobalsForThread, each ended by '|' (none left: 0)
 #include "links/GpibApi.h"
 
 #include <algorithm>
@@ -28,47 +28,17 @@ void record(const std::string& line)
     std::ofstream(pathOf("calls"), std::ios::app) << line << '\n';
 }
 
-std::optional<std::string> takeLine(const char* name)
+std::optional<std::string> take(const char* name)
 {
     std::ifstream in(pathOf(name));
-    if (!in)
-        return std::nullopt;
     std::string first;
-    if (!std::getline(in, first))
+    if (!std::getline(in, first, '|'))
         return std::nullopt;
     std::stringstream rest;
     rest << in.rdbuf();
     in.close();
     std::ofstream(pathOf(name), std::ios::trunc) << rest.str();
     return first;
-}
-
-std::string escaped(const std::string& bytes)
-{
-    std::string out;
-    for (char c : bytes) {
-        if (c == '\n')
-            out += "\\n";
-        else if (c == '\r')
-            out += "\\r";
-        else
-            out += c;
-    }
-    return out;
-}
-
-std::string unescaped(const std::string& text)
-{
-    std::string out;
-    for (std::size_t i = 0; i < text.size(); ++i) {
-        if (text[i] == '\\' && i + 1 < text.size() && (text[i + 1] == 'n' || text[i + 1] == 'r')) {
-            out += text[i + 1] == 'n' ? '\n' : '\r';
-            ++i;
-        } else {
-            out += text[i];
-        }
-    }
-    return out;
 }
 
 } // namespace
@@ -78,7 +48,7 @@ extern "C" {
 __attribute__((visibility("default"))) int ibdev(int board, int pad, int sad, int tmo, int eot,
                                                  int eos)
 {
-    const std::optional<std::string> answer = takeLine("ibdev");
+    const std::optional<std::string> answer = take("ibdev");
     const int ud = answer ? std::stoi(*answer) : 100 + pad;
     std::ostringstream line;
     line << "ibdev " << board << ' ' << pad << ' ' << sad << ' ' << tmo << ' ' << eot << ' ' << eos
@@ -90,15 +60,18 @@ __attribute__((visibility("default"))) int ibdev(int board, int pad, int sad, in
 
 __attribute__((visibility("default"))) int ibwrt(int ud, const void* buf, long count)
 {
-    const std::string bytes(static_cast<const char*>(buf), static_cast<std::size_t>(count));
-    record("ibwrt " + std::to_string(ud) + ' ' + escaped(bytes));
+    std::string bytes(static_cast<const char*>(buf), static_cast<std::size_t>(count));
+    // A line end sent down the bus must show in the one line of this call.
+    for (std::size_t lf; (lf = bytes.find('\n')) != std::string::npos;)
+        bytes.replace(lf, 1, "\\n");
+    record("ibwrt " + std::to_string(ud) + ' ' + bytes);
     lastCount = static_cast<int>(count);
     return 0;
 }
 
 __attribute__((visibility("default"))) int ibrd(int ud, void* buf, long count)
 {
-    const std::string bytes = unescaped(takeLine("replies").value_or(std::string()));
+    const std::string bytes = take("replies").value_or(std::string());
     const std::size_t n = std::min(bytes.size(), static_cast<std::size_t>(count));
     bytes.copy(static_cast<char*>(buf), n);
     lastCount = static_cast<int>(n);
@@ -120,7 +93,7 @@ __attribute__((visibility("default"))) int ThreadIbcnt(void)
 __attribute__((visibility("default"))) int RegisterGpibGlobalsForThread(int* ibsta, int* iberr,
                                                                         int* ibcnt)
 {
-    const int answer = std::stoi(takeLine("register").value_or("0"));
+    const int answer = std::stoi(take("register").value_or("0"));
     record("register " + std::string(ibsta && iberr && ibcnt ? "vars" : "null") + " -> " +
            std::to_string(answer));
     return answer;

@@ -1,0 +1,593 @@
+// The line links (serial on a pseudo-terminal, TCP on loopback): settings, reply framing,
+// dropped leftovers, connect failures, lost links, and each failure recorded once.
+
+#include "LinkPeers.h"
+#include "common/Waits.h"
+#include "links/LinkLayer.h"
+#include "links/SerialPortBinding.h"
+#include "station/RunState.h"
+#include "support/TestMain.h"
+#include "support/TestSupport.h"
+#include "support/UiSupport.h"
+
+#include <QDir>
+#include <QFileInfo>
+#include <QRegularExpression>
+#include <QSerialPort>
+#include <QSet>
+#include <QTcpServer>
+#include <QTcpSocket>
+#include <QTimer>
+
+#include <netinet/in.h>
+#include <sys/socket.h>
+#include <termios.h>
+#include <unistd.h>
+
+#include <chrono>
+#include <functional>
+#include <thread>
+
+namespace {
+
+constexpr int kInstrument = 1;
+constexpr int kComPort = 3;
+
+// Processes events until `done` holds (or a generous real-time bound passes).
+bool settle(const std::function<bool()>& done)
+{
+    SystemClock real;
+    return WaitUntil(real, 5000, done);
+}
+
+// A loopback port where nothing listens.
+quint16 freePort()
+{
+    QTcpServer probe;
+    probe.listen(QHostAddress::LocalHost);
+    return probe.serverPort();
+}
+
+// The load's side of a loopback connection: keeps the last connection and what arrived.
+struct LoopbackLoad
+{
+    LoopbackLoad()
+    {
+        server.listen(QHostAddress::LocalHost);
+        QObject::connect(&server, &QTcpServer::newConnection, [this] {
+            while (QTcpSocket* accepted = server.nextPendingConnection()) {
+                ++connections;
+                peer = accepted;
+                QObject::connect(accepted, &QTcpSocket::readyRead,
+                                 [this, accepted] { received += accepted->readAll(); });
+            }
+        });
+    }
+
+    QTcpServer server;
+    QTcpSocket* peer = nullptr;
+    int connections = 0;
+    QByteArray received;
+};
+
+// A station whose instrument 1 is on COM3, which ACL3.INI maps to a pseudo-terminal, or on a
+// loopback load.
+struct LinkFixture
+{
+    explicit LinkFixture(bool overTcp = false) : tcp(overTcp)
+    {
+        writeFile(f.station->settingsFilePath(),
+                  "[Serial Ports]\r\nCOM3=" + pty.slavePath().toLocal8Bit() + "\r\n");
+        LinkRecord& rec = record();
+        rec.ConnectMode = tcp ? kConnectTcp : kConnectSerial;
+        rec.ComPort = kComPort;
+        rec.BaudRate = 115200;
+        rec.IP = QStringLiteral("127.0.0.1");
+        rec.PORT = load.server.serverPort();
+    }
+
+    LinkRecord& record() { return f.station->LinkRecords[kInstrument]; }
+    LinkLayer& links() { return own ? *own : f.station->links(); }
+    QStringList errorRecords() { return ::errorRecords(*f.station); }
+    // Opens the link; a serial port says "REM" first.
+    bool connect()
+    {
+        links().LoadConnect(kInstrument);
+        if (tcp)
+            return links().tcpConnected() && settle([this] { return load.peer != nullptr; });
+        return sent(4) == "REM\n";
+    }
+    // The next `bytes` bytes the instrument got (fewer when no more come).
+    QByteArray sent(qsizetype bytes)
+    {
+        if (!tcp)
+            return pty.read(static_cast<int>(bytes));
+        settle([&] { return load.received.size() >= bytes; });
+        const QByteArray got = load.received.left(bytes);
+        load.received.remove(0, bytes);
+        return got;
+    }
+    // The instrument writes `bytes`; they reach the station's side before this returns.
+    void reply(const QByteArray& bytes)
+    {
+        if (!tcp)
+            return pty.write(bytes);
+        load.peer->write(bytes);
+        load.peer->waitForBytesWritten(1000);
+        std::this_thread::sleep_for(std::chrono::milliseconds(20));
+    }
+    double clockMsSince(double start) const { return f.clock.monotonicMs() - start; }
+
+    bool tcp;
+    StationFixture f;
+    PseudoTerminal pty;
+    LoopbackLoad load;
+    std::unique_ptr<LinkLayer> own;
+};
+
+// A serial port whose device this user may not open.
+class DeniedSerialPort final : public SerialPortBinding
+{
+public:
+    void configure(const QString& device, const QString&) override { device_ = device; }
+    QString device() const override { return device_; }
+    bool open(LinkFault* fault) override
+    {
+        *fault = {QSerialPort::PermissionError, device_ + QStringLiteral(": Permission denied")};
+        return false;
+    }
+    void close() override {}
+    bool isOpen() override { return false; }
+    void clearInput() override {}
+    bool write(const QByteArray&, LinkFault*) override { return false; }
+    QByteArray readAvailable() override { return {}; }
+    void setLossHandler(std::function<void(const LinkFault&)>) override {}
+
+private:
+    QString device_;
+};
+
+// The line settings of the descriptor this process holds open on `path`; false when none.
+bool openTermios(const QString& path, termios* settings)
+{
+    const QDir fds(QStringLiteral("/proc/self/fd"));
+    for (const QString& entry : fds.entryList(QDir::System | QDir::NoDotAndDotDot)) {
+        if (QFileInfo(fds.filePath(entry)).symLinkTarget() == path)
+            return ::tcgetattr(entry.toInt(), settings) == 0;
+    }
+    return false;
+}
+
+void addTransportColumn()
+{
+    QTest::addColumn<bool>("tcp");
+}
+
+} // namespace
+
+class LineLinksTest : public QObject
+{
+    Q_OBJECT
+
+private slots:
+    void comPort_namesDeviceFromSettings_elseTtyS()
+    {
+        LinkFixture s;
+        QCOMPARE(s.links().serialDeviceName(kComPort), s.pty.slavePath());
+        QCOMPARE(s.links().serialDeviceName(1), QStringLiteral("/dev/ttyS0"));
+        QCOMPARE(s.links().serialDeviceName(0), QString());
+    }
+
+    void settingsText_isReadOrRefused_data()
+    {
+        addColumns({"text", "read"});
+        addRows({"plain;115200,n,8,1;115200 n 8 1", "upper case, 1.5 stop;4800,E,7,1.5;4800 e 7 15",
+                 "rate 0;0,n,8,1;", "negative rate;-9600,n,8,1;", "no number;fast,n,8,1;",
+                 "parity x;9600,x,8,1;", "9 data bits;9600,n,9,1;", "3 stop bits;9600,n,8,3;",
+                 "three fields;9600,n,8;", "empty;;"});
+    }
+    void settingsText_isReadOrRefused()
+    {
+        QFETCH(QString, text);
+        QFETCH(QString, read);
+        const auto s = parseSerialSettings(text);
+        QCOMPARE(s ? QStringLiteral("%1 %2 %3 %4")
+                         .arg(s->rate)
+                         .arg(QLatin1Char(s->parity))
+                         .arg(s->dataBits)
+                         .arg(s->stopBits)
+                   : QString(),
+                 read);
+    }
+
+    void open_sendsRemOnce_withItsSettings_thenCommandLines()
+    {
+        LinkFixture s;
+        s.record().BaudRate = 9600;
+        s.links().LoadConnect(kInstrument);
+        QVERIFY(s.links().serialPortOpen(kInstrument));
+        QCOMPARE(s.pty.readFor(200), QByteArray("REM\n"));
+        termios t{};
+        QVERIFY(openTermios(s.pty.slavePath(), &t));
+        QCOMPARE(cfgetospeed(&t), speed_t(B9600));
+        QCOMPARE(cfgetispeed(&t), speed_t(B9600));
+        QCOMPARE(t.c_cflag & CSIZE, tcflag_t(CS8));
+        QCOMPARE(t.c_cflag & (PARENB | CSTOPB), tcflag_t(0));
+        QVERIFY(t.c_cflag & CRTSCTS);
+        s.links().SendCommand(kInstrument, QStringLiteral("MEAS:VOLT?"));
+        QCOMPARE(s.pty.readFor(200), QByteArray("MEAS:VOLT?\n"));
+        // Opening again closes and reopens the port, and says REM again.
+        QVERIFY(s.connect());
+        QVERIFY(s.errorRecords().isEmpty());
+        s.links().LinkClose(kInstrument);
+        QVERIFY(!openTermios(s.pty.slavePath(), &t));
+    }
+
+    void reply_isTrimmedLine_orErrRec_data()
+    {
+        addTransportColumn();
+        QTest::addColumn<QByteArray>("reply");
+        QTest::addColumn<QByteArray>("rest"); // written 20 ms later
+        QTest::addColumn<QString>("expected");
+        for (const bool tcp : {false, true}) {
+            const auto row = [tcp](const char* name, const char* reply, const char* rest,
+                                   const QString& expected) {
+                QTest::addRow("%s, %s", tcp ? "TCP" : "serial", name)
+                    << tcp << QByteArray(reply) << QByteArray(rest) << expected;
+            };
+            row("CR LF", "12.5\r\n", "", QStringLiteral("12.5"));
+            row("LF", "12.5\n", "", QStringLiteral("12.5"));
+            // TCP takes what came when its window ends; serial has no reply then.
+            row("no terminator", "12.5", "", tcp ? QStringLiteral("12.5") : kErrRec);
+            row("one character", "7", "", kErrRec);
+            row("one character and LF", "7\n", "", QStringLiteral("7"));
+            row("nothing", "", "", kErrRec);
+            row("in two pieces", "3.1", "25\r\n", QStringLiteral("3.125"));
+            row("CR inside stays", "A\rB\n", "", QStringLiteral("A\rB"));
+        }
+    }
+    void reply_isTrimmedLine_orErrRec()
+    {
+        QFETCH(bool, tcp);
+        QFETCH(QByteArray, reply);
+        QFETCH(QByteArray, rest);
+        QFETCH(QString, expected);
+        LinkFixture t(tcp);
+        t.f.clock.setSpeed(tcp ? 200 : 1); // the 10 s TCP window passes in 50 ms
+        QVERIFY(t.connect());
+        t.links().SendCommand(kInstrument, QStringLiteral("MEAS:VOLT?"));
+        QCOMPARE(t.sent(11), QByteArray("MEAS:VOLT?\n"));
+        t.reply(reply);
+        QTimer::singleShot(20, &t.load.server, [&] { t.reply(rest); });
+        const double start = t.f.clock.monotonicMs();
+        QCOMPARE(t.links().ReadReply(kInstrument), expected);
+        // Without a line end the read takes its whole window.
+        if (!(reply + rest).endsWith('\n'))
+            QVERIFY(t.clockMsSince(start) >= (tcp ? 10000 : 100));
+        QVERIFY(t.f.prompts.shown.empty());
+    }
+
+    void leftovers_areDroppedWhenTheNextCommandGoes_data()
+    {
+        addTransportColumn();
+        QTest::newRow("serial") << false;
+        QTest::newRow("TCP") << true;
+    }
+    void leftovers_areDroppedWhenTheNextCommandGoes()
+    {
+        QFETCH(bool, tcp);
+        LinkFixture t(tcp);
+        QVERIFY(t.connect());
+        if (tcp) {
+            t.links().SendCommand(kInstrument, QStringLiteral("MEAS:VOLT?"));
+            t.reply("1.5\r\nextra\r\n");
+            QCOMPARE(t.links().ReadReply(kInstrument), QStringLiteral("1.5"));
+        }
+        t.reply("stale\r\n");
+        DelayMs(t.f.clock, 30); // the station takes it in
+        t.reply("unread\r\n");  // reaches the station while it processes no events
+        t.links().SendCommand(kInstrument, QStringLiteral("MEAS:POW?"));
+        t.reply("8.5\r\n");
+        QCOMPARE(t.links().ReadReply(kInstrument), QStringLiteral("8.5"));
+        const QByteArray commands(tcp ? "MEAS:VOLT?\nMEAS:POW?\n" : "MEAS:POW?\n");
+        QCOMPARE(t.sent(commands.size()), commands);
+    }
+
+    void lateRestOfACutOffReply_isNeverTheNextReply()
+    {
+        LinkFixture s;
+        QVERIFY(s.connect());
+        s.links().SendCommand(kInstrument, QStringLiteral("GLOB:MEAS:VOLT?"));
+        s.pty.write("230.1,23");
+        QCOMPARE(s.links().ReadReply(kInstrument), kErrRec);
+        s.links().SendCommand(kInstrument, QStringLiteral("GLOB:MEAS:CURR?"));
+        s.pty.write("0.2,230.3,690.6\n10,10,10,30\n");
+        QCOMPARE(s.links().ReadReply(kInstrument), QStringLiteral("10,10,10,30"));
+    }
+
+    void replyTimeout_waitsAtLeastTheLinksWindow_andEndsWithTheLine_data()
+    {
+        addTransportColumn();
+        QTest::addColumn<double>("speed");
+        QTest::addColumn<int>("replyAfterMs"); // real time; a negative value: no reply
+        QTest::addColumn<double>("seconds");
+        QTest::addColumn<QString>("expected");
+        QTest::addColumn<double>("minMs");
+        QTest::addColumn<double>("maxMs");
+        QTest::newRow("serial, a line ends the wait")
+            << false << 1.0 << 50 << 30.0 << QStringLiteral("OK") << 0.0 << 29000.0;
+        QTest::newRow("TCP keeps its 10 s for a shorter time")
+            << true << 200.0 << -1 << 1.0 << kErrRec << 10000.0 << 60000.0;
+        // A pulse-load result after a sequence of 15 s: past the 10 s window, within its own.
+        QTest::newRow("TCP waits longer when told")
+            << true << 10.0 << 1500 << 30.0 << QStringLiteral("OK") << 10000.0 << 29000.0;
+    }
+    void replyTimeout_waitsAtLeastTheLinksWindow_andEndsWithTheLine()
+    {
+        QFETCH(bool, tcp);
+        QFETCH(double, speed);
+        QFETCH(int, replyAfterMs);
+        QFETCH(double, seconds);
+        QFETCH(QString, expected);
+        QFETCH(double, minMs);
+        QFETCH(double, maxMs);
+        LinkFixture t(tcp);
+        QVERIFY(t.connect());
+        t.f.clock.setSpeed(speed);
+        t.links().SendCommand(kInstrument, QStringLiteral("DYNC ON"));
+        if (replyAfterMs >= 0)
+            QTimer::singleShot(replyAfterMs, &t.load.server, [&] { t.reply("OK\r\n"); });
+        const double start = t.f.clock.monotonicMs();
+        QCOMPARE(t.links().ReadReplyTimeout(kInstrument, seconds), expected);
+        QVERIFY2(t.clockMsSince(start) >= minMs && t.clockMsSince(start) <= maxMs,
+                 qPrintable(QString::number(t.clockMsSince(start))));
+    }
+
+    void serialReplyTimeout_acrossMidnight_waitsItsFullTime_andTurnsTheIndicator()
+    {
+        LinkFixture s;
+        QVERIFY(s.connect());
+        // The clock stands still and moves a quarter second per tick of a fast timer.
+        s.f.clock.setSpeed(0);
+        s.f.clock.setNow(QDateTime(QDate(2026, 1, 5), QTime(23, 59, 58)));
+        int ticks = 0;
+        QTimer stepper;
+        QObject::connect(&stepper, &QTimer::timeout, [&] {
+            if (++ticks > 200)
+                s.f.clock.setSpeed(1e6); // a broken wait still ends
+            else
+                s.f.clock.advance(0.25);
+        });
+        stepper.start(1);
+        QSet<QString> shown;
+        QObject::connect(&s.f.station->form.WorkLabel, &FormValue::changed,
+                         [&](const QVariant& v) { shown.insert(v.toString()); });
+        const double start = s.f.clock.monotonicMs();
+        QCOMPARE(s.links().ReadReplyTimeout(kInstrument, 4), kErrRec);
+        const double waited = s.clockMsSince(start);
+        stepper.stop();
+        QVERIFY2(waited >= 4000 && waited <= 4500, qPrintable(QString::number(waited)));
+        QCOMPARE(s.f.clock.now().date(), QDate(2026, 1, 6));
+        QCOMPARE(shown, QSet<QString>({WorkText[0], WorkText[1], WorkText[2], WorkText[3]}));
+    }
+
+    void failedConnect_isRecordedOnce_andSendsNothing_data()
+    {
+        addColumns({"link", "fault", "failure", "record", "prompt", "waitedS"});
+        addRows({
+            R"(settings refused;serial;baud 0;/dev/pts/N: invalid settings "0,n,8,1";)"
+            R"(^2026/01/05 08:00:\d\d,102,/dev/pts/\d+: invalid settings "0,n,8,1"$;;0)",
+            R"(no such device;serial;COM40;device not found;,/dev/ttyS39: ;;0)",
+            R"(no port number;serial;COM0;no serial port set;,No serial port number is set$;;0)",
+            R"(not in dialout;serial;denied;permission denied;,/dev/pts/\d+: Permission denied$;)"
+            R"(^Connect Fail!\n/dev/pts/\d+: Permission denied\n.*dialout group;0)",
+            R"(nothing listens;TCP;free port;connection refused;;;10)",
+            R"(port out of range;TCP;port 70000;port 70000 is outside 1 to 65535;)"
+            R"(,105,TCP/IP port 70000 of 127.0.0.1 is outside 1 to 65535$;;0)",
+        });
+    }
+    void failedConnect_isRecordedOnce_andSendsNothing()
+    {
+        QFETCH(QString, link);
+        QFETCH(QString, fault);
+        QFETCH(QString, failure);
+        QFETCH(QString, record);
+        QFETCH(QString, prompt);
+        QFETCH(QString, waitedS);
+        LinkFixture t(link == QLatin1String("TCP"));
+        if (fault == QLatin1String("baud 0"))
+            t.record().BaudRate = 0;
+        else if (fault.startsWith(QLatin1String("COM")))
+            t.record().ComPort = fault.mid(3).toInt();
+        else if (fault == QLatin1String("port 70000"))
+            t.record().PORT = 70000;
+        else if (fault == QLatin1String("free port"))
+            t.record().PORT = freePort();
+        if (fault == QLatin1String("denied")) {
+            LinkBindings bindings = LinkBindings::system();
+            bindings.serialPort = [] { return std::make_unique<DeniedSerialPort>(); };
+            t.own = std::make_unique<LinkLayer>(*t.f.station, bindings);
+        }
+        // No time passes unless the connect loop is meant to take it.
+        t.f.clock.setSpeed(waitedS.toInt() > 0 ? 200 : 0);
+        const double start = t.f.clock.monotonicMs();
+        t.links().LoadConnect(kInstrument);
+        QVERIFY(t.clockMsSince(start) >= waitedS.toInt() * 1000);
+        QVERIFY(t.clockMsSince(start) <= waitedS.toInt() * 1000 + 50000);
+        QCOMPARE(t.links().connectFailure(kInstrument),
+                 QString(failure).replace(QLatin1String("/dev/pts/N"), t.pty.slavePath()));
+        // A command's silent reopen of a serial port fails alike: counted, not written again.
+        t.links().SendCommand(kInstrument, QStringLiteral("MEAS:VOLT?"));
+        QVERIFY(!t.links().linkOpen(kInstrument));
+        const QStringList records = t.errorRecords();
+        QCOMPARE(records.size(), record.isEmpty() ? 0 : 1);
+        if (!record.isEmpty()) {
+            QVERIFY2(QRegularExpression(record).match(records[0]).hasMatch(),
+                     qPrintable(records[0]));
+            QCOMPARE(t.links().LastErrorRecord(), records[0]);
+        }
+        const QStringList messages = t.f.prompts.messages();
+        QCOMPARE(messages.size(), prompt.isEmpty() ? 0 : 1);
+        if (!prompt.isEmpty())
+            QVERIFY2(QRegularExpression(prompt, QRegularExpression::DotMatchesEverythingOption)
+                         .match(messages[0])
+                         .hasMatch(),
+                     qPrintable(messages[0]));
+        QCOMPARE(t.pty.readFor(50), QByteArray());
+        QCOMPARE(t.load.connections, 0);
+    }
+
+    void repeatedFault_isCounted_whenTheLinkCloses()
+    {
+        LinkFixture s;
+        s.record().BaudRate = 0;
+        s.links().LoadConnect(kInstrument);
+        s.links().SendCommand(kInstrument, QStringLiteral("MEAS:VOLT?"));
+        s.links().SendCommand(kInstrument, QStringLiteral("MEAS:VOLT?"));
+        QCOMPARE(s.errorRecords().size(), 1);
+        s.links().LinkClose(kInstrument);
+        const QStringList records = s.errorRecords();
+        QCOMPARE(records.size(), 2);
+        QVERIFY2(records[1].endsWith(QStringLiteral("invalid settings \"0,n,8,1\" (2 more times "
+                                                    "since 2026/01/05 08:00:00)")),
+                 qPrintable(records[1]));
+    }
+
+    void removedSerialDevice_readsAsClosed_withoutSpinning()
+    {
+        LinkFixture s;
+        QVERIFY(s.connect());
+        s.pty.hangUp();
+        // The first wait notices the loss, records it and closes the port.
+        const double start = s.f.clock.monotonicMs();
+        QCOMPARE(s.links().ReadReplyTimeout(kInstrument, 5), QString());
+        QVERIFY2(s.clockMsSince(start) < 4000, "the read ends when the device goes");
+        QVERIFY(!s.links().serialPortOpen(kInstrument));
+        QCOMPARE(s.errorRecords().size(), 1);
+        QVERIFY(s.links().LastErrorRecord().contains(s.pty.slavePath()));
+        QCOMPARE(s.links().ReadReply(kInstrument), QString());
+
+        // Nothing keeps polling the dead device while the station waits.
+        const double cpuBefore = threadCpuSeconds();
+        DelayMs(s.f.clock, 500);
+        QVERIFY2(threadCpuSeconds() - cpuBefore < 0.25, "a lost port must not keep the CPU busy");
+
+        // A lost device is not tried again on each command: nothing more is recorded.
+        QVERIFY(s.links().linkLost(kInstrument));
+        s.links().SendCommand(kInstrument, QStringLiteral("MEAS:VOLT?"));
+        QCOMPARE(s.errorRecords().size(), 1);
+        QVERIFY(!s.links().serialPortOpen(kInstrument));
+    }
+
+    void errorRecord_createsTestLog_andAFailedWriteStopsNothing()
+    {
+        LinkFixture s;
+        QDir(s.f.station->testLogDir()).removeRecursively();
+        s.record().BaudRate = 0;
+        s.links().LoadConnect(kInstrument);
+        QCOMPARE(s.errorRecords().size(), 1);
+        // TestLog is a file now: records cannot be written, the link goes on regardless.
+        QDir(s.f.station->testLogDir()).removeRecursively();
+        writeFile(s.f.station->testLogDir(), "not a folder");
+        s.links().ReadReply(99);
+        QVERIFY(s.links().LastErrorRecord().endsWith(
+            QStringLiteral(",101,Instrument number 99 is outside 0 to 18")));
+        s.record().BaudRate = 9600;
+        QVERIFY(s.connect());
+    }
+
+    void instrumentOutsideTable_readsErrRec_andIsRecorded()
+    {
+        LinkFixture s;
+        QCOMPARE(s.links().LoadConnect(-1), 0);
+        s.links().SendCommand(19, QStringLiteral("MEAS:VOLT?"));
+        QCOMPARE(s.links().ReadReply(19), kErrRec);
+        QCOMPARE(s.links().ReadReplyTimeout(25, 1), kErrRec);
+        s.links().LinkClose(19);
+        const QStringList records = s.errorRecords();
+        QCOMPARE(records.size(), 5);
+        QVERIFY(
+            records[0].endsWith(QStringLiteral(",101,Instrument number -1 is outside 0 to 18")));
+        QVERIFY(
+            records[3].endsWith(QStringLiteral(",101,Instrument number 25 is outside 0 to 18")));
+    }
+
+    void tcpConnect_retriesUntilTheLoadListens()
+    {
+        LinkFixture t(true);
+        const quint16 port = freePort();
+        t.record().PORT = port;
+        // The load comes up 300 ms late, in another thread: the connect loop runs no events.
+        const int listener = ::socket(AF_INET, SOCK_STREAM, 0);
+        std::thread late([listener, port] {
+            std::this_thread::sleep_for(std::chrono::milliseconds(300));
+            const int on = 1;
+            ::setsockopt(listener, SOL_SOCKET, SO_REUSEADDR, &on, sizeof on);
+            sockaddr_in addr{};
+            addr.sin_family = AF_INET;
+            addr.sin_port = htons(port);
+            addr.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+            if (::bind(listener, reinterpret_cast<sockaddr*>(&addr), sizeof addr) == 0)
+                ::listen(listener, 4);
+        });
+        t.links().LoadConnect(kInstrument);
+        late.join();
+        QVERIFY(t.links().tcpConnected());
+        QVERIFY(t.f.prompts.shown.empty());
+        t.links().LinkClose(kInstrument);
+        ::close(listener);
+    }
+
+    void tcpConnect_keepsAnOpenSocket_andLinkCloseEndsIt()
+    {
+        LinkFixture t(true);
+        QVERIFY(t.connect());
+        QTcpSocket* first = t.load.peer;
+        t.links().LoadConnect(kInstrument);
+        t.links().LoadConnect(kInstrument);
+        DelayMs(t.f.clock, 100);
+        QCOMPARE(t.load.connections, 1);
+        QCOMPARE(first->state(), QAbstractSocket::ConnectedState);
+        t.links().LinkClose(kInstrument);
+        QVERIFY(!t.links().tcpConnected());
+        QVERIFY(settle([&] { return first->state() == QAbstractSocket::UnconnectedState; }));
+        QVERIFY(t.connect());
+        QVERIFY(settle([&] { return t.load.connections == 2; }));
+        t.links().SendCommand(kInstrument, QStringLiteral("SYST:REM"));
+        QCOMPARE(t.sent(9), QByteArray("SYST:REM\n"));
+        QVERIFY(t.f.prompts.shown.empty());
+    }
+
+    void droppedSocket_isLostAndEndsTheReplyWait_data()
+    {
+        QTest::addColumn<bool>("duringTheWait");
+        QTest::newRow("before the command") << false;
+        QTest::newRow("during the reply wait") << true;
+    }
+    void droppedSocket_isLostAndEndsTheReplyWait()
+    {
+        QFETCH(bool, duringTheWait);
+        LinkFixture t(true);
+        QVERIFY(t.connect());
+        if (!duringTheWait) {
+            t.load.peer->close();
+            QVERIFY(settle([&] { return !t.links().tcpConnected(); }));
+        }
+        t.links().SendCommand(kInstrument, QStringLiteral("MEAS:VOLT?"));
+        if (duringTheWait)
+            QTimer::singleShot(20, t.load.peer, &QTcpSocket::abort);
+        const double start = t.f.clock.monotonicMs();
+        QCOMPARE(t.links().ReadReply(kInstrument), QString());
+        QVERIFY2(t.clockMsSince(start) < 10000, "a dropped socket ends the wait");
+        QVERIFY(t.links().linkLost(kInstrument));
+        QVERIFY2(t.links().LastErrorRecord().contains(",106,TCP/IP connection to 127.0.0.1:"),
+                 qPrintable(t.links().LastErrorRecord()));
+        QVERIFY(t.f.prompts.shown.empty());
+        // Opening the link again ends the loss.
+        QVERIFY(t.connect());
+        QVERIFY(!t.links().linkLost(kInstrument));
+    }
+};
+
+ACL3_TEST_MAIN(LineLinksTest)
+#include "tst_linelinks.moc"
