@@ -40,15 +40,6 @@ SimStation::SimStation(Link link, SourceKind source)
     s.loadLink().BaudRate = 115200;
 }
 
-quint16 stationPort()
-{
-    // A port the system has just handed out, on which nothing listens any more.
-    QTcpServer probe;
-    if (!probe.listen(QHostAddress::LocalHost, 0))
-        qFatal("no free loopback port");
-    return probe.serverPort();
-}
-
 SimStation::~SimStation()
 {
     // The station's links close before the simulator goes.

@@ -63,9 +63,6 @@ private:
     std::deque<QString> replies_;
 };
 
-// A free loopback port.
-quint16 stationPort();
-
 // Points the station's load link at a TCP port on loopback.
 void useTcpLoad(Station& station, quint16 port);
 
