@@ -53,9 +53,20 @@ void PseudoTerminal::write(const QByteArray& bytes)
 
 void PseudoTerminal::hangUp()
 {
-    if (master_ >= 0)
-        ::close(master_);
+    if (master_ < 0)
+        return;
+    // The terminal's number stays taken until this object goes, so that no other process gets
+    // it (and finds the serial port's lock file still there) while the station closes its port.
+    heldSlave_ = ::open(slavePath_.toLocal8Bit().constData(), O_RDWR | O_NOCTTY | O_NONBLOCK);
+    ::close(master_);
     master_ = -1;
+}
+
+PseudoTerminal::~PseudoTerminal()
+{
+    hangUp();
+    if (heldSlave_ >= 0)
+        ::close(heldSlave_);
 }
 
 double threadCpuSeconds()

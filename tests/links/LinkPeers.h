@@ -6,12 +6,12 @@
 #include <QString>
 
 // A pseudo-terminal standing in for a serial instrument: the station opens the slave side by
-// its path, the test plays the instrument on the master side.
+// its path, the test plays the instrument on the master side. Outlive the station's port with it.
 class PseudoTerminal
 {
 public:
     PseudoTerminal();
-    ~PseudoTerminal() { hangUp(); }
+    ~PseudoTerminal();
     PseudoTerminal(const PseudoTerminal&) = delete;
     PseudoTerminal& operator=(const PseudoTerminal&) = delete;
 
@@ -27,6 +27,7 @@ public:
 
 private:
     int master_ = -1;
+    int heldSlave_ = -1;
     QString slavePath_;
 };
 

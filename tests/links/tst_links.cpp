@@ -1,5 +1,5 @@
-// The line links (serial on a pseudo-terminal, TCP on loopback): settings, reply framing,
-// dropped leftovers, connect failures, lost links, and each failure recorded once.
+// The links: the serial link on a pseudo-terminal, TCP on loopback and GPIB through a fake library
+// (the exact calls): settings, reply framing, leftovers, connect failures, lost links, records.
 
 #include "LinkPeers.h"
 #include "common/Waits.h"
@@ -7,7 +7,6 @@
 #include "links/SerialPortBinding.h"
 #include "station/RunState.h"
 #include "support/TestMain.h"
-#include "support/TestSupport.h"
 #include "support/UiSupport.h"
 
 #include <QDir>
@@ -17,12 +16,10 @@
 #include <QSet>
 #include <QTcpServer>
 #include <QTcpSocket>
+#include <QTemporaryDir>
 #include <QTimer>
 
-#include <netinet/in.h>
-#include <sys/socket.h>
 #include <termios.h>
-#include <unistd.h>
 
 #include <chrono>
 #include <functional>
@@ -62,37 +59,41 @@ struct LoopbackLoad
     QByteArray received;
 };
 
-// A station whose instrument 1 is on COM3, which ACL3.INI maps to a pseudo-terminal, or on a
-// loopback load.
+// A station whose instrument 1 is on COM3, which ACL3.INI maps to a pseudo-terminal, on a
+// loopback load, or at GPIB address 7 of the fake library, scripted and recording in a folder.
 struct LinkFixture
 {
-    explicit LinkFixture(bool overTcp = false) : tcp(overTcp)
+    explicit LinkFixture(int connectMode = kConnectSerial)
     {
+        qputenv("ACL3_GPIB_LIBRARY", FAKE_GPIB_LIBRARY);
+        qputenv("FAKEGPIB_DIR", gpibDir.path().toLocal8Bit());
         writeFile(f.station->settingsFilePath(),
                   "[Serial Ports]\r\nCOM3=" + pty.slavePath().toLocal8Bit() + "\r\n");
         LinkRecord& rec = record();
-        rec.ConnectMode = tcp ? kConnectTcp : kConnectSerial;
+        rec.ConnectMode = connectMode;
         rec.ComPort = kComPort;
         rec.BaudRate = 115200;
         rec.IP = QStringLiteral("127.0.0.1");
         rec.PORT = load.server.serverPort();
+        rec.GPIBAddress = 7;
     }
 
     LinkRecord& record() { return f.station->LinkRecords[kInstrument]; }
+    bool tcp() { return record().ConnectMode == kConnectTcp; }
     LinkLayer& links() { return own ? *own : f.station->links(); }
     QStringList errorRecords() { return ::errorRecords(*f.station); }
     // Opens the link; a serial port says "REM" first.
     bool connect()
     {
         links().LoadConnect(kInstrument);
-        if (tcp)
+        if (tcp())
             return links().tcpConnected() && settle([this] { return load.peer != nullptr; });
         return sent(4) == "REM\n";
     }
     // The next `bytes` bytes the instrument got (fewer when no more come).
     QByteArray sent(qsizetype bytes)
     {
-        if (!tcp)
+        if (!tcp())
             return pty.read(static_cast<int>(bytes));
         settle([&] { return load.received.size() >= bytes; });
         const QByteArray got = load.received.left(bytes);
@@ -102,18 +103,29 @@ struct LinkFixture
     // The instrument writes `bytes`; they reach the station's side before this returns.
     void reply(const QByteArray& bytes)
     {
-        if (!tcp)
+        if (!tcp())
             return pty.write(bytes);
         load.peer->write(bytes);
         load.peer->waitForBytesWritten(1000);
         std::this_thread::sleep_for(std::chrono::milliseconds(20));
     }
     double clockMsSince(double start) const { return f.clock.monotonicMs() - start; }
+    // The answers of one call of the fake GPIB library, each ended by '|'.
+    void script(const char* file, const QString& answers)
+    {
+        writeFile(QDir(gpibDir.path()).filePath(QString::fromLatin1(file)), answers.toLatin1());
+    }
+    QStringList calls() const
+    {
+        const QByteArray text = readFile(QDir(gpibDir.path()).filePath(QStringLiteral("calls")));
+        return QString::fromLatin1(text).split(QLatin1Char('\n'), Qt::SkipEmptyParts);
+    }
 
-    bool tcp;
-    StationFixture f;
+    // The instrument's ends outlive the station, which closes its links first.
     PseudoTerminal pty;
     LoopbackLoad load;
+    QTemporaryDir gpibDir;
+    StationFixture f;
     std::unique_ptr<LinkLayer> own;
 };
 
@@ -150,14 +162,9 @@ bool openTermios(const QString& path, termios* settings)
     return false;
 }
 
-void addTransportColumn()
-{
-    QTest::addColumn<bool>("tcp");
-}
-
 } // namespace
 
-class LineLinksTest : public QObject
+class LinksTest : public QObject
 {
     Q_OBJECT
 
@@ -184,13 +191,11 @@ private slots:
                  read);
     }
 
-    void open_sendsRemOnce_withItsSettings_thenCommandLines()
+    void open_setsRateNoParity8Data1Stop_andRtsCts_untilClosed()
     {
         LinkFixture s;
         s.record().BaudRate = 9600;
-        s.links().LoadConnect(kInstrument);
-        QVERIFY(s.links().serialPortOpen(kInstrument));
-        QCOMPARE(s.pty.readFor(200), QByteArray("REM\n"));
+        QVERIFY(s.connect());
         termios t{};
         QVERIFY(openTermios(s.pty.slavePath(), &t));
         QCOMPARE(cfgetospeed(&t), speed_t(B9600));
@@ -198,83 +203,60 @@ private slots:
         QCOMPARE(t.c_cflag & CSIZE, tcflag_t(CS8));
         QCOMPARE(t.c_cflag & (PARENB | CSTOPB), tcflag_t(0));
         QVERIFY(t.c_cflag & CRTSCTS);
-        s.links().SendCommand(kInstrument, QStringLiteral("MEAS:VOLT?"));
-        QCOMPARE(s.pty.readFor(200), QByteArray("MEAS:VOLT?\n"));
-        // Opening again closes and reopens the port, and says REM again.
-        QVERIFY(s.connect());
-        QVERIFY(s.errorRecords().isEmpty());
         s.links().LinkClose(kInstrument);
         QVERIFY(!openTermios(s.pty.slavePath(), &t));
     }
 
-    void reply_isTrimmedLine_orErrRec_data()
+    void reply_isTheTrimmedLine_orErrRec_data()
     {
-        addTransportColumn();
-        QTest::addColumn<QByteArray>("reply");
-        QTest::addColumn<QByteArray>("rest"); // written 20 ms later
-        QTest::addColumn<QString>("expected");
-        for (const bool tcp : {false, true}) {
-            const auto row = [tcp](const char* name, const char* reply, const char* rest,
-                                   const QString& expected) {
-                QTest::addRow("%s, %s", tcp ? "TCP" : "serial", name)
-                    << tcp << QByteArray(reply) << QByteArray(rest) << expected;
-            };
-            row("CR LF", "12.5\r\n", "", QStringLiteral("12.5"));
-            row("LF", "12.5\n", "", QStringLiteral("12.5"));
-            // TCP takes what came when its window ends; serial has no reply then.
-            row("no terminator", "12.5", "", tcp ? QStringLiteral("12.5") : kErrRec);
-            row("one character", "7", "", kErrRec);
-            row("one character and LF", "7\n", "", QStringLiteral("7"));
-            row("nothing", "", "", kErrRec);
-            row("in two pieces", "3.1", "25\r\n", QStringLiteral("3.125"));
-            row("CR inside stays", "A\rB\n", "", QStringLiteral("A\rB"));
-        }
+        addColumns({"reply", "rest", "overSerial", "overTcp"}); // rest: written 20 ms later
+        // TCP takes what came when its window ends; serial has no reply then.
+        addRows({"CR LF;12.5\r\n;;12.5;12.5", "LF;12.5\n;;12.5;12.5",
+                 "no terminator;12.5;;ErrRec;12.5", "one character;7;;ErrRec;ErrRec",
+                 "one character and LF;7\n;;7;7", "nothing;;;ErrRec;ErrRec",
+                 "in two pieces;3.1;25\r\n;3.125;3.125", "CR inside stays;A\rB\n;;A\rB;A\rB"});
     }
-    void reply_isTrimmedLine_orErrRec()
+    void reply_isTheTrimmedLine_orErrRec()
     {
-        QFETCH(bool, tcp);
-        QFETCH(QByteArray, reply);
-        QFETCH(QByteArray, rest);
-        QFETCH(QString, expected);
-        LinkFixture t(tcp);
-        t.f.clock.setSpeed(tcp ? 200 : 1); // the 10 s TCP window passes in 50 ms
-        QVERIFY(t.connect());
-        t.links().SendCommand(kInstrument, QStringLiteral("MEAS:VOLT?"));
-        QCOMPARE(t.sent(11), QByteArray("MEAS:VOLT?\n"));
-        t.reply(reply);
-        QTimer::singleShot(20, &t.load.server, [&] { t.reply(rest); });
-        const double start = t.f.clock.monotonicMs();
-        QCOMPARE(t.links().ReadReply(kInstrument), expected);
-        // Without a line end the read takes its whole window.
-        if (!(reply + rest).endsWith('\n'))
-            QVERIFY(t.clockMsSince(start) >= (tcp ? 10000 : 100));
-        QVERIFY(t.f.prompts.shown.empty());
+        QFETCH(QString, reply);
+        QFETCH(QString, rest);
+        QFETCH(QString, overSerial);
+        QFETCH(QString, overTcp);
+        for (const bool tcp : {false, true}) {
+            LinkFixture t(tcp ? kConnectTcp : kConnectSerial);
+            t.f.clock.setSpeed(tcp ? 200 : 1); // the 10 s TCP window passes in 50 ms
+            QVERIFY(t.connect());
+            t.links().SendCommand(kInstrument, QStringLiteral("MEAS:VOLT?"));
+            QCOMPARE(t.sent(11), QByteArray("MEAS:VOLT?\n"));
+            t.reply(reply.toLatin1());
+            QTimer::singleShot(20, &t.load.server, [&] { t.reply(rest.toLatin1()); });
+            const double start = t.f.clock.monotonicMs();
+            QCOMPARE(t.links().ReadReply(kInstrument), tcp ? overTcp : overSerial);
+            // Without a line end the read takes its whole window.
+            if (!(reply + rest).endsWith(u'\n'))
+                QVERIFY(t.clockMsSince(start) >= (tcp ? 10000 : 100));
+        }
     }
 
-    void leftovers_areDroppedWhenTheNextCommandGoes_data()
-    {
-        addTransportColumn();
-        QTest::newRow("serial") << false;
-        QTest::newRow("TCP") << true;
-    }
     void leftovers_areDroppedWhenTheNextCommandGoes()
     {
-        QFETCH(bool, tcp);
-        LinkFixture t(tcp);
-        QVERIFY(t.connect());
-        if (tcp) {
-            t.links().SendCommand(kInstrument, QStringLiteral("MEAS:VOLT?"));
-            t.reply("1.5\r\nextra\r\n");
-            QCOMPARE(t.links().ReadReply(kInstrument), QStringLiteral("1.5"));
+        for (const bool tcp : {false, true}) {
+            LinkFixture t(tcp ? kConnectTcp : kConnectSerial);
+            QVERIFY(t.connect());
+            if (tcp) {
+                t.links().SendCommand(kInstrument, QStringLiteral("MEAS:VOLT?"));
+                t.reply("1.5\r\nextra\r\n");
+                QCOMPARE(t.links().ReadReply(kInstrument), QStringLiteral("1.5"));
+            }
+            t.reply("stale\r\n");
+            DelayMs(t.f.clock, 30); // the station takes it in
+            t.reply("unread\r\n");  // reaches the station while it processes no events
+            t.links().SendCommand(kInstrument, QStringLiteral("MEAS:POW?"));
+            t.reply("8.5\r\n");
+            QCOMPARE(t.links().ReadReply(kInstrument), QStringLiteral("8.5"));
+            const QByteArray commands(tcp ? "MEAS:VOLT?\nMEAS:POW?\n" : "MEAS:POW?\n");
+            QCOMPARE(t.sent(commands.size()), commands);
         }
-        t.reply("stale\r\n");
-        DelayMs(t.f.clock, 30); // the station takes it in
-        t.reply("unread\r\n");  // reaches the station while it processes no events
-        t.links().SendCommand(kInstrument, QStringLiteral("MEAS:POW?"));
-        t.reply("8.5\r\n");
-        QCOMPARE(t.links().ReadReply(kInstrument), QStringLiteral("8.5"));
-        const QByteArray commands(tcp ? "MEAS:VOLT?\nMEAS:POW?\n" : "MEAS:POW?\n");
-        QCOMPARE(t.sent(commands.size()), commands);
     }
 
     void lateRestOfACutOffReply_isNeverTheNextReply()
@@ -291,40 +273,33 @@ private slots:
 
     void replyTimeout_waitsAtLeastTheLinksWindow_andEndsWithTheLine_data()
     {
-        addTransportColumn();
-        QTest::addColumn<double>("speed");
-        QTest::addColumn<int>("replyAfterMs"); // real time; a negative value: no reply
-        QTest::addColumn<double>("seconds");
-        QTest::addColumn<QString>("expected");
-        QTest::addColumn<double>("minMs");
-        QTest::addColumn<double>("maxMs");
-        QTest::newRow("serial, a line ends the wait")
-            << false << 1.0 << 50 << 30.0 << QStringLiteral("OK") << 0.0 << 29000.0;
-        QTest::newRow("TCP keeps its 10 s for a shorter time")
-            << true << 200.0 << -1 << 1.0 << kErrRec << 10000.0 << 60000.0;
-        // A pulse-load result after a sequence of 15 s: past the 10 s window, within its own.
-        QTest::newRow("TCP waits longer when told")
-            << true << 10.0 << 1500 << 30.0 << QStringLiteral("OK") << 10000.0 << 29000.0;
+        // The clock's speed, when "OK" comes (real ms, -1 never), the wait given, and the result.
+        addColumns({"link", "speed", "replyAfterMs", "seconds", "expected", "minMs", "maxMs"});
+        addRows({"serial, a line ends the wait;serial;1;50;30;OK;0;29000",
+                 "TCP keeps its 10 s for a shorter time;TCP;200;-1;1;ErrRec;10000;60000",
+                 // A pulse-load result after a sequence of 15 s: past the 10 s window.
+                 "TCP waits longer when told;TCP;10;1500;30;OK;10000;29000"});
     }
     void replyTimeout_waitsAtLeastTheLinksWindow_andEndsWithTheLine()
     {
-        QFETCH(bool, tcp);
-        QFETCH(double, speed);
-        QFETCH(int, replyAfterMs);
-        QFETCH(double, seconds);
+        QFETCH(QString, link);
+        QFETCH(QString, speed);
+        QFETCH(QString, replyAfterMs);
+        QFETCH(QString, seconds);
         QFETCH(QString, expected);
-        QFETCH(double, minMs);
-        QFETCH(double, maxMs);
-        LinkFixture t(tcp);
+        QFETCH(QString, minMs);
+        QFETCH(QString, maxMs);
+        LinkFixture t(link == QLatin1String("TCP") ? kConnectTcp : kConnectSerial);
         QVERIFY(t.connect());
-        t.f.clock.setSpeed(speed);
+        t.f.clock.setSpeed(speed.toDouble());
         t.links().SendCommand(kInstrument, QStringLiteral("DYNC ON"));
-        if (replyAfterMs >= 0)
-            QTimer::singleShot(replyAfterMs, &t.load.server, [&] { t.reply("OK\r\n"); });
+        if (replyAfterMs.toInt() >= 0)
+            QTimer::singleShot(replyAfterMs.toInt(), &t.load.server, [&] { t.reply("OK\r\n"); });
         const double start = t.f.clock.monotonicMs();
-        QCOMPARE(t.links().ReadReplyTimeout(kInstrument, seconds), expected);
-        QVERIFY2(t.clockMsSince(start) >= minMs && t.clockMsSince(start) <= maxMs,
-                 qPrintable(QString::number(t.clockMsSince(start))));
+        QCOMPARE(t.links().ReadReplyTimeout(kInstrument, seconds.toDouble()), expected);
+        const double waited = t.clockMsSince(start);
+        QVERIFY2(waited >= minMs.toDouble() && waited <= maxMs.toDouble(),
+                 qPrintable(QString::number(waited)));
     }
 
     void serialReplyTimeout_acrossMidnight_waitsItsFullTime_andTurnsTheIndicator()
@@ -382,7 +357,7 @@ private slots:
         QFETCH(QString, failure);
         QFETCH(QString, records);
         QFETCH(QString, prompt);
-        LinkFixture t(link == QLatin1String("TCP"));
+        LinkFixture t(link == QLatin1String("TCP") ? kConnectTcp : kConnectSerial);
         if (fault == QLatin1String("baud 0"))
             t.record().BaudRate = 0;
         else if (fault.startsWith(QLatin1String("COM")))
@@ -482,7 +457,7 @@ private slots:
 
     void tcpConnect_retriesUntilTheLoadListens_keepsTheSocket_andLinkCloseEndsIt()
     {
-        LinkFixture t(true);
+        LinkFixture t(kConnectTcp);
         // The load comes up 300 ms late: the connect loop tries again meanwhile.
         t.load.server.close();
         QTimer::singleShot(300, &t.load.server, [&] {
@@ -514,7 +489,7 @@ private slots:
     void droppedSocket_isLostAndEndsTheReplyWait()
     {
         QFETCH(bool, duringTheWait);
-        LinkFixture t(true);
+        LinkFixture t(kConnectTcp);
         QVERIFY(t.connect());
         if (!duringTheWait) {
             t.load.peer->close();
@@ -534,7 +509,122 @@ private slots:
         QVERIFY(t.connect());
         QVERIFY(!t.links().linkLost(kInstrument));
     }
+    void query_opensWithRemote_writesCommand_readsTrimmedReply_data()
+    {
+        QTest::addColumn<int>("connectMode");
+        QTest::newRow("ConnectMode 1") << 1;
+        QTest::newRow("ConnectMode 5 is GPIB too") << 5;
+    }
+    void query_opensWithRemote_writesCommand_readsTrimmedReply()
+    {
+        QFETCH(int, connectMode);
+        LinkFixture f(connectMode);
+        f.script("replies", QStringLiteral("12.5\r\n|13\n|7|5|"));
+        QCOMPARE(f.links().LoadConnect(kInstrument), 0);
+        QCOMPARE(f.links().gpibDevice(kInstrument), 107);
+        f.links().SendCommand(kInstrument, QStringLiteral("MEAS:VOLT?"));
+        QCOMPARE(f.links().ReadReply(kInstrument), QStringLiteral("12.5"));
+        QCOMPARE(f.links().ReadReply(kInstrument), QStringLiteral("13"));
+        // GPIB has no two-character rule: a one-byte reply is a reply, in a long wait too.
+        QCOMPARE(f.links().ReadReply(kInstrument), QStringLiteral("7"));
+        f.f.clock.setSpeed(1000);
+        QCOMPARE(f.links().ReadReplyTimeout(kInstrument, 30), QStringLiteral("5"));
+        f.links().LinkClose(kInstrument);
+        QCOMPARE(f.links().gpibDevice(kInstrument), 0);
+        QCOMPARE(f.calls(), QStringLiteral("register vars -> 0,ibdev 0 7 0 11 11 1 -> 107,"
+                                           "ibwrt 107 REMOTE,ibwrt 107 MEAS:VOLT?,"
+                                           "ibrd 107 256 -> 6,ibrd 107 256 -> 3,"
+                                           "ibrd 107 256 -> 1,ibrd 107 256 -> 1,ibonl 107 0")
+                                .split(u','));
+        // A closed device reads nothing from the bus.
+        QCOMPARE(f.links().ReadReply(kInstrument), kErrRec);
+        QCOMPARE(f.calls().size(), 9);
+        QVERIFY(f.f.prompts.shown.empty());
+    }
+
+    void addressZero_sendsNothing_andReadsErrRecAtOnce()
+    {
+        LinkFixture f(kConnectGpib);
+        f.record().GPIBAddress = 0;
+        f.f.clock.setSpeed(0); // any wait would never end
+        f.links().LoadConnect(kInstrument);
+        QCOMPARE(f.links().gpibDevice(kInstrument), 0);
+        f.links().SendCommand(kInstrument, QStringLiteral("MEAS:VOLT?"));
+        QCOMPARE(f.links().ReadReply(kInstrument), kErrRec);
+        QCOMPARE(f.links().ReadReplyTimeout(kInstrument, 5), kErrRec);
+        f.links().LinkClose(kInstrument);
+        QCOMPARE(f.calls(), QStringList());
+    }
+
+    void readThatTransfersNothing_readsOnceMore_thenErrRec()
+    {
+        LinkFixture f(kConnectGpib);
+        f.script("replies", QStringLiteral("|late\n|9.5\n|"));
+        f.links().LoadConnect(kInstrument);
+        QCOMPARE(f.links().ReadReply(kInstrument), kErrRec);
+        // The late data went with the second read; the next reply is the next one.
+        QCOMPARE(f.links().ReadReply(kInstrument), QStringLiteral("9.5"));
+        QCOMPARE(f.calls().mid(3), QStringList({QStringLiteral("ibrd 107 256 -> 0"),
+                                                QStringLiteral("ibrd 107 256 -> 5"),
+                                                QStringLiteral("ibrd 107 256 -> 4")}));
+    }
+
+    // The library's answers to one kind of call, and every call the station then makes.
+    void libraryAnswers_decideTheCalls_data()
+    {
+        addColumns({"file", "answers", "expected"});
+        addRows({
+            "open fails twice: -1 stays, no REMOTE;ibdev;-1|-1|;register vars -> 0,"
+            "ibdev 0 7 0 11 11 1 -> -1,ibonl -1 0,ibdev 0 7 0 11 11 1 -> -1,ibwrt -1 *IDN?",
+            "the retry opens;ibdev;-1|9|;register vars -> 0,ibdev 0 7 0 11 11 1 -> -1,"
+            "ibonl -1 0,ibdev 0 7 0 11 11 1 -> 9,ibwrt 9 REMOTE,ibwrt 9 *IDN?",
+            "0 registered;register;0|;register vars -> 0,ibdev 0 7 0 11 11 1 -> 107,"
+            "ibwrt 107 REMOTE,ibwrt 107 *IDN?",
+            "1 already: again;register;1|0|;register vars -> 1,unregister,register vars -> 0,"
+            "ibdev 0 7 0 11 11 1 -> 107,ibwrt 107 REMOTE,ibwrt 107 *IDN?",
+            "2 failed;register;2|;register vars -> 2,unregister,ibdev 0 7 0 11 11 1 -> 107,"
+            "ibwrt 107 REMOTE,ibwrt 107 *IDN?",
+            "3 failed;register;3|;register vars -> 3,unregister,ibdev 0 7 0 11 11 1 -> 107,"
+            "ibwrt 107 REMOTE,ibwrt 107 *IDN?",
+        });
+    }
+    void libraryAnswers_decideTheCalls()
+    {
+        QFETCH(QString, file);
+        QFETCH(QString, answers);
+        QFETCH(QString, expected);
+        LinkFixture f(kConnectGpib);
+        f.script(qPrintable(file), answers);
+        f.links().LoadConnect(kInstrument);
+        // The calls go on whatever the registration said, and it happens only once.
+        f.links().SendCommand(kInstrument, QStringLiteral("*IDN?"));
+        QCOMPARE(f.calls(), expected.split(u','));
+    }
+
+    void noLibrary_everyOpenFails_withOneErrorRecord()
+    {
+        LinkFixture f(kConnectGpib);
+        qputenv("ACL3_GPIB_LIBRARY", "/nonexistent/libnogpib.so");
+        f.f.station->LinkRecords[2] = f.f.station->LinkRecords[kInstrument];
+        f.links().LoadConnect(kInstrument);
+        f.links().LoadConnect(2);
+        f.links().LoadConnect(kInstrument);
+        QCOMPARE(f.links().gpibDevice(kInstrument), -1);
+        QCOMPARE(f.links().gpibDevice(2), -1);
+        QCOMPARE(f.links().connectFailure(2), QStringLiteral("no GPIB library"));
+        f.links().SendCommand(kInstrument, QStringLiteral("MEAS:VOLT?"));
+        QCOMPARE(f.links().ReadReply(kInstrument), kErrRec);
+        f.links().LinkClose(kInstrument);
+        const QStringList records = errorRecords(*f.f.station);
+        QCOMPARE(records.size(), 1);
+        const QRegularExpression expected(QStringLiteral(
+            R"(^2026/01/05 08:00:\d\d,104,No GPIB library found \(.*/nonexistent/libnogpib\.so)"));
+        QVERIFY2(expected.match(records[0]).hasMatch(), qPrintable(records[0]));
+        QCOMPARE(f.links().LastErrorRecord(), records[0]);
+        QVERIFY(f.f.prompts.shown.empty());
+        QCOMPARE(f.calls(), QStringList());
+    }
 };
 
-ACL3_TEST_MAIN(LineLinksTest)
-#include "tst_linelinks.moc"
+ACL3_TEST_MAIN(LinksTest)
+#include "tst_links.moc"
