@@ -169,28 +169,6 @@ class LinksTest : public QObject
     Q_OBJECT
 
 private slots:
-    void settingsText_isReadOrRefused_data()
-    {
-        addColumns({"text", "read"});
-        addRows({"plain;115200,n,8,1;115200 n 8 1", "upper case, 1.5 stop;4800,E,7,1.5;4800 e 7 15",
-                 "rate 0;0,n,8,1;", "negative rate;-9600,n,8,1;", "no number;fast,n,8,1;",
-                 "parity x;9600,x,8,1;", "9 data bits;9600,n,9,1;", "3 stop bits;9600,n,8,3;",
-                 "three fields;9600,n,8;", "empty;;"});
-    }
-    void settingsText_isReadOrRefused()
-    {
-        QFETCH(QString, text);
-        QFETCH(QString, read);
-        const auto s = parseSerialSettings(text);
-        QCOMPARE(s ? QStringLiteral("%1 %2 %3 %4")
-                         .arg(s->rate)
-                         .arg(QLatin1Char(s->parity))
-                         .arg(s->dataBits)
-                         .arg(s->stopBits)
-                   : QString(),
-                 read);
-    }
-
     void open_setsRateNoParity8Data1Stop_andRtsCts_untilClosed()
     {
         LinkFixture s;
@@ -422,26 +400,10 @@ private slots:
         QVERIFY(!s.links().serialPortOpen(kInstrument));
     }
 
-    void errorRecord_createsTestLog_andAFailedWriteStopsNothing()
+    void errorRecords_ofNumbersOutsideTheTable_andAFailedWriteStopsNothing()
     {
         LinkFixture s;
-        QDir(s.f.station->testLogDir()).removeRecursively();
-        s.record().BaudRate = 0;
-        s.links().LoadConnect(kInstrument);
-        QCOMPARE(s.errorRecords().size(), 1);
-        // TestLog is a file now: records cannot be written, the link goes on regardless.
-        QDir(s.f.station->testLogDir()).removeRecursively();
-        writeFile(s.f.station->testLogDir(), "not a folder");
-        s.links().ReadReply(99);
-        QVERIFY(s.links().LastErrorRecord().endsWith(
-            QStringLiteral(",101,Instrument number 99 is outside 0 to 18")));
-        s.record().BaudRate = 9600;
-        QVERIFY(s.connect());
-    }
-
-    void instrumentOutsideTable_readsErrRec_andIsRecorded()
-    {
-        LinkFixture s;
+        QDir(s.f.station->testLogDir()).removeRecursively(); // the first record makes it again
         QCOMPARE(s.links().LoadConnect(-1), 0);
         s.links().SendCommand(19, QStringLiteral("MEAS:VOLT?"));
         QCOMPARE(s.links().ReadReply(19), kErrRec);
@@ -453,6 +415,13 @@ private slots:
             records[0].endsWith(QStringLiteral(",101,Instrument number -1 is outside 0 to 18")));
         QVERIFY(
             records[3].endsWith(QStringLiteral(",101,Instrument number 25 is outside 0 to 18")));
+        // TestLog is a file now: records cannot be written, the link goes on regardless.
+        QDir(s.f.station->testLogDir()).removeRecursively();
+        writeFile(s.f.station->testLogDir(), "not a folder");
+        s.links().ReadReply(99);
+        QVERIFY(s.links().LastErrorRecord().endsWith(
+            QStringLiteral(",101,Instrument number 99 is outside 0 to 18")));
+        QVERIFY(s.connect());
     }
 
     void tcpConnect_retriesUntilTheLoadListens_keepsTheSocket_andLinkCloseEndsIt()
@@ -509,96 +478,63 @@ private slots:
         QVERIFY(t.connect());
         QVERIFY(!t.links().linkLost(kInstrument));
     }
-    void query_opensWithRemote_writesCommand_readsTrimmedReply_data()
+    void gpib_libraryAnswers_decideTheCallsAndTheReplies_data()
     {
-        QTest::addColumn<int>("connectMode");
-        QTest::newRow("ConnectMode 1") << 1;
-        QTest::newRow("ConnectMode 5 is GPIB too") << 5;
-    }
-    void query_opensWithRemote_writesCommand_readsTrimmedReply()
-    {
-        QFETCH(int, connectMode);
-        LinkFixture f(connectMode);
-        f.script("replies", QStringLiteral("12.5\r\n|13\n|7|5|"));
-        QCOMPARE(f.links().LoadConnect(kInstrument), 0);
-        QCOMPARE(f.links().gpibDevice(kInstrument), 107);
-        f.links().SendCommand(kInstrument, QStringLiteral("MEAS:VOLT?"));
-        QCOMPARE(f.links().ReadReply(kInstrument), QStringLiteral("12.5"));
-        QCOMPARE(f.links().ReadReply(kInstrument), QStringLiteral("13"));
-        // GPIB has no two-character rule: a one-byte reply is a reply, in a long wait too.
-        QCOMPARE(f.links().ReadReply(kInstrument), QStringLiteral("7"));
-        f.f.clock.setSpeed(1000);
-        QCOMPARE(f.links().ReadReplyTimeout(kInstrument, 30), QStringLiteral("5"));
-        f.links().LinkClose(kInstrument);
-        QCOMPARE(f.links().gpibDevice(kInstrument), 0);
-        QCOMPARE(f.calls(), QStringLiteral("register vars -> 0,ibdev 0 7 0 11 11 1 -> 107,"
-                                           "ibwrt 107 REMOTE,ibwrt 107 MEAS:VOLT?,"
-                                           "ibrd 107 256 -> 6,ibrd 107 256 -> 3,"
-                                           "ibrd 107 256 -> 1,ibrd 107 256 -> 1,ibonl 107 0")
-                                .split(u','));
-        // A closed device reads nothing from the bus.
-        QCOMPARE(f.links().ReadReply(kInstrument), kErrRec);
-        QCOMPARE(f.calls().size(), 9);
-        QVERIFY(f.f.prompts.shown.empty());
-    }
-
-    void addressZero_sendsNothing_andReadsErrRecAtOnce()
-    {
-        LinkFixture f(kConnectGpib);
-        f.record().GPIBAddress = 0;
-        f.f.clock.setSpeed(0); // any wait would never end
-        f.links().LoadConnect(kInstrument);
-        QCOMPARE(f.links().gpibDevice(kInstrument), 0);
-        f.links().SendCommand(kInstrument, QStringLiteral("MEAS:VOLT?"));
-        QCOMPARE(f.links().ReadReply(kInstrument), kErrRec);
-        QCOMPARE(f.links().ReadReplyTimeout(kInstrument, 5), kErrRec);
-        f.links().LinkClose(kInstrument);
-        QCOMPARE(f.calls(), QStringList());
-    }
-
-    void readThatTransfersNothing_readsOnceMore_thenErrRec()
-    {
-        LinkFixture f(kConnectGpib);
-        f.script("replies", QStringLiteral("|late\n|9.5\n|"));
-        f.links().LoadConnect(kInstrument);
-        QCOMPARE(f.links().ReadReply(kInstrument), kErrRec);
-        // The late data went with the second read; the next reply is the next one.
-        QCOMPARE(f.links().ReadReply(kInstrument), QStringLiteral("9.5"));
-        QCOMPARE(f.calls().mid(3), QStringList({QStringLiteral("ibrd 107 256 -> 0"),
-                                                QStringLiteral("ibrd 107 256 -> 5"),
-                                                QStringLiteral("ibrd 107 256 -> 4")}));
-    }
-
-    // The library's answers to one kind of call, and every call the station then makes.
-    void libraryAnswers_decideTheCalls_data()
-    {
-        addColumns({"file", "answers", "expected"});
+        // The fake library's script ("file=answers"), the replies read (the last in a long wait)
+        // and every call the station makes up to the close.
+        addColumns({"mode", "address", "script", "replies", "calls"});
         addRows({
-            "open fails twice: -1 stays, no REMOTE;ibdev;-1|-1|;register vars -> 0,"
-            "ibdev 0 7 0 11 11 1 -> -1,ibonl -1 0,ibdev 0 7 0 11 11 1 -> -1,ibwrt -1 *IDN?",
-            "the retry opens;ibdev;-1|9|;register vars -> 0,ibdev 0 7 0 11 11 1 -> -1,"
-            "ibonl -1 0,ibdev 0 7 0 11 11 1 -> 9,ibwrt 9 REMOTE,ibwrt 9 *IDN?",
-            "0 registered;register;0|;register vars -> 0,ibdev 0 7 0 11 11 1 -> 107,"
-            "ibwrt 107 REMOTE,ibwrt 107 *IDN?",
-            "1 already: again;register;1|0|;register vars -> 1,unregister,register vars -> 0,"
-            "ibdev 0 7 0 11 11 1 -> 107,ibwrt 107 REMOTE,ibwrt 107 *IDN?",
-            "2 failed;register;2|;register vars -> 2,unregister,ibdev 0 7 0 11 11 1 -> 107,"
-            "ibwrt 107 REMOTE,ibwrt 107 *IDN?",
-            "3 failed;register;3|;register vars -> 3,unregister,ibdev 0 7 0 11 11 1 -> 107,"
-            "ibwrt 107 REMOTE,ibwrt 107 *IDN?",
+            "ConnectMode 1;1;7;replies=12.5\r\n|7|5|;12.5,7,5;register vars -> 0,"
+            "ibdev 0 7 0 11 11 1 -> 107,ibwrt 107 REMOTE,ibwrt 107 MEAS:VOLT?,ibrd 107 256 -> 6,"
+            "ibrd 107 256 -> 1,ibrd 107 256 -> 1,ibonl 107 0",
+            "ConnectMode 5 is GPIB too;5;7;replies=13\n|;13;register vars -> 0,"
+            "ibdev 0 7 0 11 11 1 -> 107,ibwrt 107 REMOTE,ibwrt 107 MEAS:VOLT?,ibrd 107 256 -> 3,"
+            "ibonl 107 0",
+            "address 0 sends nothing;1;0;;ErrRec,ErrRec;",
+            "a read of nothing reads once more;1;7;replies=|late\n|9.5\n|;ErrRec,9.5;"
+            "register vars -> 0,ibdev 0 7 0 11 11 1 -> 107,ibwrt 107 REMOTE,ibwrt 107 MEAS:VOLT?,"
+            "ibrd 107 256 -> 0,ibrd 107 256 -> 5,ibrd 107 256 -> 4,ibonl 107 0",
+            "open fails twice: no REMOTE;1;7;ibdev=-1|-1|;;register vars -> 0,"
+            "ibdev 0 7 0 11 11 1 -> -1,ibonl -1 0,ibdev 0 7 0 11 11 1 -> -1,ibwrt -1 "
+            "MEAS:VOLT?,ibonl -1 0",
+            "the retry opens;1;7;ibdev=-1|9|;;register vars -> 0,ibdev 0 7 0 11 11 1 -> -1,"
+            "ibonl -1 0,ibdev 0 7 0 11 11 1 -> 9,ibwrt 9 REMOTE,ibwrt 9 MEAS:VOLT?,ibonl 9 0",
+            "1 registered already: again;1;7;register=1|0|;;register vars -> 1,unregister,"
+            "register vars -> 0,ibdev 0 7 0 11 11 1 -> 107,ibwrt 107 REMOTE,"
+            "ibwrt 107 MEAS:VOLT?,ibonl 107 0",
+            "2 failed;1;7;register=2|;;register vars -> 2,unregister,ibdev 0 7 0 11 11 1 -> 107,"
+            "ibwrt 107 REMOTE,ibwrt 107 MEAS:VOLT?,ibonl 107 0",
+            "3 failed;1;7;register=3|;;register vars -> 3,unregister,ibdev 0 7 0 11 11 1 -> 107,"
+            "ibwrt 107 REMOTE,ibwrt 107 MEAS:VOLT?,ibonl 107 0",
         });
     }
-    void libraryAnswers_decideTheCalls()
+    void gpib_libraryAnswers_decideTheCallsAndTheReplies()
     {
-        QFETCH(QString, file);
-        QFETCH(QString, answers);
-        QFETCH(QString, expected);
-        LinkFixture f(kConnectGpib);
-        f.script(qPrintable(file), answers);
+        QFETCH(QString, mode);
+        QFETCH(QString, address);
+        QFETCH(QString, script);
+        QFETCH(QString, replies);
+        QFETCH(QString, calls);
+        LinkFixture f(mode.toInt());
+        f.record().GPIBAddress = address.toInt();
+        if (!script.isEmpty())
+            f.script(qPrintable(script.section(u'=', 0, 0)), script.section(u'=', 1));
         f.links().LoadConnect(kInstrument);
-        // The calls go on whatever the registration said, and it happens only once.
-        f.links().SendCommand(kInstrument, QStringLiteral("*IDN?"));
-        QCOMPARE(f.calls(), expected.split(u','));
+        f.links().SendCommand(kInstrument, QStringLiteral("MEAS:VOLT?"));
+        const QStringList expected = replies.split(u',', Qt::SkipEmptyParts);
+        QStringList read;
+        while (read.size() + 1 < expected.size())
+            read << f.links().ReadReply(kInstrument);
+        // GPIB has no two-character rule: a one-byte reply is a reply, in a long wait too.
+        f.f.clock.setSpeed(1000);
+        if (!expected.isEmpty())
+            read << f.links().ReadReplyTimeout(kInstrument, 30);
+        QCOMPARE(read, expected);
+        f.links().LinkClose(kInstrument);
+        // A closed device reads nothing from the bus.
+        QCOMPARE(f.links().ReadReply(kInstrument), kErrRec);
+        QCOMPARE(f.calls(), calls.split(u',', Qt::SkipEmptyParts));
+        QVERIFY(f.f.prompts.shown.empty());
     }
 
     void noLibrary_everyOpenFails_withOneErrorRecord()
