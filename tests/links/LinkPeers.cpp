@@ -29,17 +29,12 @@ QByteArray PseudoTerminal::read(int bytes, int realMs)
     QByteArray got;
     QElapsedTimer timer;
     timer.start();
-    while (master_ >= 0 && got.size() < bytes) {
-        const qint64 left = realMs - timer.elapsed();
-        if (left <= 0)
-            break;
+    std::array<char, 512> chunk{};
+    while (master_ >= 0 && got.size() < bytes && !timer.hasExpired(realMs)) {
         pollfd p{master_, POLLIN, 0};
-        if (::poll(&p, 1, static_cast<int>(left)) <= 0)
-            break;
-        std::array<char, 512> chunk{};
-        const ssize_t n = ::read(master_, chunk.data(), chunk.size());
-        if (n <= 0)
-            break;
+        const ssize_t n = ::poll(&p, 1, 10) > 0 ? ::read(master_, chunk.data(), chunk.size()) : 0;
+        if (n < 0)
+            break; // the station closed its side
         got.append(chunk.data(), n);
     }
     return got;

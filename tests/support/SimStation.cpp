@@ -52,14 +52,9 @@ const QString kSyncMark = QStringLiteral("*SYNC");
 // Sends the marker when the link is open; false when there is no link to send it down.
 bool sendSyncMark(Station& s)
 {
-    LinkLayer& links = s.links();
-    const int n = s.loadInstrument();
-    const int mode = s.loadLink().ConnectMode;
-    const bool open = mode == kConnectTcp      ? links.tcpConnected()
-                      : mode == kConnectSerial ? links.serialPortOpen(n)
-                                               : links.gpibDevice(n) > 0;
+    const bool open = s.links().linkOpen(s.loadInstrument());
     if (open)
-        links.SendCommand(n, kSyncMark);
+        s.links().SendCommand(s.loadInstrument(), kSyncMark);
     return open;
 }
 } // namespace
@@ -75,16 +70,7 @@ QStringList SimStation::received()
     } else {
         // The link is closed (a run ends by closing it): what was sent before the close
         // arrives before the close does, so wait until the load has heard nothing for a while.
-        constexpr int kQuietMs = 300;
-        QElapsedTimer quiet;
-        quiet.start();
-        qsizetype count = sim().lines().size();
-        while (quiet.elapsed() < kQuietMs) {
-            sim().waitForLines(static_cast<int>(count) + 1, 50);
-            if (sim().lines().size() != count) {
-                count = sim().lines().size();
-                quiet.restart();
-            }
+        while (sim().waitForLines(static_cast<int>(sim().lines().size()) + 1, 300)) {
         }
     }
     QStringList lines = sim().lines();
