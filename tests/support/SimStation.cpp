@@ -102,13 +102,11 @@ void useTcpLoad(Station& station, quint16 port)
 
 QStringList resetSequence(bool tcp)
 {
-    QStringList lines = {"CV:B 0", "CV:A 0", "CR:A 12500", "CR:B 12500",
-                         "CP:B 0", "CP:A 0", "CC:B 0",     "CC:A 0"};
-    if (tcp)
-        lines << "LIN:B 0"
-              << "LIN:A 0";
-    return lines << "CC AUTO"
-                 << "LDON 0.8";
+    QStringList lines = {"CV:B 0", "CV:A 0", "CR:A 12500", "CR:B 12500", "CP:B 0",  "CP:A 0",
+                         "CC:B 0", "CC:A 0", "LIN:B 0",    "LIN:A 0",    "CC AUTO", "LDON 0.8"};
+    if (!tcp) // LIN goes only to a load on TCP/IP
+        lines.remove(8, 2);
+    return lines;
 }
 
 ScriptedLoad::ScriptedLoad()
