@@ -17,6 +17,7 @@ public:
 
     bool isValid() const { return master_ >= 0; }
     const QString& slavePath() const { return slavePath_; }
+    int masterFd() const { return master_; }
     // What the station sent: waits up to `realMs` for `bytes` bytes, then takes what is there.
     QByteArray read(int bytes, int realMs = 2000);
     // What the station sent within `realMs`, all of it.

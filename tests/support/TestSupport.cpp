@@ -28,17 +28,12 @@ void writeFile(const QString& path, const QByteArray& content)
 QByteArray readFile(const QString& path)
 {
     QFile file(path);
-    if (!file.open(QIODevice::ReadOnly))
-        return {};
-    return file.readAll();
+    return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray();
 }
 
 QByteArray crlfLines(const QStringList& lines)
 {
-    QByteArray out;
-    for (const QString& line : lines)
-        out += line.toUtf8() + "\r\n";
-    return out;
+    return lines.isEmpty() ? QByteArray() : (lines.join(QStringLiteral("\r\n")) + "\r\n").toUtf8();
 }
 
 QByteArray programFile(const QStringList& steps, const QByteArray& options, const QByteArray& tail)
