@@ -1,12 +1,10 @@
 #pragma once
 
-// The instrument's side of a serial link, for the link tests and the link benchmark.
-
 #include <QByteArray>
 #include <QString>
 
-// A pseudo-terminal standing in for a serial instrument: the station opens the slave side by
-// its path, the test plays the instrument on the master side. Outlive the station's port with it.
+// A pseudo-terminal standing in for a serial instrument in the link tests and benchmark: the
+// station opens the slave side by its path, the test plays the instrument on the master side.
 class PseudoTerminal
 {
 public:

@@ -1,5 +1,4 @@
-// The links: the serial link on a pseudo-terminal, TCP on loopback and GPIB through a fake library
-// (the exact calls): settings, reply framing, leftovers, connect failures, lost links, records.
+// The serial (pseudo-terminal), TCP (loopback) and GPIB (fake library) links, byte and call exact.
 
 #include "LinkPeers.h"
 #include "common/Waits.h"
@@ -110,9 +109,8 @@ struct LinkFixture
 };
 
 // A serial port whose device this user may not open.
-class DeniedSerialPort final : public SerialPortBinding
+struct DeniedSerialPort final : public SerialPortBinding
 {
-public:
     void configure(const QString& device, const QString&) override { device_ = device; }
     QString device() const override { return device_; }
     bool open(LinkFault* fault) override
@@ -126,8 +124,6 @@ public:
     bool write(const QByteArray&, LinkFault*) override { return false; }
     QByteArray readAvailable() override { return {}; }
     void setLossHandler(std::function<void(const LinkFault&)>) override {}
-
-private:
     QString device_;
 };
 
@@ -268,18 +264,18 @@ private slots:
         // The error log after the connect, two commands and the close; the prompts shown.
         addColumns({"link", "fault", "failure", "records", "prompt"});
         addRows({
-            R"(settings refused;serial;baud 0;/dev/pts/N: invalid settings "0,n,8,1";)"
+            R"(settings refused;serial;BaudRate=0;/dev/pts/N: invalid settings "0,n,8,1";)"
             R"(^2026/01/05 08:00:\d\d,102,/dev/pts/\d+: invalid settings "0,n,8,1"\n)"
             R"([^\n]*,102,[^\n]*"0,n,8,1" \(2 more times since 2026/01/05 08:00:00\)$;^$)",
-            R"(no such device;serial;COM40;device not found;)"
+            R"(no such device;serial;ComPort=40;device not found;)"
             R"(^[^\n]*,/dev/ttyS39: [^\n]*\n[^\n]*\(2 more times since [^\n]*$;^$)",
-            R"(no port number;serial;COM0;no serial port set;)"
+            R"(no port number;serial;ComPort=0;no serial port set;)"
             R"(^[^\n]*,No serial port number is set\n[^\n]*\(1 more times since [^\n]*$;^$)",
             R"(not in dialout;serial;denied;permission denied;)"
             R"(^[^\n]*,/dev/pts/\d+: Permission denied\n[^\n]*\(2 more times since [^\n]*$;)"
             R"(^Connect Fail!\n/dev/pts/\d+: Permission denied\n[^|]*dialout group[^|]*$)",
-            R"(nothing listens;TCP;free port;connection refused;^$;^$)",
-            R"(port out of range;TCP;port 70000;port 70000 is outside 1 to 65535;)"
+            R"(nothing listens;TCP;PORT=free;connection refused;^$;^$)",
+            R"(port out of range;TCP;PORT=70000;port 70000 is outside 1 to 65535;)"
             R"(^[^\n]*,105,TCP/IP port 70000 of 127.0.0.1 is outside 1 to 65535$;^$)",
         });
     }
@@ -291,21 +287,21 @@ private slots:
         QFETCH(QString, records);
         QFETCH(QString, prompt);
         LinkFixture t(link == QLatin1String("TCP") ? kConnectTcp : kConnectSerial);
-        if (fault == QLatin1String("baud 0"))
-            t.record().BaudRate = 0;
-        else if (fault.startsWith(QLatin1String("COM")))
-            t.record().ComPort = fault.mid(3).toInt();
-        else if (fault == QLatin1String("port 70000"))
-            t.record().PORT = 70000;
-        else if (fault == QLatin1String("free port"))
-            t.record().PORT = stationPort();
+        const int value =
+            fault.endsWith(QLatin1String("=free")) ? stationPort() : fault.section(u'=', 1).toInt();
+        if (fault.startsWith(QLatin1String("BaudRate=")))
+            t.record().BaudRate = value;
+        else if (fault.startsWith(QLatin1String("ComPort=")))
+            t.record().ComPort = value;
+        else if (fault.startsWith(QLatin1String("PORT=")))
+            t.record().PORT = value;
         if (fault == QLatin1String("denied")) {
             LinkBindings bindings = LinkBindings::system();
             bindings.serialPort = [] { return std::make_unique<DeniedSerialPort>(); };
             t.own = std::make_unique<LinkLayer>(*t.f.station, bindings);
         }
         // No time passes unless the connect loop is meant to take its 10 s.
-        const bool refused = fault == QLatin1String("free port");
+        const bool refused = fault == QLatin1String("PORT=free");
         t.f.clock.setSpeed(refused ? 200 : 0);
         const double start = t.f.clock.monotonicMs();
         t.links().LoadConnect(kInstrument);

@@ -1,8 +1,6 @@
-// A GPIB library for the link tests, loaded through ACL3_GPIB_LIBRARY like a real one. It keeps
-// no state of its own between loads: everything lives in the folder named by FAKEGPIB_DIR.
-//   calls     one line per call, appended ("ibwrt 7 REMOTE", "ibrd 7 256 -> 6"); LF written as \n
-//   ibdev, replies, register: the answers of those calls (the bytes of each read), each ended by
-//   '|' and used up in order; none left: 100 + address, nothing read, 0
+// A GPIB library for the link tests, loaded through ACL3_GPIB_LIBRARY. In the folder FAKEGPIB_DIR:
+// "calls" gets a line per call ("ibrd 7 256 -> 6"); "ibdev", "replies" and "register" hold answers
+// (the bytes of a read), each ended by '|', used up in order (then 100 + address, none, 0).
 #include "links/GpibApi.h"
 
 #include <algorithm>
