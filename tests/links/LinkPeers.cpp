@@ -1,14 +1,11 @@
 #include "LinkPeers.h"
 
-#include <QDir>
 #include <QElapsedTimer>
-#include <QFileInfo>
 
 #include <fcntl.h>
 #include <poll.h>
 #include <pty.h>
 #include <sys/resource.h>
-#include <termios.h>
 #include <unistd.h>
 
 #include <array>
@@ -27,35 +24,20 @@ PseudoTerminal::PseudoTerminal()
     ::fcntl(master_, F_SETFL, ::fcntl(master_, F_GETFL) | O_NONBLOCK);
 }
 
-PseudoTerminal::~PseudoTerminal()
-{
-    hangUp();
-}
-
 QByteArray PseudoTerminal::read(int bytes, int realMs)
 {
     QByteArray got;
     QElapsedTimer timer;
     timer.start();
-    while (master_ >= 0 && got.size() < bytes) {
-        const qint64 left = realMs - timer.elapsed();
-        if (left <= 0)
-            break;
+    std::array<char, 512> chunk{};
+    while (master_ >= 0 && got.size() < bytes && !timer.hasExpired(realMs)) {
         pollfd p{master_, POLLIN, 0};
-        if (::poll(&p, 1, static_cast<int>(left)) <= 0)
-            break;
-        std::array<char, 512> chunk{};
-        const ssize_t n = ::read(master_, chunk.data(), chunk.size());
-        if (n <= 0)
-            break;
+        const ssize_t n = ::poll(&p, 1, 10) > 0 ? ::read(master_, chunk.data(), chunk.size()) : 0;
+        if (n < 0)
+            break; // the station closed its side
         got.append(chunk.data(), n);
     }
     return got;
-}
-
-QByteArray PseudoTerminal::readFor(int realMs)
-{
-    return read(1 << 20, realMs);
 }
 
 void PseudoTerminal::write(const QByteArray& bytes)
@@ -66,19 +48,20 @@ void PseudoTerminal::write(const QByteArray& bytes)
 
 void PseudoTerminal::hangUp()
 {
-    if (master_ >= 0)
-        ::close(master_);
+    if (master_ < 0)
+        return;
+    // The terminal's number stays taken until this object goes, so that no other process gets
+    // it (and finds the serial port's lock file still there) while the station closes its port.
+    heldSlave_ = ::open(slavePath_.toLocal8Bit().constData(), O_RDWR | O_NOCTTY | O_NONBLOCK);
+    ::close(master_);
     master_ = -1;
 }
 
-bool openTermios(const QString& path, struct termios* settings)
+PseudoTerminal::~PseudoTerminal()
 {
-    const QDir fds(QStringLiteral("/proc/self/fd"));
-    for (const QString& entry : fds.entryList(QDir::System | QDir::NoDotAndDotDot)) {
-        if (QFileInfo(fds.filePath(entry)).symLinkTarget() == path)
-            return ::tcgetattr(entry.toInt(), settings) == 0;
-    }
-    return false;
+    hangUp();
+    if (heldSlave_ >= 0)
+        ::close(heldSlave_);
 }
 
 double threadCpuSeconds()

@@ -1,14 +1,10 @@
 #pragma once
 
-// The instrument's side of a serial link, for the link tests and the link benchmark.
-
 #include <QByteArray>
 #include <QString>
 
-struct termios;
-
-// A pseudo-terminal standing in for a serial instrument: the station opens the slave side by
-// its path, the test plays the instrument on the master side.
+// A pseudo-terminal standing in for a serial instrument in the link tests and benchmark: the
+// station opens the slave side by its path, the test plays the instrument on the master side.
 class PseudoTerminal
 {
 public:
@@ -19,23 +15,20 @@ public:
 
     bool isValid() const { return master_ >= 0; }
     const QString& slavePath() const { return slavePath_; }
-
+    int masterFd() const { return master_; }
     // What the station sent: waits up to `realMs` for `bytes` bytes, then takes what is there.
     QByteArray read(int bytes, int realMs = 2000);
     // What the station sent within `realMs`, all of it.
-    QByteArray readFor(int realMs);
+    QByteArray readFor(int realMs) { return read(1 << 20, realMs); }
     void write(const QByteArray& bytes);
     // The device goes away (a USB adapter pulled out).
     void hangUp();
 
 private:
     int master_ = -1;
+    int heldSlave_ = -1;
     QString slavePath_;
 };
-
-// The line settings of the descriptor this process holds open on `path` (found through
-// /proc/self/fd); false when there is none.
-bool openTermios(const QString& path, struct termios* settings);
 
 // CPU time (user + system) used by the calling thread so far, in seconds.
 double threadCpuSeconds();

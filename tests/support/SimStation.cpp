@@ -40,15 +40,6 @@ SimStation::SimStation(Link link, SourceKind source)
     s.loadLink().BaudRate = 115200;
 }
 
-quint16 stationPort()
-{
-    // A port the system has just handed out, on which nothing listens any more.
-    QTcpServer probe;
-    if (!probe.listen(QHostAddress::LocalHost, 0))
-        qFatal("no free loopback port");
-    return probe.serverPort();
-}
-
 SimStation::~SimStation()
 {
     // The station's links close before the simulator goes.
@@ -61,14 +52,9 @@ const QString kSyncMark = QStringLiteral("*SYNC");
 // Sends the marker when the link is open; false when there is no link to send it down.
 bool sendSyncMark(Station& s)
 {
-    LinkLayer& links = s.links();
-    const int n = s.loadInstrument();
-    const int mode = s.loadLink().ConnectMode;
-    const bool open = mode == kConnectTcp      ? links.tcpConnected()
-                      : mode == kConnectSerial ? links.serialPortOpen(n)
-                                               : links.gpibDevice(n) > 0;
+    const bool open = s.links().linkOpen(s.loadInstrument());
     if (open)
-        links.SendCommand(n, kSyncMark);
+        s.links().SendCommand(s.loadInstrument(), kSyncMark);
     return open;
 }
 } // namespace
@@ -84,16 +70,7 @@ QStringList SimStation::received()
     } else {
         // The link is closed (a run ends by closing it): what was sent before the close
         // arrives before the close does, so wait until the load has heard nothing for a while.
-        constexpr int kQuietMs = 300;
-        QElapsedTimer quiet;
-        quiet.start();
-        qsizetype count = sim().lines().size();
-        while (quiet.elapsed() < kQuietMs) {
-            sim().waitForLines(static_cast<int>(count) + 1, 50);
-            if (sim().lines().size() != count) {
-                count = sim().lines().size();
-                quiet.restart();
-            }
+        while (sim().waitForLines(static_cast<int>(sim().lines().size()) + 1, 300)) {
         }
     }
     QStringList lines = sim().lines();
@@ -125,13 +102,11 @@ void useTcpLoad(Station& station, quint16 port)
 
 QStringList resetSequence(bool tcp)
 {
-    QStringList lines = {"CV:B 0", "CV:A 0", "CR:A 12500", "CR:B 12500",
-                         "CP:B 0", "CP:A 0", "CC:B 0",     "CC:A 0"};
-    if (tcp)
-        lines << "LIN:B 0"
-              << "LIN:A 0";
-    return lines << "CC AUTO"
-                 << "LDON 0.8";
+    QStringList lines = {"CV:B 0", "CV:A 0", "CR:A 12500", "CR:B 12500", "CP:B 0",  "CP:A 0",
+                         "CC:B 0", "CC:A 0", "LIN:B 0",    "LIN:A 0",    "CC AUTO", "LDON 0.8"};
+    if (!tcp) // LIN goes only to a load on TCP/IP
+        lines.remove(8, 2);
+    return lines;
 }
 
 ScriptedLoad::ScriptedLoad()

@@ -10,9 +10,8 @@
 #include <deque>
 #include <memory>
 
-// A station whose load is the simulated load: over loopback TCP (the simulator on the test's
-// thread, served from the station's waits), over a pseudo-terminal, or over GPIB through the
-// fake GPIB library (the simulator on a thread of its own, since GPIB reads block).
+// A station whose load is the simulated load over loopback TCP or a pseudo-terminal (served from
+// the station's waits), or over GPIB (the simulator on its own thread: GPIB reads block).
 struct SimStation
 {
     enum class Link
@@ -27,9 +26,8 @@ struct SimStation
 
     Station& station() { return *fixture.station; }
     LoadSimulator& sim() { return thread ? thread->simulator() : *local; }
-    // Every line the station has sent to the load so far, in order. Lines are still on their
-    // way when a command returns; a marker line sent down the same link after them marks the
-    // end (it is not part of the result).
+    // Every line the station has sent to the load so far, in order: a marker line sent down the
+    // link after them (and left out) tells when the last has arrived.
     QStringList received();
     // Forgets what the load has received so far (after it has all arrived).
     void clearReceived();
@@ -62,9 +60,6 @@ private:
     QByteArray input_;
     std::deque<QString> replies_;
 };
-
-// A free loopback port.
-quint16 stationPort();
 
 // Points the station's load link at a TCP port on loopback.
 void useTcpLoad(Station& station, quint16 port);

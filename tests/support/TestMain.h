@@ -15,11 +15,14 @@ inline void fixTestEnvironment()
     QLocale::setDefault(QLocale::c());
 }
 
-#define ACL3_TEST_MAIN(TestClass)                                                                  \
+// main() of a test: the environment fixed, then `App`, then `setUp` (statements), then the test.
+#define ACL3_QTEST_MAIN(App, TestClass, setUp)                                                     \
     int main(int argc, char** argv)                                                                \
     {                                                                                              \
         fixTestEnvironment();                                                                      \
-        QCoreApplication app(argc, argv);                                                          \
-        TestClass test;                                                                            \
+        App app(argc, argv);                                                                       \
+        setUp TestClass test;                                                                      \
         return QTest::qExec(&test, argc, argv);                                                    \
     }
+
+#define ACL3_TEST_MAIN(TestClass) ACL3_QTEST_MAIN(QCoreApplication, TestClass, )

@@ -31,9 +31,14 @@ void writeFile(const QString& path, const QByteArray& content);
 QByteArray readFile(const QString& path);
 // A CRLF text from lines.
 QByteArray crlfLines(const QStringList& lines);
-// A program file: the options, TotalStepCount, then each step's fields in key order (as many as
-// given; "-" leaves the key out), then `tail` (a link section).
+// programFile with each step's fields as a list, and MeasureTime=1 unless other options are given.
 QByteArray programIni(const QList<QStringList>& steps,
                       const QByteArray& options = "MeasureTime=1\r\n", const QByteArray& tail = {});
+// A program file from steps written "a|b|c", the field values in key order, "-" for a key left
+// out; `options` go into the option section and `tail` after the steps.
+QByteArray programFile(const QStringList& steps, const QByteArray& options = {},
+                       const QByteArray& tail = {});
+// A free loopback port.
+quint16 stationPort();
 // The lines of the station's error log (TestLog/ErrorLog.txt).
 QStringList errorRecords(Station& station);

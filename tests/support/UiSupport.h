@@ -1,6 +1,6 @@
 #pragma once
 
-#include "testprogram/TestStep.h"
+#include "support/TestSupport.h"
 
 #include <QString>
 #include <QStringList>
@@ -25,22 +25,4 @@ inline void addColumns(std::initializer_list<const char*> names)
 {
     for (const char* name : names)
         QTest::addColumn<QString>(name);
-}
-
-// A program file from steps written "a|b|c", the ten field values in key order, "-" for a key
-// left out; `options` go into the option section and `tail` after the steps.
-inline QByteArray programFile(const QStringList& steps, const QByteArray& options = {},
-                              const QByteArray& tail = {})
-{
-    QByteArray out = "[TestStep Option]\r\n" + options +
-                     "TotalStepCount=" + QByteArray::number(steps.size()) + "\r\n";
-    for (int n = 0; n < steps.size(); ++n) {
-        out += "[Step" + QByteArray::number(n + 1) + "]\r\n";
-        const QStringList fields = steps[n].split(u'|');
-        for (int f = 0; f < fields.size(); ++f) {
-            if (fields[f] != QLatin1String("-"))
-                out += kStepFieldKeys[f].toUtf8() + "=" + fields[f].toUtf8() + "\r\n";
-        }
-    }
-    return out + tail;
 }

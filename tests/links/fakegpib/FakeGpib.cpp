@@ -1,17 +1,15 @@
-// A GPIB library for the link tests, loaded through ACL3_GPIB_LIBRARY like a real one. It keeps
-// no state of its own between loads: everything lives in the folder named by FAKEGPIB_DIR.
-//   calls     one line per call, appended ("ibwrt 7 REMOTE", "ibrd 7 256 -> 6")
-//   ibdev     answers of ibdev, one a line, used up in order (none left: 100 + address)
-//   replies   one read a line; \n and \r stand for LF and CR; an empty line transfers nothing
-//   register  answers of RegisterGpibGlobalsForThread, used up in order (none left: 0)
+// A GPIB library for the link tests, loaded through ACL3_GPIB_LIBRARY. In the folder FAKEGPIB_DIR:
+// "calls" gets a line per call ("ibrd 7 256 -> 6"); "ibdev", "replies" and "register" hold answers
+// (the bytes of a read), each ended by '|', used up in order (then 100 + address, none, 0).
 #include "links/GpibApi.h"
 
 #include <algorithm>
 #include <cstdlib>
 #include <fstream>
-#include <optional>
 #include <sstream>
 #include <string>
+
+#define FAKE_GPIB_CALL extern "C" __attribute__((visibility("default"))) int
 
 namespace {
 
@@ -23,19 +21,18 @@ std::string pathOf(const char* name)
     return std::string(dir ? dir : ".") + "/" + name;
 }
 
-void record(const std::string& line)
+int record(const std::string& line, int result = 0)
 {
     std::ofstream(pathOf("calls"), std::ios::app) << line << '\n';
+    return result;
 }
 
-std::optional<std::string> takeLine(const char* name)
+std::string take(const char* name, const std::string& otherwise)
 {
     std::ifstream in(pathOf(name));
-    if (!in)
-        return std::nullopt;
     std::string first;
-    if (!std::getline(in, first))
-        return std::nullopt;
+    if (!std::getline(in, first, '|'))
+        return otherwise;
     std::stringstream rest;
     rest << in.rdbuf();
     in.close();
@@ -43,92 +40,57 @@ std::optional<std::string> takeLine(const char* name)
     return first;
 }
 
-std::string escaped(const std::string& bytes)
-{
-    std::string out;
-    for (char c : bytes) {
-        if (c == '\n')
-            out += "\\n";
-        else if (c == '\r')
-            out += "\\r";
-        else
-            out += c;
-    }
-    return out;
-}
-
-std::string unescaped(const std::string& text)
-{
-    std::string out;
-    for (std::size_t i = 0; i < text.size(); ++i) {
-        if (text[i] == '\\' && i + 1 < text.size() && (text[i + 1] == 'n' || text[i + 1] == 'r')) {
-            out += text[i + 1] == 'n' ? '\n' : '\r';
-            ++i;
-        } else {
-            out += text[i];
-        }
-    }
-    return out;
-}
-
 } // namespace
 
-extern "C" {
-
-__attribute__((visibility("default"))) int ibdev(int board, int pad, int sad, int tmo, int eot,
-                                                 int eos)
+FAKE_GPIB_CALL ibdev(int board, int pad, int sad, int tmo, int eot, int eos)
 {
-    const std::optional<std::string> answer = takeLine("ibdev");
-    const int ud = answer ? std::stoi(*answer) : 100 + pad;
-    std::ostringstream line;
-    line << "ibdev " << board << ' ' << pad << ' ' << sad << ' ' << tmo << ' ' << eot << ' ' << eos
-         << " -> " << ud;
-    record(line.str());
+    const int ud = std::stoi(take("ibdev", std::to_string(100 + pad)));
     lastCount = 0;
-    return ud;
+    return record("ibdev " + std::to_string(board) + ' ' + std::to_string(pad) + ' ' +
+                      std::to_string(sad) + ' ' + std::to_string(tmo) + ' ' + std::to_string(eot) +
+                      ' ' + std::to_string(eos) + " -> " + std::to_string(ud),
+                  ud);
 }
 
-__attribute__((visibility("default"))) int ibwrt(int ud, const void* buf, long count)
+FAKE_GPIB_CALL ibwrt(int ud, const void* buf, long count)
 {
-    const std::string bytes(static_cast<const char*>(buf), static_cast<std::size_t>(count));
-    record("ibwrt " + std::to_string(ud) + ' ' + escaped(bytes));
+    std::string bytes(static_cast<const char*>(buf), static_cast<std::size_t>(count));
+    // A line end sent down the bus must show in the one line of this call.
+    for (std::size_t lf; (lf = bytes.find('\n')) != std::string::npos;)
+        bytes.replace(lf, 1, "\\n");
     lastCount = static_cast<int>(count);
-    return 0;
+    return record("ibwrt " + std::to_string(ud) + ' ' + bytes);
 }
 
-__attribute__((visibility("default"))) int ibrd(int ud, void* buf, long count)
+FAKE_GPIB_CALL ibrd(int ud, void* buf, long count)
 {
-    const std::string bytes = unescaped(takeLine("replies").value_or(std::string()));
+    const std::string bytes = take("replies", {});
     const std::size_t n = std::min(bytes.size(), static_cast<std::size_t>(count));
     bytes.copy(static_cast<char*>(buf), n);
     lastCount = static_cast<int>(n);
-    record("ibrd " + std::to_string(ud) + ' ' + std::to_string(count) + " -> " + std::to_string(n));
-    return 0;
+    return record("ibrd " + std::to_string(ud) + ' ' + std::to_string(count) + " -> " +
+                  std::to_string(n));
 }
 
-__attribute__((visibility("default"))) int ibonl(int ud, int v)
+FAKE_GPIB_CALL ibonl(int ud, int v)
 {
-    record("ibonl " + std::to_string(ud) + ' ' + std::to_string(v));
-    return 0;
+    return record("ibonl " + std::to_string(ud) + ' ' + std::to_string(v));
 }
 
-__attribute__((visibility("default"))) int ThreadIbcnt(void)
+FAKE_GPIB_CALL ThreadIbcnt(void)
 {
     return lastCount;
 }
 
-__attribute__((visibility("default"))) int RegisterGpibGlobalsForThread(int* ibsta, int* iberr,
-                                                                        int* ibcnt)
+FAKE_GPIB_CALL RegisterGpibGlobalsForThread(int* ibsta, int* iberr, int* ibcnt)
 {
-    const int answer = std::stoi(takeLine("register").value_or("0"));
-    record("register " + std::string(ibsta && iberr && ibcnt ? "vars" : "null") + " -> " +
-           std::to_string(answer));
-    return answer;
+    const int answer = std::stoi(take("register", "0"));
+    return record(std::string("register ") + (ibsta && iberr && ibcnt ? "vars" : "null") + " -> " +
+                      std::to_string(answer),
+                  answer);
 }
 
-__attribute__((visibility("default"))) int UnregisterGpibGlobalsForThread(void)
+FAKE_GPIB_CALL UnregisterGpibGlobalsForThread(void)
 {
-    record("unregister");
-    return 0;
-}
+    return record("unregister");
 }
