@@ -318,6 +318,71 @@ private slots:
                  qPrintable(QString::number(records.size())));
     }
 
+    void lostLoad_thatDoesNotAnswerAgain_endsTheRun_data()
+    {
+        // The load refuses connections after the drop, or (gone after each check) answers the
+        // connection check and is gone again at the step's first line.
+        addColumns({"then"});
+        addRows({"refusing;", "stop while reconnecting;stop", "gone after each check;drop"});
+    }
+    void lostLoad_thatDoesNotAnswerAgain_endsTheRun()
+    {
+        QFETCH(QString, then);
+        const bool stop = then == QLatin1String("stop");
+        RunBench b(20);
+        const quint16 port = b.sim().tcpPort();
+        b.station().settings.ReconnectSeconds = 20;
+        b.program(steps("CC 5 600"));
+        SimFaults drop;
+        drop.dropAfter = static_cast<int>(connection().size()) + 6 + 3 * 2;
+        drop.afterDrop = then == QLatin1String("drop") ? SimFaults::AfterDrop::Accept
+                                                       : SimFaults::AfterDrop::Refuse;
+        b.sim().setFaults(drop);
+        QObject::connect(&b.sim(), &LoadSimulator::lineLogged, &b.rc, [&](const SimLogEntry& e) {
+            SimFaults again; // at the step's first measurement
+            again.dropAfter = 5;
+            if (then == QLatin1String("drop") && e.line == QLatin1String("LDON 0.8") &&
+                b.sim().lines().size() > drop.dropAfter)
+                b.sim().setFaults(again);
+        });
+        QSignalSpy attempts(&b.rc, &RunControl::reconnectAttempted);
+        double stoppedAt = -1;
+        GridModel& status = b.station().form.LoadStatusGrid;
+        QObject::connect(&status, &GridModel::dataChanged, &b.rc, [&] {
+            if (stop && stoppedAt < 0 &&
+                status.text(1, 2) == QLatin1String("Reconnecting, attempt 1")) {
+                stoppedAt = b.fixture.clock.monotonicMs();
+                QTimer::singleShot(0, &b.rc, [&] { b.rc.StopCommand(); });
+            }
+        });
+        QCOMPARE(b.run(), stop ? RunEnd::Stopped : RunEnd::LoadLost);
+        const double endedAt = b.fixture.clock.monotonicMs();
+        const QStringList lines = b.received();
+        if (then != QLatin1String("drop")) // nothing reaches a load that refuses
+            QVERIFY(!lines.mid(drop.dropAfter).contains("LOAD OFF"));
+        if (stop) {
+            // Stop ends the connection attempt at once, not after its ten seconds.
+            QVERIFY(endedAt - stoppedAt < 5000);
+            QVERIFY(attempts.isEmpty());
+            return;
+        }
+        // One loss, told once, for at most its 20 s.
+        QCOMPARE(b.station().run.LinkLosses, 1);
+        QVERIFY(std::abs(b.station().run.LinkLostSeconds - 20) < 1);
+        QCOMPARE(b.messages().size(), 2);
+        QVERIFY2(b.messages()[1].contains("did not answer again within 20 s"),
+                 qPrintable(b.messages()[1]));
+        QVERIFY(b.station().form.RunStatus.text().contains(": 2 records in "));
+        if (then == QLatin1String("drop"))
+            return;
+        // At 1 s and 13 s, each taking 10 s; the second is cut short at the end of the 20 s.
+        QCOMPARE(attempts.size(), 1);
+        QCOMPARE(attempts[0][0].toString(),
+                 QStringLiteral("reconnecting, attempt 1: 127.0.0.1:%1: %2")
+                     .arg(port)
+                     .arg("connection refused"));
+    }
+
     void stopInsideAWait_switchesOffClosesTheLogAndSendsNothingMore_data()
     {
         // trigger: Stop is pressed when the load receives it; how: "close" closes the window,
@@ -356,12 +421,14 @@ private slots:
             }
         });
         QCOMPARE(b.run(30000), RunEnd::Stopped);
+        QVERIFY(pressed);
         const QStringList lines = b.received();
         QCOMPARE(lines.last(), QStringLiteral("LOAD OFF"));
         QCOMPARE(lines.count("LOAD OFF"), 1);
         QVERIFY(!b.sim().state().loadOn);
         QVERIFY(!b.rc.log().isOpen());
         QVERIFY(!b.rc.runTimer().isActive());
+        QVERIFY(!b.rc.isRunning());
         // Nothing reaches the load afterwards.
         QTest::qWait(300);
         QCOMPARE(b.received(), lines);
@@ -382,6 +449,65 @@ private slots:
         const double first = starts[1] - starts[0], second = starts[2] - starts[1];
         QVERIFY2(first >= 1.95 && first < 4, qPrintable(QString::number(first)));
         QVERIFY2(second >= 0.55 && second < 0.95, qPrintable(QString::number(second)));
+    }
+
+    void startsThatDoNotRun_leaveTheLoadAndTheLogsAlone_data()
+    {
+        // message: "%1" stands for the load's port; a silent load fails the connection check.
+        addColumns({"sn", "program", "end", "message"});
+        addRows({
+            "no steps;SN1;;refused;Please setup test step, then press START.",
+            "serial number with a path;../SN1;CC 1 0;refused;\"/\"",
+            "CR 0;SN1;CC 1 0, CR 0 1;refused;Step 2, Value \"0\": Load Level must 0.533 ~ "
+            "10666(ohm) !",
+            "silent load;SN1;CC 1 1;connect error;Electronic Load Connect Error, Please check "
+            "it.\n127.0.0.1:%1: no answer within 10 s",
+        });
+    }
+    void startsThatDoNotRun_leaveTheLoadAndTheLogsAlone()
+    {
+        QFETCH(QString, sn);
+        QFETCH(QString, program);
+        QFETCH(QString, end);
+        QFETCH(QString, message);
+        RunBench b(200);
+        const bool silent = end == QLatin1String("connect error");
+        if (silent) {
+            SimFaults faults;
+            faults.form = SimFaults::ReplyForm::None;
+            b.sim().setFaults(faults);
+        }
+        b.program(steps(program));
+        b.station().form.SNText.setText(sn);
+        // An earlier test's log, which must keep its name and contents.
+        QDir().mkpath(b.station().testLogDir());
+        const QString previous = QDir(b.station().testLogDir()).filePath("SN1.CSV");
+        writeFile(previous, "1,old\r\n");
+        QCOMPARE(b.run(), silent ? RunEnd::ConnectError : RunEnd::Refused);
+        QCOMPARE(b.messages().size(), 1);
+        message.replace("%1", QString::number(b.sim().tcpPort()));
+        QVERIFY2(b.messages()[0].contains(message), qPrintable(b.messages()[0]));
+        QCOMPARE(b.received(), silent ? QStringList{"MEAS:VOLT?"} : QStringList());
+        QVERIFY(b.station().form.enabled("StartCommand").flag());
+        QCOMPARE(readFile(previous), QByteArray("1,old\r\n"));
+        QCOMPARE(QDir(b.station().testLogDir()).entryList({"SN1*"}), QStringList{"SN1.CSV"});
+        if (silent) {
+            QCOMPARE(b.station().form.RunStatus.text(), b.messages()[0]);
+            QCOMPARE(b.station().form.Frame2ForeColor.color(), gridcolors::Red);
+        }
+    }
+
+    void emptySerialNumber_logsToNoSaveLogWithoutPreRunRecords()
+    {
+        RunBench b;
+        b.station().form.SNText.setText(QString());
+        b.program(steps("CC 1 0, CC 2 0"));
+        QCOMPARE(b.run(), RunEnd::Finished);
+        QCOMPARE(b.station().form.SNText.text(), QStringLiteral("NoSaveLog"));
+        QCOMPARE(QFileInfo(b.station().run.LogFileName).fileName(),
+                 QStringLiteral("NoSaveLog.CSV"));
+        QVERIFY(b.records().isEmpty());
+        QVERIFY(!b.received().contains("GLOB:MEAS:VOLT?"));
     }
 
     void run_journalsEveryStepPauseAndEnd_andResumesAfterPause()
