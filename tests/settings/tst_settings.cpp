@@ -84,6 +84,19 @@ private slots:
         QByteArray expected = before;
         expected.replace("ConnectMode = 2", "ConnectMode = 0").replace("PORT=4001", "PORT=5025");
         QCOMPARE(readFile(path), expected);
+        // The same value again changes nothing; a refused save keeps the old file and the change.
+        IniFile ini(path);
+        QVERIFY(ini.load());
+        ini.write("load1 option", "port", "5025");
+        QVERIFY(!ini.isModified());
+        ini.write("ACL3", "ConnectMode", "1");
+        setAtomicWriteFaultForTesting(AtomicWriteFault::Rename);
+        QString error;
+        const bool saved = ini.save(&error);
+        setAtomicWriteFaultForTesting(AtomicWriteFault::None);
+        QVERIFY(!saved && !error.isEmpty());
+        QCOMPARE(readFile(path), expected);
+        QVERIFY(ini.isModified());
     }
 
     void write_addsKeysAtTheEndOfTheirSectionWithTheFilesLineEndings_data()
@@ -114,26 +127,7 @@ private slots:
         QCOMPARE(readFile(path), after.toUtf8());
     }
 
-    void save_writesNothingUnchanged_andAFailureKeepsTheOldFile()
-    {
-        const QString path = file(QStringLiteral("fail.ini"));
-        writeFile(path, "[A]\nk=old\n");
-        IniFile ini(path);
-        QVERIFY(ini.load());
-        ini.write("a", "K", "old");
-        QVERIFY(!ini.isModified());
-        ini.write("A", "k", "new");
-        setAtomicWriteFaultForTesting(AtomicWriteFault::Rename);
-        QString error;
-        const bool saved = ini.save(&error);
-        setAtomicWriteFaultForTesting(AtomicWriteFault::None);
-        QVERIFY(!saved);
-        QVERIFY(!error.isEmpty());
-        QCOMPARE(readFile(path), QByteArray("[A]\nk=old\n"));
-        QVERIFY(ini.isModified());
-    }
-
-    void noSettingsFile_givesDefaultsAndEmptyLists()
+    void settingsFile_missingGivesDefaults_listsKeepNumberedPlacesAndAreCutAtCapacity()
     {
         StationFixture f;
         Station& s = *f.station;
@@ -147,18 +141,14 @@ private slots:
         QVERIFY(s.form.TestStepModeCombo.list().isEmpty());
         QCOMPARE(linkText(s.loadLink()), "2 1 115200 5 0 1 0 " + kDefaultLoadIp + ":4001");
         QVERIFY(f.prompts.shown.empty());
-    }
 
-    void lists_keepNumberedPlacesReadNamesWithoutRegardToCaseAndAreCutAtCapacity()
-    {
-        StationFixture f;
+        // Names read without regard to case.
         QByteArray ini = "[acl3]\nsavelogfileflag=1\nCONNECTMODE=1\n[Load Mode]\nTOTAL=2\n001=CC\n"
                          "002=CR\n[ACL3 MODE]\nTotal=25\n001=LoadLevel\n003=FOR\n";
         for (int i = 4; i <= 25; ++i)
             ini +=
                 QByteArray::number(i).rightJustified(3, '0') + "=A" + QByteArray::number(i) + "\n";
         writeFile(f.path("ACL3.INI"), ini);
-        Station& s = *f.station;
         LoadSystemSettings(s);
         QCOMPARE(s.settings.SaveLogFileFlag, 1);
         QVERIFY(!s.settings.TcpipMode);

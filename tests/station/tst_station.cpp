@@ -16,7 +16,7 @@ class StationTest : public QObject
     Q_OBJECT
 
 private slots:
-    void gridModel_tracksCellsColoursAndRows_andEndsEveryChangeItBegins()
+    void gridModelAndFormValue_signalRealChangesOnly_andEndEveryChangeTheyBegin()
     {
         GridModel g(QStringLiteral("g"));
         QAbstractItemModelTester tester(&g, QAbstractItemModelTester::FailureReportingMode::QtTest);
@@ -49,10 +49,7 @@ private slots:
         QCOMPARE(g.rows(), 7);
         QCOMPARE(reset.size(), resetting.size());
         QVERIFY(reset.size() >= 6);
-    }
 
-    void formValue_signalsRealChangesOnly()
-    {
         StationForm form;
         QSignalSpy spy(&form.SNText, &FormValue::changed);
         form.SNText.setText(QStringLiteral("A1"));
@@ -60,7 +57,7 @@ private slots:
         QCOMPARE(spy.size(), 1);
     }
 
-    void stationFolder_isMadeWithSettingsAndAnExample_orLeftAsItIs_orNamed()
+    void stationFolder_isNamedAndMadeWithSettingsAndAnExample_orLeftAsItIs()
     {
         QTemporaryDir root;
         const QString dir = root.filePath(QStringLiteral("lab/ACL3"));
@@ -85,10 +82,7 @@ private slots:
         QCOMPARE(s.settings.TestFileName, QDir(dir).filePath(QStringLiteral("TestFile01.INI")));
         QCOMPARE(s.TotalStepCount, 10);
         QVERIFY2(prompts.shown.empty(), qPrintable(prompts.messages().join('\n')));
-    }
-
-    void stationFolder_optionThenEnvironmentThenHome()
-    {
+        // Named by the option, else the environment, else the home folder.
         qputenv("ACL3_STATION", "/tmp/from-env");
         QCOMPARE(resolveStationFolder(QStringLiteral("/tmp/from-option")),
                  QStringLiteral("/tmp/from-option"));
