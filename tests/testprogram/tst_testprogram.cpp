@@ -102,8 +102,7 @@ private slots:
         StationFixture f;
         Station& s = *f.station;
         s.StepTable[0].Frequency = QStringLiteral("55");
-        // Step 1: a charge step whose Frequency key must not be read; no GoToStep key.
-        // Step 2: a load level without Frequency key and with an empty GoToStep.
+        // A charge's Frequency key is not read; a load level's missing one takes the default.
         writeFile(f.programPath(),
                   programFile({"Charge|14|2|60|0.1|1|1|1|-|99", "LoadLevel|CC|10|0||||-||-",
                                "Suspend|-|-|-|-|-|-|-|-|-"},
@@ -174,11 +173,10 @@ private slots:
         };
         for (const char* key :
              {"TotalStepCount=1501", "TotalStepCount=-1", "TotalStepCount=2.5",
-              "TotalStepCount=abc", "MeasureKWH=yes", "MeasureVoltage=", "MeasureTime=fast"}) {
+              "TotalStepCount=abc", "MeasureKWH=yes", "MeasureVoltage=", "MeasureTime=fast"})
             row(key, "bad.INI",
                 "[TestStep Option]\n" + QByteArray(key) + "\n[Step1]\nActionMode=FOR\n",
                 QString::fromLatin1(key).section(u'=', 0, 0));
-        }
         const QByteArray twoSteps =
             "[TestStep Option]\nTotalStepCount=2\n[Step1]\nActionMode=FOR\n";
         row("step without its section", "bad.INI", twoSteps,
@@ -222,8 +220,7 @@ private slots:
 
     void save_data()
     {
-        // existing: Suspend steps in the file before, with a key the save does not write; grid:
-        // steps split by "/" ("S" a Suspend), "#N" N empty rows; file: texts of the saved file.
+        // existing: Suspend steps before, and a key not written; grid: "S" a Suspend, "#N" rows.
         addColumns({"existing", "grid", "fault", "saved", "message", "file"});
         addRows(
             {"options and steps in key order;;DisCharge|CC|10|5|12.5|1|0|1|NextStep|;;1;;[TestStep "
@@ -358,8 +355,7 @@ private slots:
     void estimate_walksTheProgramAsTheRunDoes_data()
     {
         addColumns({"program", "full", "shortest", "records", "text"});
-        // Start carries steps 1 to 3 (3.936 s); shortest: each first pulse load fails, each
-        // discharge ends at its first measurement.
+        // Shortest: each first pulse load fails, each discharge ends at its first measurement.
         addRows(
             {"nested loops, ramp, pulse load, discharge with a stop "
              "voltage;LoadLevel|CC|0|0||||1||50/RAMP ON|CC|10|4||||1/LoadLevel|CC|10|2||||1||50/"
@@ -398,11 +394,9 @@ private slots:
 
     void refusal_listsTenErrorsAndCountsTheRest()
     {
+        const QString twelveErrors = QStringList(12, "LoadLevel|CR|0|0||||1||50").join(u'/');
         const QStringList refusal =
-            programRefusal(
-                checkProgram(checkedSteps(QStringList(12, "LoadLevel|CR|0|0||||1||50").join(u'/')))
-                    .findings)
-                .split('\n');
+            programRefusal(checkProgram(checkedSteps(twelveErrors)).findings).split('\n');
         QCOMPARE(refusal.size(), 12);
         QCOMPARE(refusal[0], "The test was not started: the program check found 12 errors.");
         QCOMPARE(refusal[11], QStringLiteral("... and 2 more."));
