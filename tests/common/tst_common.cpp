@@ -51,8 +51,7 @@ private slots:
 
     void convert_data()
     {
-        // parse, format (formatGeneral), minutes (ConvertSecToMin), checks (isNumberText and
-        // isWholeNumberText as 0/1), the roundings, datetime (read and printed again).
+        // checks: isNumberText and isWholeNumberText as 0/1; datetime: read and printed again.
         addColumns({"f", "text", "result"});
         addRows({"plain;parse;12.5;12.5", "leading blanks;parse;   7;7",
                  "unit after number;parse;12.5V;12.5", "empty;parse;;0", "text;parse;CC;0",
