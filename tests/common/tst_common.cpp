@@ -16,6 +16,13 @@ class CommonTest : public QObject
     Q_OBJECT
 
 private slots:
+    // Every case below runs under a German process locale: numbers must not follow it.
+    void initTestCase()
+    {
+        QLocale::setDefault(QLocale(QLocale::German));
+        std::setlocale(LC_ALL, "de_DE.UTF-8");
+    }
+
     void waits_runOnTheClockAndOnlyPreciseOnesHoldEvents()
     {
         FakeClock clock(QDateTime(QDate(2026, 3, 1), QTime(8, 0)), 1000);
@@ -44,8 +51,7 @@ private slots:
 
     void convert_data()
     {
-        // parse, format (formatGeneral), minutes (ConvertSecToMin), checks (isNumberText and
-        // isWholeNumberText as 0/1), the roundings, datetime (read and printed again).
+        // checks: isNumberText and isWholeNumberText as 0/1; datetime: read and printed again.
         addColumns({"f", "text", "result"});
         addRows({"plain;parse;12.5;12.5", "leading blanks;parse;   7;7",
                  "unit after number;parse;12.5V;12.5", "empty;parse;;0", "text;parse;CC;0",
@@ -96,16 +102,6 @@ private slots:
                      result);
         else
             QCOMPARE(QString::number(f == "round" ? roundToInt(x) : truncToInt(x)), result);
-    }
-
-    void formatGeneral_ignoresTheProcessLocale()
-    {
-        QLocale::setDefault(QLocale(QLocale::German));
-        std::setlocale(LC_ALL, "de_DE.UTF-8");
-        QCOMPARE(formatGeneral(0.5), QStringLiteral("0.5"));
-        QCOMPARE(parseNumber(QStringLiteral("0.5")), 0.5);
-        std::setlocale(LC_ALL, "C");
-        QLocale::setDefault(QLocale::c());
     }
 };
 

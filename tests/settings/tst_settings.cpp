@@ -84,6 +84,19 @@ private slots:
         QByteArray expected = before;
         expected.replace("ConnectMode = 2", "ConnectMode = 0").replace("PORT=4001", "PORT=5025");
         QCOMPARE(readFile(path), expected);
+        // The same value again changes nothing; a refused save keeps the old file and the change.
+        IniFile ini(path);
+        QVERIFY(ini.load());
+        ini.write("load1 option", "port", "5025");
+        QVERIFY(!ini.isModified());
+        ini.write("ACL3", "ConnectMode", "1");
+        setAtomicWriteFaultForTesting(AtomicWriteFault::Rename);
+        QString error;
+        const bool saved = ini.save(&error);
+        setAtomicWriteFaultForTesting(AtomicWriteFault::None);
+        QVERIFY(!saved && !error.isEmpty());
+        QCOMPARE(readFile(path), expected);
+        QVERIFY(ini.isModified());
     }
 
     void write_addsKeysAtTheEndOfTheirSectionWithTheFilesLineEndings_data()
@@ -114,26 +127,7 @@ private slots:
         QCOMPARE(readFile(path), after.toUtf8());
     }
 
-    void save_writesNothingUnchanged_andAFailureKeepsTheOldFile()
-    {
-        const QString path = file(QStringLiteral("fail.ini"));
-        writeFile(path, "[A]\nk=old\n");
-        IniFile ini(path);
-        QVERIFY(ini.load());
-        ini.write("a", "K", "old");
-        QVERIFY(!ini.isModified());
-        ini.write("A", "k", "new");
-        setAtomicWriteFaultForTesting(AtomicWriteFault::Rename);
-        QString error;
-        const bool saved = ini.save(&error);
-        setAtomicWriteFaultForTesting(AtomicWriteFault::None);
-        QVERIFY(!saved);
-        QVERIFY(!error.isEmpty());
-        QCOMPARE(readFile(path), QByteArray("[A]\nk=old\n"));
-        QVERIFY(ini.isModified());
-    }
-
-    void noSettingsFile_givesDefaultsAndEmptyLists()
+    void settingsFile_missingGivesDefaults_listsKeepTheirPlaces_andThePanelsLinkIsSaved()
     {
         StationFixture f;
         Station& s = *f.station;
@@ -143,48 +137,62 @@ private slots:
         QCOMPARE(s.settings.TestFileName, f.programPath());
         QCOMPARE(s.settings.SaveLogFileFlag, 0);
         QVERIFY(s.settings.TcpipMode);
-        QVERIFY(s.form.TestStepActionCombo.list().isEmpty());
-        QVERIFY(s.form.TestStepModeCombo.list().isEmpty());
+        QCOMPARE(s.form.TestStepActionCombo.list() + s.form.TestStepModeCombo.list(),
+                 QStringList());
         QCOMPARE(linkText(s.loadLink()), "2 1 115200 5 0 1 0 " + kDefaultLoadIp + ":4001");
         QVERIFY(f.prompts.shown.empty());
-    }
 
-    void lists_keepNumberedPlacesReadNamesWithoutRegardToCaseAndAreCutAtCapacity()
-    {
-        StationFixture f;
+        // Names read without regard to case.
         QByteArray ini = "[acl3]\nsavelogfileflag=1\nCONNECTMODE=1\n[Load Mode]\nTOTAL=2\n001=CC\n"
                          "002=CR\n[ACL3 MODE]\nTotal=25\n001=LoadLevel\n003=FOR\n";
         for (int i = 4; i <= 25; ++i)
             ini +=
                 QByteArray::number(i).rightJustified(3, '0') + "=A" + QByteArray::number(i) + "\n";
         writeFile(f.path("ACL3.INI"), ini);
-        Station& s = *f.station;
         LoadSystemSettings(s);
         QCOMPARE(s.settings.SaveLogFileFlag, 1);
         QVERIFY(!s.settings.TcpipMode);
         QCOMPARE(s.form.SetStepActionCombo.list().mid(0, 4),
                  QStringList({"LoadLevel", "", "FOR", "A4"}));
-        QCOMPARE(s.form.TestStepActionCombo.list().size(), 20);
-        QCOMPARE(s.form.TestStepActionCombo.list().last(), QStringLiteral("A20"));
+        QCOMPARE(s.form.TestStepActionCombo.list().mid(18), QStringList({"A19", "A20"}));
         QCOMPARE(s.form.TestStepModeCombo.list(), QStringList({"CC", "CR"}));
+
+        // The panel's link is written after the program's own keys, its kind into ACL3.INI.
+        writeFile(f.programPath(), "[Load1 Option]\nPORT=4001\nID=9\n");
+        LoadSystemSettings(s);
+        s.form.Option1[0]->setFlag(true);
+        s.form.Option1[2]->setFlag(false);
+        s.form.txtIP.setText(QStringLiteral("127.0.0.1"));
+        s.form.txtPort.setText(QStringLiteral("5025"));
+        s.form.LoadComPortText.setText(QStringLiteral("02"));
+        s.form.GpibAddressText.setText(QStringLiteral("x"));
+        s.form.PS485IDText.setText(QStringLiteral("003"));
+        QVERIFY(SaveLinkSettings(s));
+        QCOMPARE(readFile(f.programPath()),
+                 QByteArray("[Load1 Option]\nPORT=5025\nID=9\nComPort=02\nBaudRate=115200\n"
+                            "RS232toRS485=0\nLoadCheck=1\nIP=127.0.0.1\nGPIBAddress=x\n"));
+        QCOMPARE(ReadIniString(f.path("ACL3.INI"), "ACL3", "ConnectMode", ""), QStringLiteral("2"));
+        // The GPIB address is no number; the ID is taken from the panel, not written.
+        QCOMPARE(linkText(s.loadLink()), QStringLiteral("2 2 115200 0 3 1 0 127.0.0.1:5025"));
+        QCOMPARE(s.form.LoadStatusGrid.rowTexts(0).value(1), QStringLiteral("TCPIP"));
+        QCOMPARE(s.form.LoadStatusGrid.rowTexts(1), QStringList({"1", "127.0.0.1", "Wait"}));
     }
 
     void LoadLinkSettings_fillsRecordBoxesAndStatusGrid_data()
     {
-        // mode: ConnectMode in ACL3.INI, none for no key; button: the link kind's checked one.
-        addColumns({"mode", "record", "header", "status", "button"});
+        // mode: ConnectMode in ACL3.INI, none for no key; grid: header, then the status row.
+        addColumns({"mode", "record", "grid", "button"});
         // A port that is no whole number is refused, quoted, when the load is connected.
-        addRows({"tcp;;2 3 9600 7 4 1 0 127.0.0.1:0;TCPIP;127.0.0.1:5025.4,Wait;0",
-                 "serial;0;0 3 9600 7 4 1 0 127.0.0.1:0;RS232;3,Wait;1",
-                 "gpib;1;1 3 9600 7 4 1 0 127.0.0.1:0;GPIB;7,Wait;2",
-                 "unknown kind shows nothing;5;5 3 9600 7 4 1 0 127.0.0.1:0;;,;"});
+        addRows({"tcp;;2 3 9600 7 4 1 0 127.0.0.1:0;TCPIP,127.0.0.1:5025.4,Wait;0",
+                 "serial;0;0 3 9600 7 4 1 0 127.0.0.1:0;RS232,3,Wait;1",
+                 "gpib;1;1 3 9600 7 4 1 0 127.0.0.1:0;GPIB,7,Wait;2",
+                 "unknown kind shows nothing;5;5 3 9600 7 4 1 0 127.0.0.1:0;,,;"});
     }
     void LoadLinkSettings_fillsRecordBoxesAndStatusGrid()
     {
         QFETCH(QString, mode);
         QFETCH(QString, record);
-        QFETCH(QString, header);
-        QFETCH(QString, status);
+        QFETCH(QString, grid);
         QFETCH(QString, button);
         StationFixture f;
         if (!mode.isEmpty())
@@ -202,36 +210,12 @@ private slots:
         QCOMPARE(QStringList({form.txtIP.text(), form.txtPort.text(), form.GpibAddressText.text(),
                               form.LoadComPortText.text(), form.LoadBaudRateText.text()}),
                  QStringList({"127.0.0.1", "5025.4", "07", "03", "9600"}));
-        QCOMPARE(form.LoadStatusGrid.text(0, 1), header);
-        QCOMPARE(form.LoadStatusGrid.rowTexts(1, 1).join(u','), status);
+        QCOMPARE(form.LoadStatusGrid.text(0, 1) + ',' +
+                     form.LoadStatusGrid.rowTexts(1, 1).join(u','),
+                 grid);
         for (int i = 0; i < 3; ++i)
             QCOMPARE(form.Option1[i]->flag(), QString::number(i) == button);
         QCOMPARE(s.ConnectedLoadCount, 1);
-    }
-
-    void SaveLinkSettings_writesPanelValuesInOrderAndShowsAddressAlone()
-    {
-        StationFixture f;
-        Station& s = *f.station;
-        writeFile(f.programPath(), "[Load1 Option]\nPORT=4001\nID=9\n");
-        writeFile(f.path("ACL3.INI"), "[ACL3]\nConnectMode=0\n");
-        LoadSystemSettings(s);
-        s.form.Option1[0]->setFlag(true);
-        s.form.Option1[1]->setFlag(false);
-        s.form.txtIP.setText(QStringLiteral("127.0.0.1"));
-        s.form.txtPort.setText(QStringLiteral("5025"));
-        s.form.LoadComPortText.setText(QStringLiteral("02"));
-        s.form.GpibAddressText.setText(QStringLiteral("x"));
-        s.form.PS485IDText.setText(QStringLiteral("003"));
-        QVERIFY(SaveLinkSettings(s));
-        QCOMPARE(readFile(f.programPath()),
-                 QByteArray("[Load1 Option]\nPORT=5025\nID=9\nComPort=02\nBaudRate=115200\n"
-                            "RS232toRS485=0\nLoadCheck=1\nIP=127.0.0.1\nGPIBAddress=x\n"));
-        QCOMPARE(ReadIniString(f.path("ACL3.INI"), "ACL3", "ConnectMode", ""), QStringLiteral("2"));
-        // The GPIB address is no number; the ID is taken from the panel, not written.
-        QCOMPARE(linkText(s.loadLink()), QStringLiteral("2 2 115200 0 3 1 0 127.0.0.1:5025"));
-        QCOMPARE(s.form.LoadStatusGrid.rowTexts(0).value(1), QStringLiteral("TCPIP"));
-        QCOMPARE(s.form.LoadStatusGrid.rowTexts(1), QStringList({"1", "127.0.0.1", "Wait"}));
     }
 };
 

@@ -16,7 +16,7 @@ class StationTest : public QObject
     Q_OBJECT
 
 private slots:
-    void gridModel_tracksCellsColoursAndRows_andEndsEveryChangeItBegins()
+    void gridModelAndFormValue_signalRealChangesOnly_andEndEveryChangeTheyBegin()
     {
         GridModel g(QStringLiteral("g"));
         QAbstractItemModelTester tester(&g, QAbstractItemModelTester::FailureReportingMode::QtTest);
@@ -49,10 +49,7 @@ private slots:
         QCOMPARE(g.rows(), 7);
         QCOMPARE(reset.size(), resetting.size());
         QVERIFY(reset.size() >= 6);
-    }
 
-    void formValue_signalsRealChangesOnly()
-    {
         StationForm form;
         QSignalSpy spy(&form.SNText, &FormValue::changed);
         form.SNText.setText(QStringLiteral("A1"));
@@ -60,7 +57,7 @@ private slots:
         QCOMPARE(spy.size(), 1);
     }
 
-    void stationFolder_isMadeWithSettingsAndAnExample_orLeftAsItIs_orNamed()
+    void stationFolder_isNamedMadeWithSettingsAndAnExample_andRemembersTheProgramSaved()
     {
         QTemporaryDir root;
         const QString dir = root.filePath(QStringLiteral("lab/ACL3"));
@@ -85,41 +82,25 @@ private slots:
         QCOMPARE(s.settings.TestFileName, QDir(dir).filePath(QStringLiteral("TestFile01.INI")));
         QCOMPARE(s.TotalStepCount, 10);
         QVERIFY2(prompts.shown.empty(), qPrintable(prompts.messages().join('\n')));
-    }
-
-    void stationFolder_optionThenEnvironmentThenHome()
-    {
+        // Saved under another name, steps and link in one file, it is what the next start opens.
+        s.form.TestStepGrid.setRows(2);
+        s.form.TestStepGrid.setRowTexts(
+            1, QStringLiteral("1|Suspend|||1|0|||1|NextStep|").split(u'|'));
+        const QString target = QDir(dir).filePath(QStringLiteral("prog.ini"));
+        prompts.scriptFileNames({target});
+        QVERIFY(SaveCommand(s));
+        QCOMPARE(ReadIniString(target, "Load1 Option", "PORT", ""), QStringLiteral("4001"));
+        Station t(dir, clock, prompts);
+        LoadSystemSettings(t);
+        QCOMPARE(t.settings.TestFileName, target);
+        QCOMPARE(t.TotalStepCount, 1);
+        // Named by the option, else the environment, else the home folder.
         qputenv("ACL3_STATION", "/tmp/from-env");
         QCOMPARE(resolveStationFolder(QStringLiteral("/tmp/from-option")),
                  QStringLiteral("/tmp/from-option"));
         QCOMPARE(resolveStationFolder({}), QStringLiteral("/tmp/from-env"));
         qunsetenv("ACL3_STATION");
         QCOMPARE(resolveStationFolder({}), QDir::home().filePath(QStringLiteral("ACL3")));
-    }
-
-    void save_remembersTheFileAndWritesStepsAndLinkInOneFile()
-    {
-        StationFixture f;
-        Station& s = *f.station;
-        writeFile(f.programPath(), "[TestStep Option]\n");
-        InitGrids(s);
-        LoadSystemSettings(s);
-        s.form.TestStepGrid.setRows(2);
-        s.form.TestStepGrid.setRowTexts(
-            1, QStringLiteral("1|Suspend|||1|0|||1|NextStep|").split(u'|'));
-        const QString target = f.path(QStringLiteral("prog.ini"));
-        f.prompts.scriptFileNames({target});
-        QVERIFY(SaveCommand(s));
-        QCOMPARE(ReadIniString(f.path("ACL3.INI"), "ACL3", "TestFileName01", ""), target);
-        QCOMPARE(ReadIniString(target, "Load1 Option", "PORT", ""), QStringLiteral("4001"));
-
-        // The next start finds the program again.
-        FakeClock clock;
-        RecordingPrompts prompts;
-        Station t(f.dir.path(), clock, prompts);
-        LoadSystemSettings(t);
-        QCOMPARE(t.settings.TestFileName, target);
-        QCOMPARE(t.TotalStepCount, 1);
     }
 };
 

@@ -45,6 +45,15 @@ std::vector<TestStep> checkedSteps(const QString& program)
     return out;
 }
 
+// Actions split by "/"; "A*N" stands for N steps A.
+QStringList actionsOf(const QString& text)
+{
+    QStringList out;
+    for (const QString& a : text.split(u'/'))
+        out << QStringList(qMax(1, a.section(u'*', 1).toInt()), a.section(u'*', 0, 0));
+    return out;
+}
+
 } // namespace
 
 class TestProgramTest : public QObject
@@ -93,8 +102,7 @@ private slots:
         StationFixture f;
         Station& s = *f.station;
         s.StepTable[0].Frequency = QStringLiteral("55");
-        // Step 1: a charge step whose Frequency key must not be read; no GoToStep key.
-        // Step 2: a load level without Frequency key and with an empty GoToStep.
+        // A charge's Frequency key is not read; a load level's missing one takes the default.
         writeFile(f.programPath(),
                   programFile({"Charge|14|2|60|0.1|1|1|1|-|99", "LoadLevel|CC|10|0||||-||-",
                                "Suspend|-|-|-|-|-|-|-|-|-"},
@@ -102,12 +110,10 @@ private slots:
                               "MeasureTime=0.25\r\n"));
         InitGrids(s);
         QVERIFY(LoadTestProgram(s));
-        QCOMPARE(s.StepTable[0].GoToStep, QStringLiteral("NextStep"));
-        QCOMPARE(s.StepTable[0].Frequency, QStringLiteral("55"));
-        QCOMPARE(s.form.TestStepGrid.text(1, 10), QString());
-        QCOMPARE(s.StepTable[1].GoToStep, QString());
-        QCOMPARE(s.StepTable[1].Frequency, QStringLiteral("40"));
-        QCOMPARE(s.StepTable[1].MeasTime, QStringLiteral("1"));
+        QCOMPARE(QStringList({s.StepTable[0].GoToStep, s.StepTable[0].Frequency,
+                              s.form.TestStepGrid.text(1, 10), s.StepTable[1].GoToStep,
+                              s.StepTable[1].Frequency, s.StepTable[1].MeasTime}),
+                 QStringList({"NextStep", "55", "", "", "40", "1"}));
         QCOMPARE(s.form.TestStepGrid.rowTexts(3, 1),
                  QStringLiteral("Suspend|0|0|0|0|0|0|1|NextStep|").split(u'|'));
         QCOMPARE(QList<bool>({s.form.Check1.flag(), s.form.Check2.flag(), s.form.Check7.flag(),
@@ -119,12 +125,14 @@ private slots:
 
     void load_unbalancedLoopsAreRepairedInGridAndTable_data()
     {
-        addColumns({"file", "loaded", "message"}); // actions split by "/"
+        addColumns({"file", "loaded", "message"});
         addRows({"lone LOOP: message, nothing appended;LOOP;LOOP;1",
                  "LOOP then FOR is balanced;LOOP/FOR;LOOP/FOR;0",
                  "two openers, two closers;FOR/FOR2/LOOP2/LOOP;FOR/FOR2/LOOP2/LOOP;0",
                  "FOR FOR LOOP appends one LOOP;FOR/FOR/LOOP;FOR/FOR/LOOP/LOOP;1",
-                 "FOR and FOR2 left open;FOR/FOR2/DisCharge;FOR/FOR2/DisCharge/LOOP2/LOOP;1"});
+                 "FOR and FOR2 left open;FOR/FOR2/DisCharge;FOR/FOR2/DisCharge/LOOP2/LOOP;1",
+                 "repair of 1500 steps stays in the table;FOR/FOR/Suspend*1498;FOR/FOR/"
+                 "Suspend*1498/LOOP;1"});
     }
     void load_unbalancedLoopsAreRepairedInGridAndTable()
     {
@@ -135,7 +143,7 @@ private slots:
         Station& s = *f.station;
         s.StepTable[3].ActionMode = QStringLiteral("DisCharge"); // left from an earlier program
         QStringList steps;
-        for (const QString& a : file.split(u'/'))
+        for (const QString& a : actionsOf(file))
             steps << a + "||||1|||||-";
         writeFile(f.programPath(), programFile(steps));
         InitGrids(s);
@@ -147,8 +155,8 @@ private slots:
             grid << s.form.TestStepGrid.text(n, 1);
             table << s.StepTable[n - 1].ActionMode;
         }
-        QCOMPARE(grid.join(u'/'), loaded);
-        QCOMPARE(table.join(u'/'), loaded);
+        QCOMPARE(grid, actionsOf(loaded));
+        QCOMPARE(table, grid);
         QCOMPARE(s.TotalStepCount, grid.size());
         QCOMPARE(f.prompts.messages(), message == "1" ? QStringList{kOpenError} : QStringList());
         QCOMPARE(readFile(f.programPath()), programFile(steps)); // the file is not touched
@@ -159,30 +167,29 @@ private slots:
         QTest::addColumn<QString>("name");
         QTest::addColumn<QByteArray>("content"); // none: the file is not written
         QTest::addColumn<QString>("reason");
-        for (const char* row :
+        const auto row = [](const char* name, const char* file, const QByteArray& content,
+                            const QString& reason) {
+            QTest::newRow(name) << file << content << reason;
+        };
+        for (const char* key :
              {"TotalStepCount=1501", "TotalStepCount=-1", "TotalStepCount=2.5",
-              "TotalStepCount=abc", "MeasureKWH=yes", "MeasureVoltage=", "MeasureTime=fast"}) {
-            QTest::newRow(row) << "bad.INI"
-                               << "[TestStep Option]\n" + QByteArray(row) +
-                                      "\n[Step1]\nActionMode=FOR\n"
-                               << QString::fromLatin1(row).section(u'=', 0, 0);
-        }
-        QTest::newRow("step without its section")
-            << "bad.INI"
-            << QByteArray("[TestStep Option]\nTotalStepCount=2\n[Step1]\nActionMode=FOR\n")
-            << "TotalStepCount is 2, but there is no [Step2]";
-        QTest::newRow("action not one of the sixteen")
-            << "bad.INI"
-            << QByteArray("[TestStep Option]\nTotalStepCount=2\n[Step1]\nActionMode=FOR\n[Step2]\n"
-                          "ActionMode=Discharge\n")
-            << "ActionMode of [Step2] is \"Discharge\"";
-        QTest::newRow("the station's ACL3.INI")
-            << "ACL3.INI" << defaultSettingsFile() << "no [TestStep Option] section";
-        QTest::newRow("UTF-16") << "u.INI" << QByteArray("\xFF\xFE[") << "UTF-16";
-        QTest::newRow("device") << "/dev/zero" << QByteArray() << "not a regular file";
-        QTest::newRow("pipe") << "fifo" << QByteArray() << "not a regular file";
-        QTest::newRow("missing") << "missing.INI" << QByteArray() << "does not exist";
-        QTest::newRow("too large") << "big.INI" << QByteArray(17 << 20, ' ') << "larger than 16 MB";
+              "TotalStepCount=abc", "MeasureKWH=yes", "MeasureVoltage=", "MeasureTime=fast"})
+            row(key, "bad.INI",
+                "[TestStep Option]\n" + QByteArray(key) + "\n[Step1]\nActionMode=FOR\n",
+                QString::fromLatin1(key).section(u'=', 0, 0));
+        const QByteArray twoSteps =
+            "[TestStep Option]\nTotalStepCount=2\n[Step1]\nActionMode=FOR\n";
+        row("step without its section", "bad.INI", twoSteps,
+            "TotalStepCount is 2, but there is no [Step2]");
+        row("action not one of the sixteen", "bad.INI",
+            twoSteps + "[Step2]\nActionMode=Discharge\n", "ActionMode of [Step2] is \"Discharge\"");
+        row("the station's ACL3.INI", "ACL3.INI", defaultSettingsFile(),
+            "no [TestStep Option] section");
+        row("UTF-16", "u.INI", "\xFF\xFE[", "UTF-16");
+        row("device", "/dev/zero", {}, "not a regular file");
+        row("pipe", "fifo", {}, "not a regular file");
+        row("missing", "missing.INI", {}, "does not exist");
+        row("too large", "big.INI", QByteArray(17 << 20, ' '), "larger than 16 MB");
     }
     void open_ofARefusedFileChangesNothing()
     {
@@ -213,8 +220,7 @@ private slots:
 
     void save_data()
     {
-        // existing: Suspend steps in the file before, with a key the save does not write; grid:
-        // steps split by "/" ("S" a Suspend), "#N" N empty rows; file: texts of the saved file.
+        // existing: Suspend steps before, and a key not written; grid: "S" a Suspend, "#N" rows.
         addColumns({"existing", "grid", "fault", "saved", "message", "file"});
         addRows(
             {"options and steps in key order;;DisCharge|CC|10|5|12.5|1|0|1|NextStep|;;1;;[TestStep "
@@ -279,18 +285,6 @@ private slots:
         QVERIFY(s.StepTable == table);
         // Nothing was lost: the grid still holds what the operator edited.
         QCOMPARE(s.form.TestStepGrid.text(1, 1), firstAction);
-    }
-
-    void repairOf1500Steps_staysWithinTheTable()
-    {
-        StationFixture f;
-        const QStringList steps =
-            QStringList(2, "FOR||||1|||||-") + QStringList(kMaxProgramSteps - 2, kSuspend);
-        writeFile(f.programPath(), programFile(steps));
-        InitGrids(*f.station);
-        QVERIFY(LoadTestProgram(*f.station));
-        QCOMPARE(f.station->TotalStepCount, kStepTableSize);
-        QCOMPARE(f.station->StepTable[kStepTableSize - 1].ActionMode, QStringLiteral("LOOP"));
     }
 
     void eachFinding_isFoundOnAProgramThatHasIt_data()
@@ -361,9 +355,7 @@ private slots:
     void estimate_walksTheProgramAsTheRunDoes_data()
     {
         addColumns({"program", "full", "shortest", "records", "text"});
-        // Start carries steps 1 to 3: 3.936 s, 6 records; then 2 s, each outer pass three pulse
-        // loads of 10 x 100 ms and a 10 s discharge, and 2 s. Shortest: each pass's first pulse
-        // load fails, and the discharge ends at its first measurement.
+        // Shortest: each first pulse load fails, each discharge ends at its first measurement.
         addRows(
             {"nested loops, ramp, pulse load, discharge with a stop "
              "voltage;LoadLevel|CC|0|0||||1||50/RAMP ON|CC|10|4||||1/LoadLevel|CC|10|2||||1||50/"
@@ -402,11 +394,9 @@ private slots:
 
     void refusal_listsTenErrorsAndCountsTheRest()
     {
+        const QString twelveErrors = QStringList(12, "LoadLevel|CR|0|0||||1||50").join(u'/');
         const QStringList refusal =
-            programRefusal(
-                checkProgram(checkedSteps(QStringList(12, "LoadLevel|CR|0|0||||1||50").join(u'/')))
-                    .findings)
-                .split('\n');
+            programRefusal(checkProgram(checkedSteps(twelveErrors)).findings).split('\n');
         QCOMPARE(refusal.size(), 12);
         QCOMPARE(refusal[0], "The test was not started: the program check found 12 errors.");
         QCOMPARE(refusal[11], QStringLiteral("... and 2 more."));
