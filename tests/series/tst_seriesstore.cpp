@@ -133,7 +133,6 @@ private slots:
         QCOMPARE(store.stepMarks().size(), std::size_t(3));
         QCOMPARE(store.markAt(3)->instant, 2);
         QCOMPARE(store.markAt(1)->loop1, QStringLiteral("3"));
-        QCOMPARE(store.lowerBound(SeriesStore::Key::Time, 1800), 1);
         QCOMPARE(store.nearest(SeriesStore::Key::Time, 3700), 2);
         store.clear();
         QVERIFY(store.isEmpty() && store.stepMarks().empty());
