@@ -117,11 +117,7 @@ private slots:
     {
         SeriesStore store;
         const auto currents = [](double a, double b, double c) {
-            SeriesStore::Values v{};
-            v[3] = a;
-            v[4] = b;
-            v[5] = c;
-            return v;
+            return SeriesStore::Values{0, 0, 0, a, b, c};
         };
         store.append(0, currents(9, 9, 9), 1);
         store.append(1800, currents(2, kNaN, 1), 2, QStringLiteral("3")); // B not measured

@@ -241,15 +241,10 @@ private slots:
         QCOMPARE(grid.text(1500, 1), QStringLiteral("LoadLevel"));
     }
 
-    void timeBoxes_enterOrLeaving_turnMinutesAndSecondsIntoMinutes()
+    void timeBox_leftForOk_turnsMinutesAndSecondsIntoMinutes()
     {
         EditorFixture f;
-        f.addWith("Suspend");
-        f.typeInto(f.box("SuspendTimeText"), "1:30");
-        QTest::keyClick(f.box("SuspendTimeText"), Qt::Key_Return);
-        QCOMPARE(f.box("SuspendTimeText")->text(), QStringLiteral("1.5000"));
-        // Leaving the box converts too, so OK stores the minutes.
-        f.chooseItem(f.combo("SetStepActionCombo"), "DisCharge");
+        f.addWith("DisCharge");
         f.typeInto(f.box("DisChargeStopTimeText"), "2:15");
         QTest::mouseClick(f.find("OKCommand"), Qt::LeftButton);
         QCOMPARE(f.grid().text(6, 4), QStringLiteral("2.25"));

@@ -124,7 +124,6 @@ private slots:
         addRows({
             "abc for a CR value;LoadLevel|CR|50|3||||1||50;3;abc;"
             "Load Value must be a number, not \"abc\" !;50",
-            "CR value 0;LoadLevel|CR|50|3||||1||50;3;0;Load Level must 0.533 ~ 10666(ohm) !;50",
             "dwell 999999;LoadLevel|CC|5|3||||1||50;4;999999;Dwell Time must 0 ~ 86400 !;3",
             "minutes in the measure time;LoadLevel|CC|5|3||||1||50;8;0:30;"
             "Measure Time must be a number, not \"0:30\" !;1",
