@@ -3,6 +3,7 @@
 #include "execution/RunBench.h"
 #include "plot/LogViewer.h"
 #include "plot/TrendPlot.h"
+#include "series/RunLogReader.h"
 #include "support/TestSupport.h"
 #include "support/UiSupport.h"
 #include "support/WidgetTestMain.h"

@@ -168,6 +168,7 @@ private slots:
         // The first record brings the list up; the CSV button toggles it.
         QTableView* list = f.window->recordList();
         GridModel& records = f.station->form.RecordList;
+        records.setFixed(1, 0); // the header row is no record
         records.setRows(1);
         QVERIFY(!list->isVisible());
         records.insertGridRow(1);
