@@ -18,8 +18,7 @@
 
 namespace {
 
-// A store of `count` instants one second apart: steps of 100 instants, phase B's voltage not
-// measured at every tenth, three amperes on each phase.
+// `count` instants 1 s apart in steps of 100; phase B's voltage missing at every tenth; 3 A each.
 struct PlotFixture
 {
     explicit PlotFixture(int count)

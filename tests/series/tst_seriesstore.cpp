@@ -14,8 +14,7 @@ namespace {
 
 constexpr double kNaN = std::numeric_limits<double>::quiet_NaN();
 
-// Instants 0.1 s apart with a pause of 500 s in the middle; noisy values with runs of values
-// not measured, one of them longer than a whole column.
+// Noisy instants 0.1 s apart, a 500 s pause midway, gaps in series 4 (one wider than a column).
 void fill(SeriesStore& store, int count)
 {
     std::mt19937 random(7);

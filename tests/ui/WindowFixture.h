@@ -42,7 +42,6 @@ struct WindowFixture : StationFixture
         return window->findChild<T*>(name);
     }
     QTableView* grid(const QString& name) const { return find<QTableView>(name); }
-    // Clicks a button of the window by name.
     void click(const QString& name) const;
 
     std::unique_ptr<MainWindow> window;
