@@ -13,9 +13,7 @@ inline QStringList fields(const QString& text)
     return text.split(u'|');
 }
 
-// The window started on a program of `steps` load levels (step n has the value n), with the
-// step editor's layout fixed as at start-up and the window active, so that focus moves as the
-// operator's clicks move it.
+// The window, active so that focus follows clicks, on `steps` load levels (step n of value n).
 struct EditorFixture : WindowFixture
 {
     explicit EditorFixture(int steps = 5, const QString& connectMode = QStringLiteral("2"));

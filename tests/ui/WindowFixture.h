@@ -24,8 +24,7 @@ struct WindowFixture : StationFixture
 {
     WindowFixture();
 
-    // ACL3.INI as a new station folder gets it, with another ConnectMode, or none for a null
-    // text.
+    // ACL3.INI of a new station folder, with another ConnectMode (none for a null text).
     void writeSettings(const QString& connectMode = QStringLiteral("2"));
     void writeProgram(int steps) { writeFile(programPath(), programWithSteps(steps)); }
     // Shows the window and runs Timer1's first tick and the layout work that follows it.
@@ -43,7 +42,6 @@ struct WindowFixture : StationFixture
         return window->findChild<T*>(name);
     }
     QTableView* grid(const QString& name) const { return find<QTableView>(name); }
-    // Clicks a button of the window by name.
     void click(const QString& name) const;
 
     std::unique_ptr<MainWindow> window;

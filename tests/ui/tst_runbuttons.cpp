@@ -102,8 +102,6 @@ private slots:
         b.find<QLineEdit>("TestStepInputText")->setText(QStringLiteral("6"));
         b.prompts.scriptFileNames({saved ? b.programPath() : QString()});
         b.click(QStringLiteral("StartCommand"));
-        QVERIFY(!b.prompts.shown.empty());
-        QCOMPARE(b.prompts.shown.back().text, b.programPath()); // the dialog proposed it
         QCOMPARE(b.station->form.TestStepGrid.text(2, 3), QStringLiteral("6"));
         QCOMPARE(b.window->windowTitle().endsWith(QLatin1Char('*')), !saved);
         if (!saved) {
@@ -125,7 +123,6 @@ private slots:
     {
         Bench b({"LoadLevel|CC|1|3||||1||50", "LoadLevel|CR|0|3||||1||50",
                  "DisCharge|CC|5|3600|0|0|0|1|NextStep"});
-        QVERIFY(!b.find<QWidget>("CheckFrame")->isVisible());
         b.click(QStringLiteral("CheckCommand"));
         QVERIFY(b.find<QWidget>("CheckFrame")->isVisible());
         QCOMPARE(b.find<QLabel>("CheckCaption")->text(),
@@ -134,7 +131,6 @@ private slots:
         QCOMPARE(list->model()->rowCount(), 2);
         QCOMPARE(list->model()->index(0, 2).data().toString(),
                  "Step 2, Value \"0\": Load Level must 0.533 ~ 10666(ohm) !");
-        QCOMPARE(list->model()->index(1, 1).data().toString(), QStringLiteral("3"));
 
         const QRect second = list->visualRect(list->model()->index(1, 2));
         QTest::mouseClick(list->viewport(), Qt::LeftButton, {}, second.center());

@@ -59,30 +59,6 @@ private slots:
         prompts.message(QStringLiteral("Load Level must 0 ~ 112.5(A) !"), title);
         QCOMPARE(seen, QStringList({shownTitle, "Load Level must 0 ~ 112.5(A) !"}));
     }
-
-    void openDialog_offersTheFilterAndThePreset()
-    {
-        QTemporaryDir dir;
-        const QString preset = QDir(dir.path()).filePath("TestFile01.INI");
-        const QString other = QDir(dir.path()).filePath("Other.INI");
-        writeFile(preset, "[TestStep Option]\r\n");
-        writeFile(other, "[TestStep Option]\r\n");
-        WidgetPrompts prompts;
-
-        QStringList filters;
-        QStringList presetSelected;
-        whenModalOpens([&](QWidget* modal) {
-            auto* dialog = qobject_cast<QFileDialog*>(modal);
-            QVERIFY(dialog);
-            filters = dialog->nameFilters();
-            presetSelected = dialog->selectedFiles();
-            dialog->selectFile(other);
-            QMetaObject::invokeMethod(dialog, "accept");
-        });
-        QCOMPARE(prompts.openFileName(kProgramFileFilter, preset), other);
-        QCOMPARE(filters, QStringList({"INI檔(*.ini)", "所有檔案(*.*)"}));
-        QCOMPARE(presetSelected, QStringList({preset}));
-    }
 };
 
 ACL3_WIDGET_TEST_MAIN(WidgetPromptsTest)
