@@ -37,7 +37,7 @@ const QByteArray kTinyJournal =
 {"event":"resume","time":"2026-12-06T10:00:04.000","after":"pause","step":2}
 {"event":"link lost","time":"2026-12-06T10:00:05.000","step":2,"link":"127.0.0.1:5025"}
 {"event":"link regained","time":"2026-12-06T10:00:10.000","attempt":3,"gap":4}
-{"event":"step end","time":"2026-12-06T10:00:10.000","step":2,"action":"DisCharge","how":"Stop","start":"2026-12-06T10:00:02.000","firstRecord":3,"lastRecord":3}
+{"event":"step end","time":"2026-12-06T10:00:10.000","step":2,"action":"DisCharge","how":"Stop","start":"2026-12-06T10:00:02.000","firstRecord":3,"lastRecord":3,"loop1":"2","loop2":"3"}
 {"event":"run end","time":"2026-12-06T10:00:10.000","how":"stopped","records":3}
 )";
 
@@ -164,7 +164,7 @@ private slots:
                            "Estimated run time +00:01:30",
                            "Load link +127\\.0\\.0\\.1:5025",
                            "^ *1 +1 .*LoadLevel +CC +3 +10:00:00 +00:00:02 +dwell time +A ",
-                           "^ *2 +2 .*DisCharge +CR +50 +10:00:02 +00:00:08 +Stop +A ",
+                           "^ *2 +2 +2/3 +DisCharge +CR +50 +10:00:02 +00:00:08 +Stop +A ",
                            "2026-12-06 10:00:02 +paused in step 2",
                            "2026-12-06 10:00:05 +load out of reach \\(127\\.0\\.0\\.1:5025\\)",
                            "2026-12-06 10:00:10 +load reached again after 4 s",

@@ -206,6 +206,8 @@ private slots:
                                    "ID=4\nIP=127.0.0.1\nPORT=5025.4\n");
         Station& s = *f.station;
         InitGrids(s);
+        // Phase C's row as it shows before the first measurement.
+        QCOMPARE(s.form.grdPhase3.rowTexts(3), QStringList({"C", "0.000", "0.000", "0.000"}));
         s.form.LoadStatusGrid.setText(0, 1, QString());
         s.form.Option1[0]->setFlag(false);
         LoadLinkSettings(s);
