@@ -373,6 +373,10 @@ private slots:
         addRows(
             {"loops of loops;FOR||||32767/FOR2||||32767/LoadLevel|CC|1|1||||1||50/LOOP2/"
              "LOOP;1073676289;1073676289;1073676290;298243:24:49, about 1,073,676,290 records"});
+        // Passes that never line up with the measuring instants: the walk gives up on them.
+        addRows(
+            {"walk given up;FOR||||32767/FOR2||||32767/LoadLevel|CC|1|1.37||||1.01||50/"
+             "LOOP2/LOOP;683224.365;683224.365;676460;at least 189:47:04, about 676,460 records"});
         // An "NG" starts the pulse load again: no end to the longest run.
         addRows({"pulse load that may repeat;L/PlusLoad|20|2|500|500|100|2|50|0;4;4;4;00:00:04 "
                  "(00:00:04 to no end), about 4 records"});
@@ -388,7 +392,6 @@ private slots:
         QCOMPARE(e.fullSeconds, full.toDouble());
         QCOMPARE(e.shortestSeconds, shortest.toDouble());
         QCOMPARE(e.records, records.toLongLong());
-        QVERIFY(e.complete);
         QCOMPARE(estimateText(e), text);
     }
 
