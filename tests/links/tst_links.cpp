@@ -198,15 +198,18 @@ private slots:
             const QByteArray commands(tcp ? "MEAS:VOLT?\nMEAS:POW?\n" : "MEAS:POW?\n");
             QCOMPARE(t.sent(commands.size()), commands);
         }
-        // The late rest of a serial line cut off by its window is never the next reply.
-        LinkFixture s;
-        QVERIFY(s.connect());
-        s.links().SendCommand(kInstrument, QStringLiteral("GLOB:MEAS:VOLT?"));
-        s.pty.write("230.1,23");
-        QCOMPARE(s.links().ReadReply(kInstrument), kErrRec);
-        s.links().SendCommand(kInstrument, QStringLiteral("GLOB:MEAS:CURR?"));
-        s.pty.write("0.2,230.3,690.6\n10,10,10,30\n");
-        QCOMPARE(s.links().ReadReply(kInstrument), QStringLiteral("10,10,10,30"));
+        // The late rest of a serial line cut off by its window is never the next reply, nor does
+        // it take the next reply with it when the rest is only the line end.
+        for (const char* rest : {"0.2,230.3,690.6\n", "\n"}) {
+            LinkFixture s;
+            QVERIFY(s.connect());
+            s.links().SendCommand(kInstrument, QStringLiteral("GLOB:MEAS:VOLT?"));
+            s.pty.write("230.1,23");
+            QCOMPARE(s.links().ReadReply(kInstrument), kErrRec);
+            s.links().SendCommand(kInstrument, QStringLiteral("GLOB:MEAS:CURR?"));
+            s.pty.write(QByteArray(rest) + "10,10,10,30\n");
+            QCOMPARE(s.links().ReadReply(kInstrument), QStringLiteral("10,10,10,30"));
+        }
     }
 
     void replyTimeout_waitsAtLeastTheLinksWindow_andEndsWithTheLine_data()
@@ -430,7 +433,7 @@ private slots:
                       QStringLiteral("ibwrt \\1 REMOTE,ibwrt \\1 MEAS:VOLT?"));
         QCOMPARE(f.calls(), calls.split(u',', Qt::SkipEmptyParts));
         QVERIFY(f.f.prompts.shown.empty());
-        const QStringList missing = f.errorRecords().filter(QStringLiteral(",104,No GPIB library"));
+        const QStringList missing = f.errorRecords().filter(QStringLiteral(",104,"));
         QCOMPARE(missing.size(), script.startsWith(QLatin1String("library=")) ? 1 : 0);
     }
 };

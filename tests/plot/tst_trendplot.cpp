@@ -99,8 +99,11 @@ private slots:
             QCOMPARE(f.plot.plot()->legend->hasItemWithPlottable(f.plot.graph(s)),
                      f.plot.graph(s)->visible());
 
+        f.plot.setRange(TrendPlot::Range::Zoomed); // a zoom in seconds means nothing in Ah
         f.click(QStringLiteral("PlotBattery"));
         f.plot.redraw();
+        f.plot.redraw(); // the envelope takes the width the Ah labels leave the axis
+        QCOMPARE(f.plot.range(), TrendPlot::Range::WholeRun);
         QCOMPARE(f.plot.plot()->xAxis->label(), QStringLiteral("Charge drawn (Ah)"));
         QVERIFY(!f.plot.graph(0)->visible());
         QCOMPARE(f.points(f.plot.batteryGraph()), f.expected(SeriesStore::Key::Charge, 0));

@@ -435,16 +435,17 @@ private slots:
         QVERIFY(!f.find("SetStepFrame")->isVisible());
     }
 
+    // A go-to step number is no choice of its box: the box shows it all the same.
     void modify_showsTheRowAndWritesItBack_keepingTheFrequencyOfOtherActions()
     {
         EditorFixture f;
-        f.setStep(2, fields("DisCharge|CR|8|45|12.5|2|6|1|EndLoop|77"));
+        f.setStep(2, fields("DisCharge|CR|8|45|12.5|2|6|1|5|77"));
         f.setStep(3, fields("LoadLevel|CP|900|20||||2||400"));
         f.doubleClickCell(2, 0);
         QCOMPARE(f.find<QLabel>("DisChargeUnitLabel")->text(), QStringLiteral("Ohm"));
         f.typeInto(f.box("DisChargeCurrentText"), "9.0");
         f.click("OKCommand");
-        QCOMPARE(f.row(2), QStringList{"2"} + fields("DisCharge|CR|9|45|12.5|2|6|1|EndLoop|77"));
+        QCOMPARE(f.row(2), QStringList{"2"} + fields("DisCharge|CR|9|45|12.5|2|6|1|5|77"));
         QCOMPARE(f.grid().rows(), 6);
 
         f.doubleClickCell(3, 0);
