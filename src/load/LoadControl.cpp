@@ -87,6 +87,7 @@ QString AllConnect(Station& station)
         LinkRecord& record = station.LinkRecords[static_cast<std::size_t>(r)];
         QString reply = kErrRec;
         QString why;
+        QString address; // the address tried, when it is not the link's own
         const auto query = [&] {
             links.SendCommand(r, QStringLiteral("MEAS:VOLT?"));
             reply = links.ReadReply(r);
@@ -104,6 +105,8 @@ QString AllConnect(Station& station)
                 station.prompts.message(
                     message + QStringLiteral(" Please check it in the connection set-up."));
                 why = QStringLiteral("invalid port \"%1\"").arg(station.form.txtPort.text());
+                address =
+                    station.form.txtIP.text() + QLatin1Char(':') + station.form.txtPort.text();
             } else {
                 record.IP = station.form.txtIP.text();
                 record.PORT = portOf(station.form.txtPort.text());
@@ -132,7 +135,8 @@ QString AllConnect(Station& station)
 
         // Only a voltage is an answer: garbage or an empty line is no load that works.
         if (!isNumberText(reply)) {
-            const QString address = links.linkAddress(r);
+            if (address.isEmpty())
+                address = links.linkAddress(r);
             markChannel(station, false, address, why);
             failure = address + QStringLiteral(": ") + why;
             continue;

@@ -124,13 +124,14 @@ private slots:
             "refused;refused;127.0.0.1:%1;connection refused",
             "no device;no device;COM1 (/dev/acl3-no-such-port);device not found",
             "unticked;unticked;COM1 (%1);the load's channel is not ticked",
-            // Port texts the socket cannot take: nothing is tried, the operator is told.
-            "empty port;port ;;invalid port \"\"",
-            "text port;port abc;;invalid port \"abc\"",
-            "text after the port;port 5025abc;;invalid port \"5025abc\"",
-            "port too big;port 65536;;invalid port \"65536\"",
-            "port zero;port 0;;invalid port \"0\"",
-            "port fraction;port 5025.5;;invalid port \"5025.5\"",
+            // Port texts the socket cannot take: nothing is tried, the operator is told what was
+            // typed.
+            "empty port;port ;127.0.0.1:;invalid port \"\"",
+            "text port;port abc;127.0.0.1:abc;invalid port \"abc\"",
+            "text after the port;port 5025abc;127.0.0.1:5025abc;invalid port \"5025abc\"",
+            "port too big;port 65536;127.0.0.1:65536;invalid port \"65536\"",
+            "port zero;port 0;127.0.0.1:0;invalid port \"0\"",
+            "port fraction;port 5025.5;127.0.0.1:5025.5;invalid port \"5025.5\"",
         });
     }
     void AllConnect_failure_namesTheAddressTriedAndWhy()
@@ -167,7 +168,7 @@ private slots:
         s.LoadConnected[0] = true; // from an earlier run
         s.form.LoadStatusGrid.setText(1, 2, QStringLiteral("Wait"));
         const QString failure = AllConnect(s);
-        const QString tried = badPort ? failure.section(": ", 0, 0) : address.arg(where);
+        const QString tried = badPort ? address : address.arg(where);
         QCOMPARE(failure, tried + QStringLiteral(": ") + why);
         QCOMPARE(s.ConnectedLoadCount, 0);
         QVERIFY(!s.LoadConnected[0]);
