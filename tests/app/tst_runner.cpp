@@ -139,9 +139,9 @@ private slots:
         // "connecting". out, err, csv: texts there, "!" ones not.
         addColumns({"program", "load", "args", "exitCode", "out", "err", "csv"});
         addRows({
-            "simulated;LoadLevel|CC|5|1||||1||50/LoadLevel|CR|50|1||||1||50;sim;--sn R1;0;Step 1 "
-            "of 2: LoadLevel CC 5|Step 2 of 2: LoadLevel CR 50|records in;;No.,Step,Loop1,"
-            "StepTime,|,CR\r\n",
+            "simulated;LoadLevel|CC|5|1||||1||50/LoadLevel|CR|50|1||||1||50;sim;--sn R1 --speed "
+            "0.5;0;Step 1 of 2: LoadLevel CC 5|Step 2 of 2: LoadLevel CR 50|records in;;No.,"
+            "Step,Loop1,StepTime,|,CR\r\n",
             "warning goes on;LoadLevel|CC|5|1||||1||50/Suspend|||1|0|||1|EndLoop;sim;--sn R1;0;"
             "estimated run time 00:00:02, about 3 records|the program ran to its end: 3 records;"
             "warning: Step 2, Go To \"EndLoop\": never followed;No.,Step",
