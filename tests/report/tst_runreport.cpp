@@ -163,6 +163,8 @@ private slots:
                            "How the run ended +Stopped by the operator \\(Stop\\)",
                            "Estimated run time +00:01:30",
                            "Load link +127\\.0\\.0\\.1:5025",
+                           "Records +3",
+                           "Step rows +2",
                            "^ *1 +1 .*LoadLevel +CC +3 +10:00:00 +00:00:02 +dwell time +A ",
                            "^ *2 +2 +2/3 +DisCharge +CR +50 +10:00:02 +00:00:08 +Stop +A ",
                            "2026-12-06 10:00:02 +paused in step 2",
