@@ -377,6 +377,10 @@ private slots:
         addRows(
             {"walk given up;FOR||||32767/FOR2||||32767/LoadLevel|CC|1|1.37||||1.01||50/"
              "LOOP2/LOOP;683224.365;683224.365;676460;at least 189:47:04, about 676,460 records"});
+        // The instant at 10 s comes within the dwell time's 50 ms: it ends the step (a dry run
+        // records the same 11).
+        addRows({"dwell time over at a measuring instant;LoadLevel|CC|1|10.05||||1||50;10;10;11;"
+                 "00:00:10, about 11 records"});
         // An "NG" starts the pulse load again: no end to the longest run.
         addRows({"pulse load that may repeat;L/PlusLoad|20|2|500|500|100|2|50|0;4;4;4;00:00:04 "
                  "(00:00:04 to no end), about 4 records"});
