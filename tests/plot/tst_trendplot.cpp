@@ -121,6 +121,11 @@ private slots:
         f.click(QStringLiteral("PlotBattery"));
         f.plot.setCursorAt(0.05);
         QCOMPARE(f.plot.cursorText(), QStringLiteral("0:00:20.0   Step 1   0.0500 Ah   VA 233 V"));
+        // A new run takes the cursor away.
+        f.store.clear();
+        f.store.append(0, {}, 1, QString());
+        f.plot.redraw();
+        QCOMPARE(f.plot.cursorText(), QString());
     }
 
     void export_writesTheShownPlot_data()
